@@ -1,0 +1,47 @@
+# Build helpers shared by the program, its test variants and the tools.
+
+# Warnings are errors in our own code only (not in GoogleTest).
+function(websetup_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# One object library per configuration: the compiled-in host and publisher live in one generated file.
+function(websetup_config name host publisher)
+  if(TARGET websetup_config_${name})
+    return()
+  endif()
+  set(RELEASE_HOST "${host}")
+  set(EXPECTED_PUBLISHER "${publisher}")
+  set(out "${CMAKE_BINARY_DIR}/config/${name}/build_config.cpp")
+  configure_file("${PROJECT_SOURCE_DIR}/src/common/build_config.cpp.in" "${out}" @ONLY)
+  add_library(websetup_config_${name} OBJECT "${out}")
+  target_include_directories(websetup_config_${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+  websetup_warnings(websetup_config_${name})
+endfunction()
+
+if(WIN32)
+  # Delay-load import libraries: the DLLs behind them load on first use, after wWinMain has restricted
+  # the DLL search to System32. Exports are taken from MinGW's own import library for the DLL.
+  function(websetup_delay_lib dll)
+    set(lib "${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a")
+    set(def "${PROJECT_SOURCE_DIR}/cmake/delayload/${dll}.def")
+    if(EXISTS "${def}")
+      set(make_def "")
+    else()
+      set(def "${CMAKE_BINARY_DIR}/delayload/${dll}.def")
+      set(make_def COMMAND "${CMAKE_COMMAND}" -DNM=${CMAKE_NM} -DDLL=${dll}
+                           -DIMPLIB=/usr/${MINGW_PREFIX}/lib/lib${dll}.a -DOUT=${def}
+                           -P "${PROJECT_SOURCE_DIR}/cmake/MakeDelayDef.cmake")
+    endif()
+    add_custom_command(OUTPUT "${lib}"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${CMAKE_BINARY_DIR}/delayload"
+      ${make_def}
+      COMMAND ${CMAKE_DLLTOOL} -k --def "${def}" --dllname ${dll}.dll --output-delaylib "${lib}"
+      DEPENDS "${PROJECT_SOURCE_DIR}/cmake/MakeDelayDef.cmake"
+      VERBATIM)
+    add_custom_target(delay_${dll} DEPENDS "${lib}")
+    add_library(delay::${dll} STATIC IMPORTED GLOBAL)
+    set_target_properties(delay::${dll} PROPERTIES IMPORTED_LOCATION "${lib}")
+    add_dependencies(delay::${dll} delay_${dll})
+  endfunction()
+endif()

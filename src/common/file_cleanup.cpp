@@ -1,0 +1,9 @@
+#include "common/file_cleanup.h"
+
+#include <windows.h>
+
+void RemoveDownloadedFile(const WideString& path) {
+    if (!::DeleteFileW(path.c_str())) {
+        ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}

@@ -1,0 +1,7 @@
+#pragma once
+#include "common/wide_string.h"
+
+// Deletes a downloaded file. Where the delete fails (the file is still open somewhere, for instance a
+// child of the installer that holds its own image), the elevated program schedules it for deletion
+// at the next restart, so that nothing downloaded outlives the run for good. Results are not shown.
+void RemoveDownloadedFile(const WideString& path);

@@ -1,0 +1,36 @@
+#pragma once
+// The owners of the kernel, GDI and user handles the program takes. Subsystem-specific owners
+// (WinHTTP, BCrypt, CryptoAPI) are declared next to their single user.
+#include <windows.h>
+
+#include "common/unique_handle.h"
+
+struct FileHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle handle) { ::CloseHandle(handle); }
+};
+using UniqueFile = UniqueHandle<FileHandleTraits>;
+
+// Process and thread handles are null when absent, unlike file handles.
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::CloseHandle(handle); }
+};
+using UniqueProcess = UniqueHandle<KernelHandleTraits>;
+using UniqueThread = UniqueHandle<KernelHandleTraits>;
+
+struct FontHandleTraits {
+    using Handle = HFONT;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::DeleteObject(handle); }
+};
+using UniqueFont = UniqueHandle<FontHandleTraits>;
+
+struct IconHandleTraits {
+    using Handle = HICON;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::DestroyIcon(handle); }
+};
+using UniqueIcon = UniqueHandle<IconHandleTraits>;

@@ -1,0 +1,11 @@
+#pragma once
+#include "common/wide_string.h"
+#include "manifest/release_manifest.h"
+#include "ui/progress_window.h"
+
+// Streams the package into partialPath, enforcing its exact size and SHA-256. On false the partial
+// file is already deleted and error holds the reason. progress may be null.
+bool DownloadPackage(const PackageEntry& package, const WideString& partialPath, ProgressWindow* progress,
+                     ErrorText& error);
+
+WideString ToUpperCase(WideString text);

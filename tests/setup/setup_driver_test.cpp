@@ -1,0 +1,347 @@
+// The driver's every way to end, with stand-in stages around real files, rename and installer lock.
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "setup/confirm_install.h"
+#include "setup/setup_driver.h"
+#include "support/test_support.h"
+
+namespace {
+
+using test_support::CountEntries;
+using test_support::FileExists;
+
+// What the stand-ins do and what they saw, reset for every case.
+struct World {
+    std::wstring folder;
+    std::vector<std::wstring> events;
+    HRESULT comResult = S_OK;
+    bool fetchOk = true;
+    std::wstring fetchError;
+    bool validOk = true;
+    bool published = true;
+    bool native64 = true;
+    int confirmResult = kInstallButtonId;
+    bool createOk = true;
+    bool stagingOk = true;
+    bool finalIsFolder = false;
+    bool downloadOk = true;
+    std::wstring downloadError;
+    std::function<void(const std::wstring&)> afterRename;
+    bool trustOk = true;
+    std::wstring trustError;
+    bool launchOk = true;
+    std::uint32_t installerExit = 0;
+    // Seen while the stand-ins ran.
+    std::uint64_t downloadedSize = 0;
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    bool lockBlockedWriter = false;
+    std::wstring boxText;
+    UINT boxStyle = 0;
+    int boxes = 0;
+};
+World world;
+
+std::wstring PartialPath() { return world.folder + L"\\BrimlowAIQuillo-Setup-TEST.exe.part"; }
+std::wstring FinalPath() { return world.folder + L"\\BrimlowAIQuillo-Setup-TEST.exe"; }
+
+const SetupStages kStandIns = {
+    [](LPVOID, DWORD) { world.events.push_back(L"CoInitializeEx"); return world.comResult; },
+    [] { world.events.push_back(L"CoUninitialize"); },
+    [](Utf8String& body, ErrorText& error) {
+        world.events.push_back(L"fetch");
+        body = "{}";
+        if (!world.fetchOk) error = world.fetchError;
+        return world.fetchOk;
+    },
+    [](const Utf8String&, ReleaseManifest& manifest) {
+        world.events.push_back(L"validate");
+        manifest.published = world.published;
+        manifest.version = L"2.3.1";
+        manifest.publisher = L"BRIMLOW AI LABS PRIVATE LIMITED";
+        manifest.x64 = {L"https://x/64", L"AA", 64};
+        manifest.x86 = {L"https://x/86", L"BB", 86};
+        return world.validOk;
+    },
+    [] { return world.native64; },
+    [](const ReleaseManifest&) { world.events.push_back(L"confirm"); return world.confirmResult; },
+    [](ProgressWindow& progress, const WideString&) {
+        world.events.push_back(L"create");
+        if (world.createOk) progress.window = reinterpret_cast<HWND>(1);
+        return world.createOk;
+    },
+    [](ProgressWindow&, const WideString& status, const WideString&) { world.events.push_back(L"status:" + status); },
+    [](ProgressWindow&, std::uint64_t received, std::uint64_t total) {
+        world.events.push_back(L"progress:" + std::to_wstring(received) + L"/" + std::to_wstring(total));
+    },
+    [](ProgressWindow& progress) {
+        world.events.push_back(progress.window ? L"destroy" : L"destroy-empty");
+        progress.window = nullptr;
+    },
+    [](WideString& partial, WideString& final) {
+        world.events.push_back(L"staging");
+        if (!world.stagingOk) return false;
+        partial = PartialPath();
+        final = FinalPath();
+        if (world.finalIsFolder) {
+            CreateDirectoryW(FinalPath().c_str(), nullptr);
+            test_support::WriteWholeFile(FinalPath() + L"\\keep", "x");
+        }
+        return true;
+    },
+    [](const PackageEntry& package, const WideString& partial, ProgressWindow* progress, ErrorText& error) {
+        world.events.push_back(L"download");
+        world.downloadedSize = package.size;
+        EXPECT_NE(progress, nullptr);
+        if (!world.downloadOk) {
+            error = world.downloadError;
+            return false;
+        }
+        test_support::WriteWholeFile(partial, "MZ package");
+        return true;
+    },
+    [](const WideString& final, const WideString& publisher, ErrorText& error) {
+        world.events.push_back(L"trust");
+        EXPECT_EQ(publisher, L"BRIMLOW AI LABS PRIVATE LIMITED");
+        HANDLE writer = CreateFileW(final.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        world.lockBlockedWriter = writer == INVALID_HANDLE_VALUE;
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+        if (!world.trustOk) error = world.trustError;
+        return world.trustOk;
+    },
+    [](const WideString& final, std::uint32_t& exitCode) {
+        world.events.push_back(L"launch:" + std::to_wstring(exitCode));
+        EXPECT_TRUE(FileExists(final));
+        EXPECT_FALSE(DeleteFileW(final.c_str())) << "the installer lock must keep the file while it runs";
+        if (world.launchOk) exitCode = world.installerExit;
+        return world.launchOk;
+    },
+    [](const WideString& text, UINT style) {
+        world.events.push_back(L"box");
+        world.boxText = text;
+        world.boxStyle = style;
+        ++world.boxes;
+    },
+    [](const WideString& final) {
+        if (world.afterRename) world.afterRename(final);
+    },
+};
+
+class SetupDriver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (world.holder != INVALID_HANDLE_VALUE) CloseHandle(world.holder);
+        world = World{};
+        world.folder = test_support::MakeScratchFolder(L"driver");
+        RemoveFinalFolder();
+    }
+    void TearDown() override { RemoveFinalFolder(); }
+    static void RemoveFinalFolder() {
+        DeleteFileW((FinalPath() + L"\\keep").c_str());
+        RemoveDirectoryW(FinalPath().c_str());
+    }
+
+    SetupResult Run() { return RunSetup(kStandIns); }
+
+    static std::size_t IndexOf(const std::wstring& event) {
+        for (std::size_t i = 0; i < world.events.size(); ++i)
+            if (world.events[i] == event) return i;
+        return SIZE_MAX;
+    }
+    static void ExpectBox(const std::wstring& text, UINT style) {
+        EXPECT_EQ(world.boxes, 1);
+        EXPECT_EQ(world.boxText, text);
+        EXPECT_EQ(world.boxStyle, style);
+    }
+    // CoUninitialize exactly once, after the box, as the last thing.
+    static void ExpectUninitializedLast() {
+        ASSERT_FALSE(world.events.empty());
+        EXPECT_EQ(world.events.back(), L"CoUninitialize");
+        int count = 0;
+        for (auto& e : world.events) count += e == L"CoUninitialize";
+        EXPECT_EQ(count, 1);
+    }
+    static void ExpectNoDownloadLeft() {
+        EXPECT_FALSE(FileExists(PartialPath()));
+        if (!world.finalIsFolder) {
+            EXPECT_FALSE(FileExists(FinalPath()));
+        }
+    }
+};
+
+constexpr UINT kError = MB_ICONERROR;
+
+TEST_F(SetupDriver, AHealthyRunLaunchesTheVerifiedFileAndReturnsZero) {
+    EXPECT_EQ(Run(), SetupResult::Success);
+    EXPECT_EQ(world.boxes, 0);
+    const std::vector<std::wstring> expected = {
+        L"CoInitializeEx", L"fetch", L"validate", L"confirm", L"create",
+        L"status:Downloading the verified installer\u2026", L"staging", L"download",
+        L"status:Verifying publisher and file integrity\u2026", L"progress:64/64", L"trust", L"destroy",
+        L"launch:1", L"CoUninitialize"};
+    EXPECT_EQ(world.events, expected);
+    EXPECT_TRUE(world.lockBlockedWriter);
+    ExpectNoDownloadLeft();
+    EXPECT_EQ(CountEntries(world.folder), 0);
+}
+
+TEST_F(SetupDriver, TheInstallersExitCodeMapsToZeroOrTen) {
+    for (std::uint32_t code : {0u, 1u, 3010u, 0xFFFFFFFFu}) {
+        SetUp();
+        world.installerExit = code;
+        EXPECT_EQ(Run(), code == 0 ? SetupResult::Success : SetupResult::InstallerFailed) << code;
+        ExpectNoDownloadLeft();
+    }
+}
+
+TEST_F(SetupDriver, TheArchitecturePicksThePackage) {
+    world.native64 = true;
+    Run();
+    EXPECT_EQ(world.downloadedSize, 64u);
+    SetUp();
+    world.native64 = false;
+    Run();
+    EXPECT_EQ(world.downloadedSize, 86u);
+}
+
+TEST_F(SetupDriver, DecliningEndsWithZeroAndNothingElse) {
+    for (int answer : {IDCANCEL, IDNO, 0, 1000}) {
+        SetUp();
+        world.confirmResult = answer;
+        EXPECT_EQ(Run(), SetupResult::Success);
+        EXPECT_EQ(world.boxes, 0);
+        EXPECT_EQ(IndexOf(L"create"), SIZE_MAX);
+        EXPECT_EQ(IndexOf(L"staging"), SIZE_MAX);
+        ExpectUninitializedLast();
+        EXPECT_EQ(CountEntries(world.folder), 0);
+    }
+}
+
+TEST_F(SetupDriver, ComThatCannotStartEndsWithCodeOneAndNoUninitialize) {
+    world.comResult = E_OUTOFMEMORY;
+    EXPECT_EQ(Run(), SetupResult::ComInitFailed);
+    ExpectBox(L"Windows could not initialize the installer.", kError);
+    EXPECT_EQ(IndexOf(L"CoUninitialize"), SIZE_MAX);
+    EXPECT_EQ(IndexOf(L"fetch"), SIZE_MAX);
+}
+
+TEST_F(SetupDriver, ComAlreadyInAnotherModeOnThisThreadIsARealInitFailure) {
+    // A real condition: this thread joined the multithreaded apartment first.
+    ASSERT_GE(CoInitializeEx(nullptr, COINIT_MULTITHREADED), 0);
+    SetupStages stages = kStandIns;
+    stages.coInitializeEx = [](LPVOID reserved, DWORD flags) { return ::CoInitializeEx(reserved, flags); };
+    EXPECT_EQ(RunSetup(stages), SetupResult::ComInitFailed);
+    ExpectBox(L"Windows could not initialize the installer.", kError);
+    CoUninitialize();
+}
+
+TEST_F(SetupDriver, ComAlreadyInitializedAsSingleThreadedCountsAsSuccess) {
+    world.comResult = S_FALSE;
+    EXPECT_EQ(Run(), SetupResult::Success);
+    ExpectUninitializedLast();
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<void()> arrange;
+    std::wstring text;
+    UINT style;
+    SetupResult code;
+    const wchar_t* destroyBefore;  // an event that must come before the box, or null
+};
+
+TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
+    const std::vector<FailureCase> cases = {
+        {"F3 fetch", [] { world.fetchOk = false; world.fetchError = L"Could not read release information."; },
+         L"Could not read release information.", kError, SetupResult::ManifestFetchFailed, nullptr},
+        {"F4 invalid", [] { world.validOk = false; }, L"Release metadata failed strict security validation.", kError,
+         SetupResult::ManifestInvalid, nullptr},
+        {"F5 unpublished", [] { world.published = false; },
+         L"The signed online release is not available yet. Please try again later.", MB_ICONINFORMATION,
+         SetupResult::ReleaseNotPublished, nullptr},
+        {"F6 window", [] { world.createOk = false; },
+         L"Windows could not open the secure installation progress window.", kError, SetupResult::DownloadFailed,
+         nullptr},
+        {"F7 staging", [] { world.stagingOk = false; }, L"The installer could not be downloaded.", kError,
+         SetupResult::DownloadFailed, L"destroy"},
+        {"F7 download with text", [] { world.downloadOk = false; world.downloadError = L"Download cancelled."; },
+         L"Download cancelled.", kError, SetupResult::DownloadFailed, L"destroy"},
+        {"F7 download without text", [] { world.downloadOk = false; }, L"The installer could not be downloaded.",
+         kError, SetupResult::DownloadFailed, L"destroy"},
+        {"F8 rename onto a folder", [] { world.finalIsFolder = true; }, L"Could not prepare the verified installer.",
+         kError, SetupResult::PrepareFailed, L"destroy"},
+        {"F9 lock while another opener denies reading",
+         [] {
+             world.afterRename = [](const std::wstring& final) {
+                 // Allows delete but not read, so the lock cannot open and the clean-up can still delete.
+                 world.holder = CreateFileW(final.c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr);
+                 world.events.push_back(world.holder == INVALID_HANDLE_VALUE ? L"hold-failed" : L"held");
+             };
+         },
+         L"Could not lock the installer for final security verification.", kError, SetupResult::VerificationFailed,
+         L"destroy"},
+        {"F10 authenticode",
+         [] {
+             world.trustOk = false;
+             world.trustError =
+                 L"Security check failed: the downloaded installer does not have a valid trusted Authenticode "
+                 L"signature.";
+         },
+         L"Security check failed: the downloaded installer does not have a valid trusted Authenticode signature.",
+         kError, SetupResult::VerificationFailed, L"destroy"},
+        {"F10 publisher", [] { world.trustOk = false; },
+         L"Security check failed: the installer publisher does not match Brimlow AI Labs.", kError,
+         SetupResult::VerificationFailed, L"destroy"},
+        {"F11 launch", [] { world.launchOk = false; }, L"The verified installer could not be started.", kError,
+         SetupResult::LaunchFailed, L"destroy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        c.arrange();
+        EXPECT_EQ(Run(), c.code);
+        ExpectBox(c.text, c.style);
+        ExpectUninitializedLast();
+        if (c.destroyBefore) {
+            EXPECT_LT(IndexOf(c.destroyBefore), IndexOf(L"box"));
+        }
+        if (c.code == SetupResult::DownloadFailed && IndexOf(L"create") != SIZE_MAX && c.destroyBefore == nullptr) {
+            // The window never opened: the box comes first, then a Destroy that finds nothing.
+            EXPECT_LT(IndexOf(L"box"), IndexOf(L"destroy-empty"));
+        }
+        if (c.code <= SetupResult::ReleaseNotPublished) {
+            EXPECT_EQ(IndexOf(L"confirm"), SIZE_MAX);
+        }
+        if (world.holder != INVALID_HANDLE_VALUE) {
+            CloseHandle(world.holder);  // the delete is pending until the other opener lets go
+            world.holder = INVALID_HANDLE_VALUE;
+        }
+        ExpectNoDownloadLeft();
+        EXPECT_EQ(IndexOf(L"launch:1") != SIZE_MAX, c.code == SetupResult::LaunchFailed);
+    }
+}
+
+TEST(Architecture, SixtyFourBitWindowsMeansAmd64OrArm64) {
+    const struct {
+        WORD architecture;
+        bool x64;
+    } cases[] = {
+        {PROCESSOR_ARCHITECTURE_AMD64, true}, {PROCESSOR_ARCHITECTURE_ARM64, true},
+        {PROCESSOR_ARCHITECTURE_INTEL, false}, {PROCESSOR_ARCHITECTURE_ARM, false},
+        {PROCESSOR_ARCHITECTURE_IA64, false},  {PROCESSOR_ARCHITECTURE_UNKNOWN, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Is64BitArchitecture(c.architecture), c.x64) << c.architecture;
+}
+
+TEST(Architecture, TheWinePrefixIs64Bit) {
+    EXPECT_TRUE(IsNative64BitWindows());
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "support/test_support.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace test_support {
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                      static_cast<int>(wide.size()));
+    wide.resize(n);
+    return wide;
+}
+
+}  // namespace
+
+std::wstring HarnessPath(const std::string& relative) {
+    const char* dir = std::getenv("WEBSETUP_HARNESS_DIR");
+    if (!dir) {
+        throw std::runtime_error("WEBSETUP_HARNESS_DIR is not set: run the tests through ctest");
+    }
+    std::string unixPath = dir;
+    if (!relative.empty()) {
+        unixPath += "/" + relative;
+    }
+    std::wstring path = L"Z:" + Widen(unixPath);
+    for (auto& c : path) {
+        if (c == L'/') c = L'\\';
+    }
+    return path;
+}
+
+unsigned TestPort() {
+    const char* port = std::getenv("WEBSETUP_TEST_PORT");
+    return port ? static_cast<unsigned>(std::strtoul(port, nullptr, 10)) : 0;
+}
+
+void WriteRoutes(const std::string& table, const std::string& json) {
+    const std::wstring dir = HarnessPath("server/routes");
+    CreateDirectoryW(HarnessPath("server").c_str(), nullptr);
+    CreateDirectoryW(dir.c_str(), nullptr);
+    // Write then rename, so the server never reads half a table.
+    const std::wstring path = dir + L"\\" + Widen(table) + L".json";
+    const std::wstring temp = path + L".tmp";
+    WriteWholeFile(temp, json);
+    MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+std::wstring MakeScratchFolder(const std::wstring& name) {
+    const std::wstring root = HarnessPath("scratch");
+    CreateDirectoryW(root.c_str(), nullptr);
+    const std::wstring folder = root + L"\\" + name;
+    // Remove what an earlier run left.
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring entry = folder + L"\\" + data.cFileName;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) RemoveDirectoryW(entry.c_str());
+            } else {
+                SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(entry.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+int CountEntries(const std::wstring& folder) {
+    int count = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) ++count;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return count;
+}
+
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write a test file");
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+}  // namespace test_support

@@ -1,0 +1,29 @@
+#pragma once
+// Helpers for test programs that run under Wine inside the harness.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace test_support {
+
+// The harness folder (build/harness) as a Windows path, optionally with a relative Unix path appended.
+std::wstring HarnessPath(const std::string& relative = {});
+
+// The loopback HTTPS server's port, the one compiled into the "loopback" configuration.
+unsigned TestPort();
+
+// Writes this program's route table for the HTTPS fixture server (a JSON object keyed by path).
+void WriteRoutes(const std::string& table, const std::string& json);
+
+// A fresh, empty folder under the harness folder, for files a test makes.
+std::wstring MakeScratchFolder(const std::wstring& name);
+
+// Number of entries (files or folders) directly inside a folder.
+int CountEntries(const std::wstring& folder);
+
+bool FileExists(const std::wstring& path);
+std::string ReadWholeFile(const std::wstring& path);
+void WriteWholeFile(const std::wstring& path, const std::string& bytes);
+
+}  // namespace test_support

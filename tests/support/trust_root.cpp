@@ -1,0 +1,37 @@
+// Adds a DER certificate to the LocalMachine Root store of the Wine prefix it runs in, so that the test
+// PKI is trusted there and nowhere else. Usage: trust_root.exe CERT.der
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <vector>
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        std::fputs("usage: trust_root CERT.der\n", stderr);
+        return 2;
+    }
+    FILE* file = _wfopen(argv[1], L"rb");
+    if (!file) {
+        std::fputs("cannot open the certificate\n", stderr);
+        return 1;
+    }
+    std::vector<BYTE> der(1 << 16);
+    const size_t length = std::fread(der.data(), 1, der.size(), file);
+    std::fclose(file);
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    if (!store) {
+        std::fprintf(stderr, "CertOpenStore failed: %lu\n", GetLastError());
+        return 1;
+    }
+    const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+                                                        static_cast<DWORD>(length), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                        nullptr);
+    const DWORD error = GetLastError();
+    CertCloseStore(store, 0);
+    if (!added) {
+        std::fprintf(stderr, "CertAddEncodedCertificateToStore failed: %lu\n", error);
+        return 1;
+    }
+    return 0;
+}

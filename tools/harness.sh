@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The test harness's set-up and tear-down for one build tree.
+#   harness.sh up BUILD_DIR TRUST_ROOT_EXE   prefix, display, test PKI, root trusted in the prefix
+#   harness.sh down BUILD_DIR                stops what "up" and the tests started
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+action=$1
+build=$(cd "$2" && pwd)
+source "$here/harness-env.sh" "$build"
+
+case $action in
+  up)
+    harness_ensure_prefix
+    harness_ensure_display
+    "$here/make-test-pki.sh" init "$HARNESS_DIR/pki"
+    wine "$3" "$(winepath -w "$HARNESS_DIR/pki/root.der")"
+    ;;
+  down)
+    for pidfile in "$HARNESS_DIR"/*.server.pid; do
+      [ -f "$pidfile" ] || continue
+      kill "$(cat "$pidfile")" 2>/dev/null || true
+      rm -f "$pidfile"
+    done
+    harness_stop
+    ;;
+  *) echo "usage: harness.sh up|down BUILD_DIR [TRUST_ROOT_EXE]" >&2; exit 2 ;;
+esac
