@@ -1,0 +1,40 @@
+// Replaces parts of the C++ runtime that this small GUI program never needs but that would otherwise
+// drag well over 100 KiB into a stub that users download first: the verbose terminate handler (it prints
+// a demangled type name to a console the program does not have) and the standard library's throw
+// helpers (each builds an exception object with a message string and the whole unwinder behind it).
+// The program throws nothing itself; a container that cannot grow or an allocation that fails ends the
+// process at once instead, which fails closed: nothing unverified is ever started.
+#include <windows.h>
+
+namespace {
+
+// An exit code outside the 0 to 10 of the outcomes, so no caller takes it for one of them.
+constexpr UINT kRuntimeFailureExitCode = 255;
+
+[[noreturn]] void EndProcess() {
+    ::ExitProcess(kRuntimeFailureExitCode);
+}
+
+}  // namespace
+
+namespace __gnu_cxx {
+[[noreturn]] void __verbose_terminate_handler() { EndProcess(); }
+}  // namespace __gnu_cxx
+
+namespace std {
+[[noreturn]] void __throw_bad_exception() { EndProcess(); }
+[[noreturn]] void __throw_bad_alloc() { EndProcess(); }
+[[noreturn]] void __throw_bad_array_new_length() { EndProcess(); }
+[[noreturn]] void __throw_bad_cast() { EndProcess(); }
+[[noreturn]] void __throw_bad_typeid() { EndProcess(); }
+[[noreturn]] void __throw_logic_error(const char*) { EndProcess(); }
+[[noreturn]] void __throw_domain_error(const char*) { EndProcess(); }
+[[noreturn]] void __throw_invalid_argument(const char*) { EndProcess(); }
+[[noreturn]] void __throw_length_error(const char*) { EndProcess(); }
+[[noreturn]] void __throw_out_of_range(const char*) { EndProcess(); }
+[[noreturn]] void __throw_out_of_range_fmt(const char*, ...) { EndProcess(); }
+[[noreturn]] void __throw_runtime_error(const char*) { EndProcess(); }
+[[noreturn]] void __throw_range_error(const char*) { EndProcess(); }
+[[noreturn]] void __throw_overflow_error(const char*) { EndProcess(); }
+[[noreturn]] void __throw_underflow_error(const char*) { EndProcess(); }
+}  // namespace std
