@@ -1,10 +1,54 @@
 #include "transfer/manifest_fetch.h"
 
+#include <vector>
+
 #include "common/build_config.h"
+#include "manifest/release_manifest.h"
 #include "transfer/https_request.h"
 
-// Placeholder until the fetch lands.
-bool FetchReleaseManifest(Utf8String&, ErrorText& error) {
-    InternetHandle session, connection, request;
-    return OpenHttpsGet(kManifestUrl, session, connection, request, error);
+namespace {
+
+constexpr DWORD kManifestBlockSize = 8192;
+
+constexpr wchar_t kReadFailed[] = L"Could not read release information.";
+constexpr wchar_t kTooLarge[] = L"The release information is unexpectedly large.";
+// A 200 with nothing in it is no manifest; the driver shows this text, so it must say something.
+constexpr wchar_t kEmpty[] = L"The release information is empty.";
+
+// Reads the whole body of an answered request into body, bounded by kMaxManifestBytes.
+bool ReadManifestBody(HINTERNET request, Utf8String& body, ErrorText& error) {
+    std::vector<char> buffer(kManifestBlockSize);
+    for (;;) {
+        DWORD bytesRead = 0;
+        if (!::WinHttpReadData(request, buffer.data(), kManifestBlockSize, &bytesRead)) {
+            error = kReadFailed;
+            return false;
+        }
+        if (bytesRead == 0) {
+            if (body.empty()) {
+                error = kEmpty;
+                return false;
+            }
+            return true;
+        }
+        // Tested before the append, so the body never holds more than the cap.
+        if (body.size() + bytesRead > kMaxManifestBytes) {
+            error = kTooLarge;
+            return false;
+        }
+        body.append(buffer.data(), bytesRead);
+    }
+}
+
+}  // namespace
+
+bool FetchReleaseManifest(Utf8String& body, ErrorText& error) {
+    // Declared in this order so that scope releases request, connection, session.
+    InternetHandle session;
+    InternetHandle connection;
+    InternetHandle request;
+    if (!OpenHttpsGet(kManifestUrl, session, connection, request, error)) {
+        return false;
+    }
+    return ReadManifestBody(request.Get(), body, error);
 }

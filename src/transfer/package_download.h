@@ -9,3 +9,8 @@ bool DownloadPackage(const PackageEntry& package, const WideString& partialPath,
                      ErrorText& error);
 
 WideString ToUpperCase(WideString text);
+
+// Reads an open file from its start and tells whether it holds exactly the package: its size and its
+// SHA-256, compared as the download compares them. For a file already taken from the download, under
+// a handle that keeps writers out.
+bool FileMatchesPackage(HANDLE file, const PackageEntry& package);

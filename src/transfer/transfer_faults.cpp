@@ -1,0 +1,3 @@
+#include "transfer/transfer_faults.h"
+
+TransferCalls transferCalls;
