@@ -1,4 +1,36 @@
 #include "setup/installer_launch.h"
 
-// Placeholder until the launch lands.
-bool LaunchInstaller(const WideString&, std::uint32_t&) { return false; }
+#include <windows.h>
+
+#include "common/win32_handles.h"
+
+bool LaunchInstaller(const WideString& finalPath, std::uint32_t& exitCode) {
+    // CreateProcessW may write into the command line, so it gets its own writable copy. The application
+    // name is passed separately, so a path with blanks cannot be read as another program plus arguments.
+    WideString commandLine = L"\"" + finalPath + L"\"";
+
+    STARTUPINFOW startupInfo{};
+    startupInfo.cb = sizeof(startupInfo);
+    PROCESS_INFORMATION processInfo{};
+    if (!::CreateProcessW(finalPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startupInfo, &processInfo)) {
+        return false;
+    }
+    const UniqueProcess process(processInfo.hProcess);
+    // Nothing here uses the installer's first thread.
+    UniqueThread thread(processInfo.hThread);
+    thread.Reset();
+
+    // No time-out and no message processing: the installer may wait for its user as long as it likes.
+    // A wait that did not see the process end must not read STILL_ACTIVE as the installer's exit code.
+    if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0) {
+        return false;
+    }
+
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process.Get(), &code)) {
+        return false;
+    }
+    exitCode = code;
+    return true;
+}

@@ -1,5 +1,168 @@
 #include "trust/installer_trust.h"
 
-// Placeholder until the trust check lands.
-bool VerifyInstallerTrust(const WideString&, const WideString&, ErrorText&) { return false; }
-bool ExtractSignerName(const WideString&, WideString&) { return false; }
+#include <windows.h>
+#include <wincrypt.h>
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <utility>
+#include <vector>
+
+#include "common/build_config.h"
+#include "common/platform_compat.h"
+#include "common/unique_handle.h"
+
+namespace {
+
+constexpr wchar_t kUntrustedSignatureText[] =
+    L"Security check failed: the downloaded installer does not have a valid trusted Authenticode signature.";
+
+struct CryptMsgTraits {
+    using Handle = HCRYPTMSG;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::CryptMsgClose(handle); }
+};
+using UniqueCryptMsg = UniqueHandle<CryptMsgTraits>;
+
+struct CertStoreTraits {
+    using Handle = HCERTSTORE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::CertCloseStore(handle, 0); }
+};
+using UniqueCertStore = UniqueHandle<CertStoreTraits>;
+
+struct CertContextTraits {
+    using Handle = PCCERT_CONTEXT;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::CertFreeCertificateContext(handle); }
+};
+using UniqueCertContext = UniqueHandle<CertContextTraits>;
+
+// One WinVerifyTrust verification. The verify call leaves state behind that only the close call
+// releases, whatever the verdict; the destructor makes that close call, so it cannot be left out.
+class TrustVerification {
+public:
+    explicit TrustVerification(const WideString& path) {
+        fileInfo_.cbStruct = sizeof(fileInfo_);
+        fileInfo_.pcwszFilePath = path.c_str();
+        fileInfo_.hFile = nullptr;
+        fileInfo_.pgKnownSubject = nullptr;
+
+        data_.cbStruct = sizeof(data_);
+        data_.pPolicyCallbackData = nullptr;
+        data_.pSIPClientData = nullptr;
+        data_.dwUIChoice = WTD_UI_NONE;
+        data_.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+        data_.dwUnionChoice = WTD_CHOICE_FILE;
+        data_.pFile = &fileInfo_;
+        data_.dwStateAction = WTD_STATEACTION_VERIFY;
+        data_.hWVTStateData = nullptr;
+        data_.pwszURLReference = nullptr;
+        data_.dwProvFlags = WTD_DISABLE_MD2_MD4 | WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
+        data_.dwUIContext = WTD_UICONTEXT_EXECUTE;
+        data_.pSignatureSettings = nullptr;
+    }
+
+    ~TrustVerification() {
+        data_.dwStateAction = WTD_STATEACTION_CLOSE;
+        Call();
+    }
+
+    TrustVerification(const TrustVerification&) = delete;
+    TrustVerification& operator=(const TrustVerification&) = delete;
+
+    LONG Verify() { return Call(); }
+
+private:
+    LONG Call() {
+        GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+        // The full structure starts with MinGW's shorter one; cbStruct tells the system the real size.
+        return ::WinVerifyTrust(nullptr, &action, reinterpret_cast<WINTRUST_DATA*>(&data_));
+    }
+
+    WINTRUST_FILE_INFO fileInfo_{};
+    FullWintrustData data_{};
+};
+
+// The verify state is closed before this returns, so nothing of the trust system outlives the verdict.
+LONG VerifyAuthenticode(const WideString& path) {
+    TrustVerification verification(path);
+    return verification.Verify();
+}
+
+// Reads the certificate's simple display name completely, or not at all.
+bool ReadSimpleDisplayName(PCCERT_CONTEXT certificate, WideString& name) {
+    const DWORD length = ::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    // The length counts the terminating zero: 0 or 1 means there is no name to compare.
+    if (length <= 1) {
+        return false;
+    }
+    std::vector<wchar_t> buffer(length);
+    if (::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, buffer.data(), length) !=
+        length) {
+        return false;
+    }
+    name.assign(buffer.data());
+    return true;
+}
+
+// Finds the signer's certificate in the signature's own store by issuer and serial number.
+bool ReadFirstSignerName(HCERTSTORE store, HCRYPTMSG message, WideString& name) {
+    DWORD size = 0;
+    if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size)) {
+        return false;
+    }
+    std::vector<BYTE> signerBuffer(size);
+    if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, signerBuffer.data(), &size)) {
+        return false;
+    }
+    const auto* signerInfo = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBuffer.data());
+
+    CERT_INFO wanted{};
+    wanted.Issuer = signerInfo->Issuer;
+    wanted.SerialNumber = signerInfo->SerialNumber;
+    const UniqueCertContext certificate(::CertFindCertificateInStore(
+        store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    if (!certificate) {
+        return false;
+    }
+    return ReadSimpleDisplayName(certificate.Get(), name);
+}
+
+}  // namespace
+
+bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher, ErrorText& error) {
+    if (VerifyAuthenticode(finalPath) != ERROR_SUCCESS) {
+        error = kUntrustedSignatureText;
+        return false;
+    }
+    WideString signerName;
+    if (!ExtractSignerName(finalPath, signerName)) {
+        return false;
+    }
+    // Exact comparison: same length, same code units. No case folding, trimming or normalisation.
+    return signerName == kExpectedPublisher && signerName == manifestPublisher;
+}
+
+bool ExtractSignerName(const WideString& path, WideString& signerName) {
+    DWORD encodingType = 0;
+    DWORD contentType = 0;
+    DWORD formatType = 0;
+    // Declared in this order so that the message is closed before the store.
+    UniqueCertStore store;
+    UniqueCryptMsg message;
+    const BOOL queried = ::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
+                                            CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
+                                            0, &encodingType, &contentType, &formatType, store.Put(), message.Put(),
+                                            nullptr);
+    if (!queried) {
+        return false;
+    }
+
+    WideString name;
+    if (!ReadFirstSignerName(store.Get(), message.Get(), name)) {
+        return false;
+    }
+    signerName = std::move(name);
+    return true;
+}

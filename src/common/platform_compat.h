@@ -1,0 +1,42 @@
+#pragma once
+// What MinGW-w64's headers lack or lay out differently from the platform's own. Each entry says why it
+// is here and checks the size the 32-bit platform uses.
+#include <windows.h>
+#include <wintrust.h>
+
+#include <cstddef>
+
+// MinGW's wintrust.h does not define this provider flag.
+#ifndef WTD_DISABLE_MD2_MD4
+#define WTD_DISABLE_MD2_MD4 0x00002000
+#endif
+
+struct WINTRUST_SIGNATURE_SETTINGS_;
+
+// MinGW's WINTRUST_DATA stops at dwUIContext (48 bytes); the platform's ends with pSignatureSettings.
+// cbStruct must state the full size, so the structure is declared here in full.
+struct FullWintrustData {
+    DWORD cbStruct;
+    LPVOID pPolicyCallbackData;
+    LPVOID pSIPClientData;
+    DWORD dwUIChoice;
+    DWORD fdwRevocationChecks;
+    DWORD dwUnionChoice;
+    WINTRUST_FILE_INFO* pFile;  // the only union member the program uses (WTD_CHOICE_FILE)
+    DWORD dwStateAction;
+    HANDLE hWVTStateData;
+    WCHAR* pwszURLReference;
+    DWORD dwProvFlags;
+    DWORD dwUIContext;
+    WINTRUST_SIGNATURE_SETTINGS_* pSignatureSettings;
+};
+
+#ifndef _WIN64
+static_assert(sizeof(WINTRUST_FILE_INFO) == 16, "WINTRUST_FILE_INFO is 16 bytes in the 32-bit layout");
+static_assert(sizeof(FullWintrustData) == 52, "WINTRUST_DATA is 52 bytes in the full 32-bit layout");
+#endif
+// The members MinGW does declare must sit where the platform has them.
+static_assert(offsetof(FullWintrustData, dwUIContext) == offsetof(WINTRUST_DATA, dwUIContext),
+              "FullWintrustData must extend WINTRUST_DATA, not rearrange it");
+static_assert(offsetof(FullWintrustData, pFile) == offsetof(WINTRUST_DATA, pFile),
+              "the union sits where WINTRUST_DATA has it");
