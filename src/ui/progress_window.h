@@ -29,6 +29,14 @@ struct ProgressWindow {
     std::uint64_t lastProgressTick = 0;
 };
 
+// The system DPI is fixed for a process's lifetime; tests swap it to see the window scaled.
+struct WindowApi {
+    UINT(WINAPI* getDpiForSystem)();
+};
+
+extern const WindowApi kSystemWindowApi;
+
 bool Create(ProgressWindow& progress, const WideString& version);
+bool Create(ProgressWindow& progress, const WideString& version, const WindowApi& api);
 void Destroy(ProgressWindow& progress);
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
