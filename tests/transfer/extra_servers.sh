@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Starts (up) or stops (down) the HTTPS servers whose certificates WinHTTP must refuse: one from a CA
+# the prefix does not trust, one expired, one for another host name. Each serves the shared route
+# tables on its own port, after the test PKI has issued its certificate.
+# Usage: extra_servers.sh up|down HARNESS_DIR PORT_BASE
+set -euo pipefail
+cmd=$1 harness=$2 base=$3
+here=$(cd "$(dirname "$0")" && pwd)
+pki=$harness/pki
+names=(transfer-untrusted transfer-expired transfer-wrong-name)
+
+if [ "$cmd" = down ]; then
+  for name in "${names[@]}"; do
+    pidfile=$harness/$name.server.pid
+    [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
+    rm -f "$pidfile"
+  done
+  exit 0
+fi
+
+pkitool=$here/../../tools/make-test-pki.sh
+"$pkitool" ca "$pki" transfer-other-ca "Transfer Untrusted Test CA"
+"$pkitool" tls "$pki" transfer-untrusted transfer-other-ca localhost
+"$pkitool" tls "$pki" transfer-expired root localhost expired
+"$pkitool" tls "$pki" transfer-wrong-name root elsewhere.example
+
+mkdir -p "$harness/server/routes"
+port=$base
+for name in "${names[@]}"; do
+  pidfile=$harness/$name.server.pid
+  [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
+  python3 "$here/../support/https_fixture.py" --daemon --port "$port" --cert "$pki/$name.pem" --key "$pki/$name.key" \
+    --routes "$harness/server/routes" --log "$harness/server/$name.log" --pidfile "$pidfile"
+  port=$((port + 1))
+done
