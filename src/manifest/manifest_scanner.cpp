@@ -1,9 +1,225 @@
 #include "manifest/manifest_scanner.h"
 
-// Placeholder until the scanner lands.
-bool FindValueStart(const Utf8String&, std::string_view, std::size_t&) { return false; }
-bool ExtractObjectText(const Utf8String&, std::string_view, Utf8String&) { return false; }
-bool ReadStringValue(const Utf8String&, std::string_view, WideString&) { return false; }
-bool ReadUnsignedValue(const Utf8String&, std::string_view, std::uint64_t&) { return false; }
-bool MatchLiteralAt(const Utf8String&, std::size_t, std::string_view) { return false; }
-WideString Utf8ToWide(const Utf8String&) { return {}; }
+#include "manifest/utf8_strict.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <climits>
+#endif
+
+namespace {
+
+// Fixed byte classes: the manifest must read the same on every machine, whatever the user's locale,
+// so isspace/isdigit (which can count 0xA0 or other high bytes) are not used.
+bool IsManifestWhitespace(unsigned char byte) {
+    return byte == 0x09 || byte == 0x0A || byte == 0x0B || byte == 0x0C || byte == 0x0D || byte == 0x20;
+}
+
+bool IsManifestDigit(unsigned char byte) { return byte >= 0x30 && byte <= 0x39; }
+
+constexpr unsigned char kQuote = 0x22;
+constexpr unsigned char kBackslash = 0x5C;
+
+}  // namespace
+
+bool FindValueStart(const Utf8String& text, std::string_view key, std::size_t& valuePosition) {
+    Utf8String needle;
+    needle.reserve(key.size() + 2);
+    needle.push_back('"');
+    needle.append(key);
+    needle.push_back('"');
+
+    const std::size_t found = text.find(needle);
+    if (found == Utf8String::npos) {
+        return false;
+    }
+    const std::size_t afterNeedle = found + needle.size();
+    if (afterNeedle >= text.size()) {
+        return false;
+    }
+    // Whatever lies between the key and the next colon is skipped unexamined.
+    const std::size_t colon = text.find(':', afterNeedle);
+    if (colon == Utf8String::npos) {
+        return false;
+    }
+    std::size_t i = colon + 1;
+    while (i < text.size() && IsManifestWhitespace(static_cast<unsigned char>(text[i]))) {
+        ++i;
+    }
+    if (i >= text.size()) {
+        return false;
+    }
+    valuePosition = i;
+    return true;
+}
+
+bool ExtractObjectText(const Utf8String& text, std::string_view key, Utf8String& objectText) {
+    std::size_t start = 0;
+    if (!FindValueStart(text, key, start) || text[start] != '{') {
+        return false;
+    }
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == kBackslash) {
+            if (inString) {
+                ++i;  // an escaped byte, a quotation mark included, never ends the string
+            }
+        } else if (byte == kQuote) {
+            inString = !inString;
+        } else if (inString) {
+            // braces inside strings do not count
+        } else if (byte == '{') {
+            ++depth;
+        } else if (byte == '}') {
+            --depth;
+            if (depth == 0) {
+                objectText.assign(text, start, i - start + 1);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool ReadStringValue(const Utf8String& text, std::string_view key, WideString& value) {
+    std::size_t start = 0;
+    if (!FindValueStart(text, key, start) || static_cast<unsigned char>(text[start]) != kQuote) {
+        return false;
+    }
+    Utf8String bytes;
+    std::size_t i = start + 1;
+    for (;; ++i) {
+        if (i >= text.size()) {
+            return false;  // never closed: the out-parameter stays as it was
+        }
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == kQuote) {
+            break;
+        }
+        // No escapes are supported, and no control byte belongs in any value this program reads.
+        if (byte == kBackslash || byte < 0x20) {
+            return false;
+        }
+        bytes.push_back(static_cast<char>(byte));
+    }
+    value = Utf8ToWide(bytes);
+    return !value.empty();
+}
+
+bool ReadUnsignedValue(const Utf8String& text, std::string_view key, std::uint64_t& value) {
+    std::size_t i = 0;
+    if (!FindValueStart(text, key, i) || !IsManifestDigit(static_cast<unsigned char>(text[i]))) {
+        return false;
+    }
+    constexpr std::uint64_t kMax = UINT64_MAX;
+    std::uint64_t result = 0;
+    for (; i < text.size() && IsManifestDigit(static_cast<unsigned char>(text[i])); ++i) {
+        const std::uint64_t digit = static_cast<unsigned char>(text[i]) - 0x30u;
+        if (result > (kMax - digit) / 10) {
+            return false;
+        }
+        result = result * 10 + digit;
+    }
+    value = result;
+    return true;
+}
+
+bool MatchLiteralAt(const Utf8String& text, std::size_t position, std::string_view literal) {
+    if (position > text.size() || text.size() - position < literal.size()) {
+        return false;
+    }
+    return text.compare(position, literal.size(), literal.data(), literal.size()) == 0;
+}
+
+bool DecodeUtf8Strict(const char* bytes, std::size_t count, WideString& out) {
+    out.clear();
+    WideString result;
+    result.reserve(count);
+    std::size_t i = 0;
+    while (i < count) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::uint32_t codePoint = 0;
+        std::size_t length = 0;
+        // Each lead byte fixes the sequence length and the range its first continuation byte may take,
+        // which is what rules out overlong forms, surrogates and values above U+10FFFF.
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead < 0x80) {
+            result.push_back(static_cast<WideChar>(lead));
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            codePoint = lead & 0x1Fu;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            codePoint = lead & 0x0Fu;
+            if (lead == 0xE0) {
+                low = 0xA0;
+            } else if (lead == 0xED) {
+                high = 0x9F;
+            }
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            codePoint = lead & 0x07u;
+            if (lead == 0xF0) {
+                low = 0x90;
+            } else if (lead == 0xF4) {
+                high = 0x8F;
+            }
+        } else {
+            return false;  // stray continuation byte, C0/C1 or F5..FF
+        }
+        if (count - i < length) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            const unsigned char lo = k == 1 ? low : 0x80;
+            const unsigned char hi = k == 1 ? high : 0xBF;
+            if (next < lo || next > hi) {
+                return false;
+            }
+            codePoint = (codePoint << 6) | (next & 0x3Fu);
+        }
+        if (codePoint > 0xFFFF) {
+            codePoint -= 0x10000;
+            result.push_back(static_cast<WideChar>(0xD800 + (codePoint >> 10)));
+            result.push_back(static_cast<WideChar>(0xDC00 + (codePoint & 0x3FF)));
+        } else {
+            result.push_back(static_cast<WideChar>(codePoint));
+        }
+        i += length;
+    }
+    out = std::move(result);
+    return true;
+}
+
+WideString Utf8ToWide(const Utf8String& bytes) {
+    if (bytes.empty()) {
+        return {};
+    }
+#ifdef _WIN32
+    if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+        return {};
+    }
+    const int byteCount = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), byteCount, nullptr, 0);
+    if (length <= 0) {
+        return {};
+    }
+    WideString wide(static_cast<std::size_t>(length), L'\0');
+    const int written = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), byteCount, wide.data(), length);
+    if (written != length) {
+        return {};
+    }
+    return wide;
+#else
+    WideString wide;
+    DecodeUtf8Strict(bytes.data(), bytes.size(), wide);
+    return wide;
+#endif
+}

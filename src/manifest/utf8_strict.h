@@ -1,0 +1,12 @@
+#pragma once
+// The strict UTF-8 decoder behind Utf8ToWide in native builds. It refuses exactly what the platform's
+// MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS) refuses, so the native tests and the fuzzer see the
+// same results as the installer. It is compiled on Windows too, so a test can compare the two directly.
+#include <cstddef>
+
+#include "common/wide_string.h"
+
+// True and the UTF-16 text in out when bytes is well-formed UTF-8: no overlong form, no encoded
+// surrogate, nothing above U+10FFFF, no truncated sequence and no stray continuation byte. On failure
+// out is left empty. Code points above U+FFFF become surrogate pairs.
+bool DecodeUtf8Strict(const char* bytes, std::size_t count, WideString& out);
