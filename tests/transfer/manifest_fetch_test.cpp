@@ -1,1 +1,75 @@
+// The manifest fetch from the compiled-in manifest URL, served by the loopback server: the cap, the
+// block sizes, an empty body and a broken connection.
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/test_support.h"
+#include "transfer/manifest_fetch.h"
+#include "transfer/transfer_test_util.h"
+
+namespace {
+
+const char kTable[] = "transfer_manifest";
+
+class ManifestFetchTest : public ::testing::Test {
+protected:
+    void TearDown() override { transfer_test::RemoveRoutes(kTable); }
+
+    // Serves the manifest path with the given route fields, then fetches it.
+    bool Fetch(const std::string& route) {
+        test_support::WriteRoutes(kTable, R"({"/download/releases/online-latest.json": {)" + route + "}}");
+        body.clear();
+        error.clear();
+        return FetchReleaseManifest(body, error);
+    }
+
+    Utf8String body;
+    ErrorText error;
+};
+
+TEST_F(ManifestFetchTest, BodiesUpToTheCapArriveByteForByteHoweverTheServerSplitsThem) {
+    const struct {
+        std::size_t size;
+        int chunk;
+    } cases[] = {{1, 65536}, {4000, 1000}, {65536, 65536}, {65536, 8192}, {65536, 1000}, {65536, 12345}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " bytes in writes of " + std::to_string(c.chunk));
+        error = L"";
+        ASSERT_TRUE(Fetch(R"("body_size": )" + std::to_string(c.size) + R"(, "chunk": )" + std::to_string(c.chunk)));
+        EXPECT_EQ(body, transfer_test::Generated(c.size));
+        EXPECT_EQ(error, L"");
+    }
+}
+
+TEST_F(ManifestFetchTest, OneByteOverTheCapIsRefusedWithoutGrowingPastIt) {
+    for (int chunk : {65537, 65536, 8192, 1000, 1}) {
+        SCOPED_TRACE(chunk);
+        EXPECT_FALSE(Fetch(R"("body_size": 65537, "chunk": )" + std::to_string(chunk)));
+        EXPECT_EQ(error, L"The release information is unexpectedly large.");
+        EXPECT_LE(body.size(), 65536u);
+    }
+}
+
+TEST_F(ManifestFetchTest, AnyContentTypeIsTakenAsItIs) {
+    ASSERT_TRUE(Fetch(R"("body": "not json at all", "headers": {"Content-Type": "image/png"})"));
+    EXPECT_EQ(body, "not json at all");
+}
+
+TEST_F(ManifestFetchTest, AnEmptyBodyFailsWithItsOwnMessage) {
+    EXPECT_FALSE(Fetch(R"("body": "")"));
+    EXPECT_EQ(error, L"The release information is empty.");
+}
+
+TEST_F(ManifestFetchTest, AConnectionThatBreaksMidBodyIsAReadFailure) {
+    EXPECT_FALSE(Fetch(R"("body_size": 50000, "chunk": 4096, "cut_after": 20000)"));
+    EXPECT_EQ(error, L"Could not read release information.");
+}
+
+TEST_F(ManifestFetchTest, AStatusOtherThan200IsTheRequestsFailure) {
+    EXPECT_FALSE(Fetch(R"("status": 404, "body": "gone")"));
+    EXPECT_EQ(error, L"The download server returned an unexpected response.");
+    EXPECT_TRUE(body.empty());
+}
+
+}  // namespace
