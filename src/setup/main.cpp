@@ -2,10 +2,23 @@
 
 #include "setup/setup_driver.h"
 
+namespace {
+
+// The system DLLs this program uses beyond the KnownDLLs it imports. They are delay-loaded, and
+// loaded here once more by name from System32 so that any system DLL that asks for one of them later
+// is handed this copy.
+constexpr const wchar_t* kSystemLibraries[] = {L"bcrypt.dll", L"crypt32.dll", L"wintrust.dll", L"winhttp.dll",
+                                               L"comctl32.dll"};
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // First, before anything resolves a DLL by search path: this elevated program usually starts from a
     // Downloads folder where anyone can drop a winhttp.dll or version.dll beside it. Only KnownDLLs are
-    // imported statically; every other system DLL is delay-loaded, and so found in System32 alone.
+    // imported statically; every other system DLL is found in System32 alone.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    for (const wchar_t* library : kSystemLibraries) {
+        ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
     return static_cast<int>(RunSetup(kSystemStages));
 }

@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Checks the built installer as a file: a 32-bit GUI PE of at most 256 KiB, importing only KnownDLLs
+the ordinary way, and carrying exactly the manifest, version and icon resources it ships with."""
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import os
+import xml.etree.ElementTree as ET
+
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll", "msvcrt.dll", "advapi32.dll",
+              "shell32.dll", "oleaut32.dll", "combase.dll", "rpcrt4.dll", "sechost.dll", "shlwapi.dll"}
+MAX_SIZE = 256 * 1024
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+def resource(exe, rtype, name):
+    out = subprocess.run(["wrestool", "-x", "--raw", f"--type={rtype}", f"--name={name}", "--language=1033", exe],
+                         check=True, capture_output=True).stdout
+    check(len(out) > 0, f"resource type {rtype} id {name} in language 1033")
+    return out
+
+
+def version_strings(blob):
+    """Reads VS_VERSIONINFO: the fixed part and every String value, as a dict."""
+    text = blob.decode("utf-16-le", errors="replace")
+    fixed_at = blob.find(struct.pack("<I", 0xFEEF04BD))
+    fixed = struct.unpack_from("<13I", blob, fixed_at)
+    strings = {}
+    for key in ("CompanyName", "FileDescription", "FileVersion", "InternalName", "LegalCopyright",
+                "OriginalFilename", "ProductName", "ProductVersion"):
+        m = re.search(key + "\x00+([^\x00]*)\x00", text)
+        strings[key] = m.group(1) if m else None
+    translation_at = blob.find("Translation".encode("utf-16-le"))
+    translation = struct.unpack_from("<HH", blob, (translation_at + 24 + 3) & ~3) if translation_at > 0 else None
+    return fixed, strings, "040904b0" in text, translation
+
+
+def main():
+    exe = sys.argv[1]
+    size = os.path.getsize(exe)
+    print(f"size: {size} bytes")
+    check(size <= MAX_SIZE, f"size {size} is at most {MAX_SIZE}")
+
+    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], check=True, capture_output=True, text=True).stdout
+    check("Magic\t\t\t010b" in dump, "PE32 (magic 010b)")
+    check("(Windows GUI)" in dump, "GUI subsystem")
+    imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
+    check(imports <= KNOWN_DLLS, f"ordinary imports are KnownDLLs only, found {sorted(imports - KNOWN_DLLS)}")
+
+    listing = subprocess.run(["wrestool", "-l", exe], check=True, capture_output=True, text=True).stdout
+    for line in listing.splitlines():
+        check("--language=1033" in line, f"every resource is in language 1033: {line}")
+
+    manifest = ET.fromstring(resource(exe, 24, 1))
+    ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
+          "c": "urn:schemas-microsoft-com:compatibility.v1",
+          "ws05": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+          "ws16": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}
+    identity = manifest.find("v1:assemblyIdentity", ns).attrib
+    check(identity == {"type": "win32", "name": "BrimlowAIQuillo.WebSetup", "version": "1.0.5.0",
+                       "processorArchitecture": "*"}, f"assemblyIdentity {identity}")
+    check(manifest.findtext("v1:description", None, ns) == "Brimlow AI Quillo Online Installer", "description")
+    level = manifest.find(".//v3:requestedExecutionLevel", ns).attrib
+    check(level == {"level": "requireAdministrator", "uiAccess": "false"}, f"requestedExecutionLevel {level}")
+    os_ids = {e.attrib["Id"] for e in manifest.findall(".//c:supportedOS", ns)}
+    check(os_ids == {"{4f476546-9371-482b-a5ae-97e28b4f9a5a}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"},
+          f"supportedOS {os_ids}")
+    check(manifest.findtext(".//ws05:dpiAware", None, ns) == "true/pm", "dpiAware true/pm")
+    check(manifest.findtext(".//ws16:dpiAwareness", None, ns) == "PerMonitorV2", "dpiAwareness PerMonitorV2")
+    check(manifest.findtext(".//ws16:longPathAware", None, ns) == "true", "longPathAware true")
+    dep = manifest.find(".//v1:dependentAssembly/v1:assemblyIdentity", ns).attrib
+    check(dep == {"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+                  "processorArchitecture": "*", "publicKeyToken": "6595b64144ccf1df", "language": "*"},
+          f"Common Controls 6 dependency {dep}")
+
+    fixed, strings, table, translation = version_strings(resource(exe, 16, 1))
+    # fixed: signature, struct version, file MS/LS, product MS/LS, mask, flags, OS, type, subtype, date MS/LS
+    check(fixed[2:6] == (0x00010000, 0x00050000, 0x00010000, 0x00050000), "file and product version 1.0.5.0")
+    check(fixed[6:11] == (0x3F, 0, 0x00040004, 1, 0), "mask 0x3F, flags 0, VOS_NT_WINDOWS32, VFT_APP, subtype 0")
+    check(table, "string table 040904b0")
+    expected = {"CompanyName": "Brimlow AI Labs Private Limited",
+                "FileDescription": "Brimlow AI Quillo Online Installer", "FileVersion": "1.0.5.0",
+                "InternalName": "BrimlowAIQuillo.WebSetup", "OriginalFilename": "BrimlowAIQuillo-WebSetup.exe",
+                "ProductName": "Brimlow AI Quillo", "ProductVersion": "1.0.5"}
+    for key, value in expected.items():
+        check(strings[key] == value, f"{key} is {value!r}, found {strings[key]!r}")
+    check(bool(strings["LegalCopyright"]), "LegalCopyright is present")
+    check(translation == (0x0409, 1200), f"Translation 0x0409, 1200, found {translation}")
+
+    group = resource(exe, 14, 1)
+    reserved, kind, count = struct.unpack_from("<HHH", group)
+    check(kind == 1 and count == 9, f"icon group of 9 icons, found {count}")
+    sizes = []
+    for i in range(count):
+        w, h, _colors, _r, _planes, bpp, _bytes, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+        sizes.append(w or 256)
+        check(bpp == 32, f"icon {icon_id} is 32 bits per pixel")
+        check(resource(exe, 3, icon_id).startswith(b"\x89PNG\r\n\x1a\n"), f"icon {icon_id} is PNG-compressed")
+    check(sorted(sizes) == [16, 20, 24, 32, 40, 48, 64, 128, 256], f"icon sizes {sorted(sizes)}")
+
+    for failure in failures:
+        print("FAILED:", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
