@@ -20,6 +20,7 @@ constexpr wchar_t kProgressWindowFailedText[] = L"Windows could not open the sec
 constexpr wchar_t kDownloadFailedText[] = L"The installer could not be downloaded.";
 constexpr wchar_t kPrepareFailedText[] = L"Could not prepare the verified installer.";
 constexpr wchar_t kLockFailedText[] = L"Could not lock the installer for final security verification.";
+constexpr wchar_t kDigestMismatchText[] = L"Security check failed: the installer SHA-256 does not match.";
 constexpr wchar_t kPublisherMismatchText[] =
     L"Security check failed: the installer publisher does not match Brimlow AI Labs.";
 constexpr wchar_t kLaunchFailedText[] = L"The verified installer could not be started.";
@@ -111,6 +112,15 @@ SetupResult RunInApartment(const SetupStages& stages) {
         RemoveDownloadedFile(finalPath);
         stages.destroyProgress(progress);
         return Fail(stages, kLockFailedText, MB_ICONERROR, SetupResult::VerificationFailed);
+    }
+
+    // Between the download's digest check and the lock, any process of this user could have replaced the
+    // file in the user's own temporary folder, for instance with an older release signed by the same
+    // publisher. Now that no writer can exist, prove again that this is the file that was hashed.
+    if (!stages.lockedFileMatches(installerLock.Get(), package)) {
+        stages.destroyProgress(progress);
+        UnlockAndRemove(installerLock, finalPath);
+        return Fail(stages, kDigestMismatchText, MB_ICONERROR, SetupResult::VerificationFailed);
     }
 
     const bool trusted = stages.verifyInstallerTrust(finalPath, manifest.publisher, errorText);

@@ -31,6 +31,8 @@ struct SetupStages {
     bool (*makeStagingPaths)(WideString& partialPath, WideString& finalPath);
     bool (*downloadPackage)(const PackageEntry& package, const WideString& partialPath, ProgressWindow* progress,
                             ErrorText& error);
+    // Reads the locked final file again: it must still be exactly the package that was downloaded.
+    bool (*lockedFileMatches)(HANDLE installerLock, const PackageEntry& package);
     bool (*verifyInstallerTrust)(const WideString& finalPath, const WideString& manifestPublisher,
                                  ErrorText& error);
     bool (*launchInstaller)(const WideString& finalPath, std::uint32_t& exitCode);

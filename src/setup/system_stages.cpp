@@ -24,6 +24,7 @@ const SetupStages kSystemStages = {
     Destroy,
     MakeStagingPaths,
     DownloadPackage,
+    FileMatchesPackage,
     VerifyInstallerTrust,
     LaunchInstaller,
     ShowErrorBox,

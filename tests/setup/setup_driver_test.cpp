@@ -33,6 +33,7 @@ struct World {
     bool downloadOk = true;
     std::wstring downloadError;
     std::function<void(const std::wstring&)> afterRename;
+    bool lockedMatches = true;
     bool trustOk = true;
     std::wstring trustError;
     bool launchOk = true;
@@ -104,6 +105,11 @@ const SetupStages kStandIns = {
         }
         test_support::WriteWholeFile(partial, "MZ package");
         return true;
+    },
+    [](HANDLE lock, const PackageEntry&) {
+        world.events.push_back(L"rehash");
+        EXPECT_NE(lock, INVALID_HANDLE_VALUE);
+        return world.lockedMatches;
     },
     [](const WideString& final, const WideString& publisher, ErrorText& error) {
         world.events.push_back(L"trust");
@@ -183,7 +189,7 @@ TEST_F(SetupDriver, AHealthyRunLaunchesTheVerifiedFileAndReturnsZero) {
     const std::vector<std::wstring> expected = {
         L"CoInitializeEx", L"fetch", L"validate", L"confirm", L"create",
         L"status:Downloading the verified installer\u2026", L"staging", L"download",
-        L"status:Verifying publisher and file integrity\u2026", L"progress:64/64", L"trust", L"destroy",
+        L"status:Verifying publisher and file integrity\u2026", L"progress:64/64", L"rehash", L"trust", L"destroy",
         L"launch:1", L"CoUninitialize"};
     EXPECT_EQ(world.events, expected);
     EXPECT_TRUE(world.lockBlockedWriter);
@@ -287,6 +293,9 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
          },
          L"Could not lock the installer for final security verification.", kError, SetupResult::VerificationFailed,
          L"destroy"},
+        {"file replaced before the lock", [] { world.lockedMatches = false; },
+         L"Security check failed: the installer SHA-256 does not match.", kError, SetupResult::VerificationFailed,
+         L"destroy"},
         {"F10 authenticode",
          [] {
              world.trustOk = false;
@@ -326,6 +335,33 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
         ExpectNoDownloadLeft();
         EXPECT_EQ(IndexOf(L"launch:1") != SIZE_MAX, c.code == SetupResult::LaunchFailed);
     }
+}
+
+TEST_F(SetupDriver, AFileReplacedBetweenTheRenameAndTheLockIsNeverStarted) {
+    // The real re-check over the lock handle; the download wrote "MZ package", whose digest the manifest
+    // names, and a same-user process swaps in other bytes of the same size before the lock is taken.
+    SetupStages stages = kStandIns;
+    stages.lockedFileMatches = kSystemStages.lockedFileMatches;
+    stages.validateReleaseManifest = [](const Utf8String&, ReleaseManifest& manifest) {
+        manifest.published = true;
+        manifest.version = L"2.3.1";
+        manifest.publisher = L"BRIMLOW AI LABS PRIVATE LIMITED";
+        const PackageEntry package = {L"https://x/p", L"3616e1e05dd92c8865de5be713e88b95055943eb9daa6df4f2b4a4bedceb12a2", 10};
+        manifest.x64 = package;
+        manifest.x86 = package;
+        return true;
+    };
+    world.afterRename = [](const std::wstring& final) { test_support::WriteWholeFile(final, "MZ packagf"); };
+    EXPECT_EQ(RunSetup(stages), SetupResult::VerificationFailed);
+    ExpectBox(L"Security check failed: the installer SHA-256 does not match.", kError);
+    EXPECT_EQ(IndexOf(L"trust"), SIZE_MAX);
+    EXPECT_EQ(IndexOf(L"launch:1"), SIZE_MAX);
+    ExpectNoDownloadLeft();
+
+    // Unchanged, the same file passes the re-check and runs.
+    SetUp();
+    EXPECT_EQ(RunSetup(stages), SetupResult::Success);
+    EXPECT_NE(IndexOf(L"launch:1"), SIZE_MAX);
 }
 
 TEST(Architecture, SixtyFourBitWindowsMeansAmd64OrArm64) {
