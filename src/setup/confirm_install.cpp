@@ -1,6 +1,7 @@
 #include "setup/confirm_install.h"
 
 #include "common/win32_handles.h"
+#include "ui/common_controls.h"
 #include "setup/setup_driver.h"
 
 namespace {
@@ -27,7 +28,7 @@ constexpr int kApplicationIconId = 1;
 }  // namespace
 
 const PromptApi kSystemPromptApi = {
-    ::TaskDialogIndirect,
+    CallTaskDialogIndirect,
     IsNative64BitWindows,
 };
 

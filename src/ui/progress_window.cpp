@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "ui/common_controls.h"
 #include "ui/progress.h"
 
 namespace {
@@ -146,7 +147,7 @@ bool Create(ProgressWindow& progress, const WideString& version) {
 
 bool Create(ProgressWindow& progress, const WideString& version, const WindowApi& api) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&controls);
+    CallInitCommonControlsEx(&controls);
 
     const HMODULE module = ::GetModuleHandleW(nullptr);
     if (!RegisterProgressClass(module)) {

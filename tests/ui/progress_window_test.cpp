@@ -1,0 +1,398 @@
+// The progress window as a user meets it: real windows on the virtual display, real controls, fonts and
+// messages. Only the system DPI and the tick counter are stood in, through the window's own seams.
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "ui/progress.h"
+#include "ui/progress_window.h"
+#include "ui/window_probe.h"
+
+namespace {
+
+using window_probe::ChildrenOf;
+using window_probe::Control;
+using window_probe::TextOf;
+
+constexpr wchar_t kCancellingButton[] = L"Cancelling\u2026";
+constexpr wchar_t kCancellingStatus[] = L"Cancelling download\u2026";
+constexpr wchar_t kCancellingDetail[] = L"Removing the partial file safely.";
+
+UINT dpiForTest = 96;
+UINT WINAPI DpiForTest() { return dpiForTest; }
+const WindowApi kDpiStandIn = {DpiForTest};
+
+ULONGLONG tickForTest = 0;
+int tickReads = 0;
+ULONGLONG WINAPI TickForTest() {
+    ++tickReads;
+    return tickForTest;
+}
+const ProgressApi kTickStandIn = {TickForTest};
+
+// Owns one progress window for a test and always tears it down.
+class ShownWindow {
+public:
+    explicit ShownWindow(const std::wstring& version = L"2.3.1", const WindowApi& api = kSystemWindowApi) {
+        created_ = Create(progress, version, api);
+    }
+    ~ShownWindow() { Destroy(progress); }
+    ShownWindow(const ShownWindow&) = delete;
+    ShownWindow& operator=(const ShownWindow&) = delete;
+    bool created() const { return created_; }
+    ProgressWindow progress{};
+
+private:
+    bool created_ = false;
+};
+
+int Scaled(int designPixels, int dpi) { return ::MulDiv(designPixels, dpi, 96); }
+
+LOGFONTW FontOf(HFONT font) {
+    LOGFONTW description{};
+    ::GetObjectW(font, sizeof description, &description);
+    return description;
+}
+
+bool QueueHolds(UINT message) {
+    MSG msg{};
+    return ::PeekMessageW(&msg, nullptr, message, message, PM_NOREMOVE) != FALSE;
+}
+
+struct ExpectedControl {
+    const wchar_t* className;
+    const wchar_t* text;
+    LONG style;
+    int x, y, width, height;
+    int id;
+    HFONT ProgressWindow::*font;  // null member: no font
+};
+
+// The window at a given DPI: outer size, centring on the work area, each control's place, text, style, id
+// and font, and the fonts' scaled heights.
+void ExpectLaidOut(const ProgressWindow& progress, const std::wstring& versionLine, int dpi) {
+    ASSERT_TRUE(progress.window);
+    EXPECT_EQ(window_probe::ClassOf(progress.window), kProgressWindowClass);
+    EXPECT_EQ(TextOf(progress.window), kProgressWindowTitle);
+    const LONG style = ::GetWindowLongW(progress.window, GWL_STYLE);
+    EXPECT_EQ(style & 0x00CF0000, 0x00CA0000) << std::hex << style;  // caption, close, minimise; no resize
+    EXPECT_TRUE(style & WS_VISIBLE);
+    EXPECT_TRUE(::GetWindowLongW(progress.window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+
+    RECT frame{};
+    ::GetWindowRect(progress.window, &frame);
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = Scaled(600, dpi);
+    const int height = Scaled(340, dpi);
+    EXPECT_EQ(frame.right - frame.left, width);
+    EXPECT_EQ(frame.bottom - frame.top, height);
+    EXPECT_EQ(frame.left, work.left + (work.right - work.left - width) / 2);
+    EXPECT_EQ(frame.top, work.top + (work.bottom - work.top - height) / 2);
+
+    const ExpectedControl expected[] = {
+        {L"Static", L"", 0x50000003, 28, 24, 48, 48, 0, nullptr},
+        {L"Static", L"Installing Brimlow AI Quillo", 0x50000000, 92, 22, 470, 34, 0, &ProgressWindow::titleFont},
+        {L"Static", versionLine.c_str(), 0x50000000, 92, 57, 470, 22, 0, &ProgressWindow::bodyFont},
+        {L"Static", L"", 0x50000010, 28, 91, 534, 2, 0, nullptr},
+        {L"Static", L"Connecting to Brimlow secure servers\u2026", 0x50000000, 28, 112, 534, 26, 0,
+         &ProgressWindow::headingFont},
+        {L"Static", L"Preparing the verified installer download.", 0x50000000, 28, 143, 534, 22, 0,
+         &ProgressWindow::bodyFont},
+        {L"msctls_progress32", L"", 0x50000001, 28, 176, 534, 18, kProgressBarId, nullptr},
+        {L"Static", L"0%", 0x50000000, 28, 205, 80, 22, 0, &ProgressWindow::emphasisFont},
+        {L"Static", L"Preparing\u2026", 0x50000002, 250, 205, 312, 22, 0, &ProgressWindow::bodyFont},
+        {L"Static", L"\u2713  Publisher and SHA-256 integrity will be verified before installation.", 0x50000000,
+         28, 242, 405, 40, 0, &ProgressWindow::bodyFont},
+        {L"Button", L"Cancel", 0x50010000, 458, 244, 104, 34, kCancelButtonId, &ProgressWindow::bodyFont},
+    };
+    const std::vector<Control> children = ChildrenOf(progress.window);
+    ASSERT_EQ(children.size(), std::size(expected));
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "control " << i + 1);
+        const Control& actual = children[i];
+        const ExpectedControl& want = expected[i];
+        EXPECT_EQ(::CompareStringOrdinal(actual.className.c_str(), -1, want.className, -1, TRUE), CSTR_EQUAL);
+        EXPECT_EQ(actual.text, want.text);
+        EXPECT_EQ(actual.style, want.style) << std::hex << actual.style;
+        EXPECT_EQ(actual.id, want.id);
+        EXPECT_EQ(actual.rect.left, Scaled(want.x, dpi));
+        EXPECT_EQ(actual.rect.top, Scaled(want.y, dpi));
+        EXPECT_EQ(actual.rect.right - actual.rect.left, Scaled(want.width, dpi));
+        EXPECT_EQ(actual.rect.bottom - actual.rect.top, Scaled(want.height, dpi));
+        const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(actual.handle, WM_GETFONT, 0, 0));
+        if (want.font) {
+            EXPECT_EQ(font, progress.*want.font);
+        }
+    }
+
+    // The record holds the controls that are rewritten later.
+    EXPECT_EQ(progress.statusLabel, children[4].handle);
+    EXPECT_EQ(progress.detailLabel, children[5].handle);
+    EXPECT_EQ(progress.progressBar, children[6].handle);
+    EXPECT_EQ(progress.percentLabel, children[7].handle);
+    EXPECT_EQ(progress.bytesLabel, children[8].handle);
+    EXPECT_EQ(progress.cancelButton, children[10].handle);
+
+    const struct {
+        HFONT font;
+        int points;
+        LONG weight;
+    } fonts[] = {{progress.bodyFont, 10, 400},
+                 {progress.titleFont, 18, 600},
+                 {progress.headingFont, 11, 600},
+                 {progress.emphasisFont, 10, 700}};
+    for (const auto& font : fonts) {
+        ASSERT_TRUE(font.font);
+        const LOGFONTW description = FontOf(font.font);
+        EXPECT_EQ(description.lfHeight, -::MulDiv(font.points, dpi, 72));
+        EXPECT_EQ(description.lfWeight, font.weight);
+        EXPECT_STREQ(description.lfFaceName, L"Segoe UI");
+        EXPECT_EQ(description.lfQuality, CLEARTYPE_QUALITY);
+    }
+
+    ASSERT_TRUE(progress.icon);
+    ICONINFO iconInfo{};
+    ASSERT_TRUE(::GetIconInfo(progress.icon, &iconInfo));
+    BITMAP iconBitmap{};
+    ::GetObjectW(iconInfo.hbmColor, sizeof iconBitmap, &iconBitmap);
+    EXPECT_EQ(iconBitmap.bmWidth, Scaled(48, dpi));
+    ::DeleteObject(iconInfo.hbmColor);
+    ::DeleteObject(iconInfo.hbmMask);
+    EXPECT_EQ(reinterpret_cast<HICON>(::SendMessageW(children[0].handle, STM_GETICON, 0, 0)), progress.icon);
+
+    PBRANGE range{};
+    ::SendMessageW(progress.progressBar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    EXPECT_EQ(range.iLow, 0);
+    EXPECT_EQ(range.iHigh, 10000);
+    EXPECT_EQ(::SendMessageW(progress.progressBar, PBM_GETPOS, 0, 0), 0);
+}
+
+TEST(ProgressWindow, OpensCentredAt96DpiWithEveryControlInPlace) {
+    ASSERT_EQ(::GetDpiForSystem(), 96u) << "the harness prefix runs at the default DPI";
+    ShownWindow shown;
+    ASSERT_TRUE(shown.created());
+    ExpectLaidOut(shown.progress, L"Version 2.3.1  \u2022  Secure online setup", 96);
+    EXPECT_FALSE(shown.progress.cancelRequested);
+    EXPECT_EQ(shown.progress.lastProgressTick, 0u);
+}
+
+TEST(ProgressWindow, ScalesWindowControlsFontsAndIconAt144Dpi) {
+    dpiForTest = 144;
+    ShownWindow shown(L"2.3.1", kDpiStandIn);
+    ASSERT_TRUE(shown.created());
+    RECT frame{};
+    ::GetWindowRect(shown.progress.window, &frame);
+    EXPECT_EQ(frame.right - frame.left, 900);
+    EXPECT_EQ(frame.bottom - frame.top, 510);
+    ExpectLaidOut(shown.progress, L"Version 2.3.1  \u2022  Secure online setup", 144);
+}
+
+TEST(ProgressWindow, EmptyVersionAndSecondWindowInOneProcess) {
+    // The class is registered by the first window of the process; later windows reuse it.
+    ShownWindow first(L"");
+    ASSERT_TRUE(first.created());
+    ShownWindow second(L"10.0.0-beta.1");
+    ASSERT_TRUE(second.created());
+    EXPECT_EQ(TextOf(ChildrenOf(first.progress.window)[2].handle), L"Version   \u2022  Secure online setup");
+    EXPECT_EQ(TextOf(ChildrenOf(second.progress.window)[2].handle),
+              L"Version 10.0.0-beta.1  \u2022  Secure online setup");
+}
+
+TEST(ProgressWindow, StaticsDrawDarkGreyOnWhite) {
+    ShownWindow shown;
+    ASSERT_TRUE(shown.created());
+    for (HWND label : {shown.progress.statusLabel, shown.progress.percentLabel, shown.progress.bytesLabel}) {
+        const HDC dc = ::GetDC(label);
+        const LRESULT brush = ::SendMessageW(shown.progress.window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                             reinterpret_cast<LPARAM>(label));
+        EXPECT_EQ(reinterpret_cast<HGDIOBJ>(brush), ::GetStockObject(WHITE_BRUSH));
+        EXPECT_EQ(::GetTextColor(dc), RGB(42, 47, 52));
+        EXPECT_EQ(::GetBkMode(dc), TRANSPARENT);
+        ::ReleaseDC(label, dc);
+    }
+}
+
+TEST(ProgressWindow, DestroyReleasesOnceAndToleratesEmptyRecords) {
+    ProgressWindow never{};
+    Destroy(never);
+    Destroy(never);
+    EXPECT_EQ(never.window, nullptr);
+
+    ProgressWindow progress{};
+    ASSERT_TRUE(Create(progress, L"2.3.1"));
+    const HWND window = progress.window;
+    const HWND cancel = progress.cancelButton;
+    Destroy(progress);
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_EQ(progress.window, nullptr);
+    EXPECT_EQ(progress.icon, nullptr);
+    EXPECT_EQ(progress.bodyFont, nullptr);
+    EXPECT_EQ(progress.titleFont, nullptr);
+    EXPECT_EQ(progress.headingFont, nullptr);
+    EXPECT_EQ(progress.emphasisFont, nullptr);
+    EXPECT_EQ(progress.cancelButton, cancel) << "control fields are left as they were";
+    Destroy(progress);
+    // Nothing left to act on: updates after the window is gone are ignored.
+    UpdateProgress(progress, 1, 2);
+    EXPECT_EQ(progress.lastProgressTick, 0u);
+}
+
+struct CancelWay {
+    const char* name;
+    void (*act)(ProgressWindow& progress);
+};
+
+const CancelWay kCancelWays[] = {
+    {"Cancel button clicked", [](ProgressWindow& p) { ::SendMessageW(p.cancelButton, BM_CLICK, 0, 0); }},
+    {"title bar close button", [](ProgressWindow& p) { ::PostMessageW(p.window, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    {"WM_CLOSE", [](ProgressWindow& p) { ::PostMessageW(p.window, WM_CLOSE, 0, 0); }},
+    {"Alt+F4", [](ProgressWindow& p) { window_probe::PostAltKey(p.window, VK_F4); }},
+    {"WM_QUIT posted to the thread", [](ProgressWindow&) { ::PostQuitMessage(0); }},
+};
+
+TEST(ProgressWindow, EveryWayToCancelSetsTheFlagOnceAndKeepsTheWindow) {
+    for (const CancelWay& way : kCancelWays) {
+        SCOPED_TRACE(way.name);
+        ShownWindow shown;
+        ASSERT_TRUE(shown.created());
+        ProgressWindow& progress = shown.progress;
+        ASSERT_EQ(TextOf(progress.cancelButton), L"Cancel");
+
+        way.act(progress);
+        PumpMessages(progress);
+        EXPECT_TRUE(progress.cancelRequested);
+        EXPECT_EQ(TextOf(progress.cancelButton), kCancellingButton);
+        EXPECT_FALSE(::IsWindowEnabled(progress.cancelButton));
+        EXPECT_EQ(TextOf(progress.statusLabel), kCancellingStatus);
+        EXPECT_EQ(TextOf(progress.detailLabel), kCancellingDetail);
+        EXPECT_TRUE(::IsWindow(progress.window));
+        EXPECT_TRUE(::IsWindowVisible(progress.window));
+        EXPECT_FALSE(QueueHolds(WM_QUIT)) << "no later code may see the quit message";
+
+        // A later status wins over the cancelling texts, and a second request leaves it standing.
+        ShowStatus(progress, L"Verifying publisher and file integrity\u2026", L"Checking the signature.");
+        way.act(progress);
+        PumpMessages(progress);
+        EXPECT_TRUE(progress.cancelRequested);
+        EXPECT_EQ(TextOf(progress.statusLabel), L"Verifying publisher and file integrity\u2026");
+        EXPECT_EQ(TextOf(progress.detailLabel), L"Checking the signature.");
+        EXPECT_TRUE(::IsWindow(progress.window));
+        EXPECT_FALSE(QueueHolds(WM_QUIT));
+    }
+}
+
+TEST(ProgressWindow, ShowStatusRewritesBothLinesAndPumps) {
+    ShownWindow shown;
+    ASSERT_TRUE(shown.created());
+    ::PostMessageW(shown.progress.window, WM_NULL, 0, 0);
+    ShowStatus(shown.progress, L"Downloading the verified installer\u2026", L"Fetched over HTTPS.");
+    EXPECT_EQ(TextOf(shown.progress.statusLabel), L"Downloading the verified installer\u2026");
+    EXPECT_EQ(TextOf(shown.progress.detailLabel), L"Fetched over HTTPS.");
+    EXPECT_FALSE(QueueHolds(WM_NULL));
+    EXPECT_FALSE(shown.progress.cancelRequested);
+}
+
+struct ProgressCase {
+    const char* name;
+    std::uint64_t received;
+    std::uint64_t total;
+    LRESULT position;
+    const wchar_t* percent;
+    const wchar_t* bytes;
+};
+
+TEST(ProgressWindow, ProgressFiguresOnTheBarAndLabels) {
+    const ProgressCase cases[] = {
+        {"half way", 52428800, 104857600, 5000, L"50%", L"52.4 MB of 104.9 MB"},
+        {"first update", 0, 104857600, 0, L"0%", L"0.0 MB of 104.9 MB"},
+        {"complete", 104857600, 104857600, 10000, L"100%", L"104.9 MB of 104.9 MB"},
+        {"more than the total is shown as the total", 104857601, 104857600, 10000, L"100%",
+         L"104.9 MB of 104.9 MB"},
+        {"a third: hundredths and percent truncate", 1, 3, 3333, L"33%", L"0.0 MB of 0.0 MB"},
+        {"largest package", 314572800, 629145600, 5000, L"50%", L"314.6 MB of 629.1 MB"},
+    };
+    ShownWindow shown;
+    ASSERT_TRUE(shown.created());
+    ProgressWindow& progress = shown.progress;
+    for (const ProgressCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        progress.lastProgressTick = 0;
+        tickForTest = 5000;
+        UpdateProgress(progress, c.received, c.total, kTickStandIn);
+        EXPECT_EQ(::SendMessageW(progress.progressBar, PBM_GETPOS, 0, 0), c.position);
+        EXPECT_EQ(TextOf(progress.percentLabel), c.percent);
+        EXPECT_EQ(TextOf(progress.bytesLabel), c.bytes);
+        EXPECT_EQ(progress.lastProgressTick, 5000u);
+    }
+
+    // A total of 0 shows nothing and does not even read the clock.
+    progress.lastProgressTick = 77;
+    tickReads = 0;
+    UpdateProgress(progress, 10, 0, kTickStandIn);
+    EXPECT_EQ(tickReads, 0);
+    EXPECT_EQ(progress.lastProgressTick, 77u);
+    EXPECT_EQ(TextOf(progress.percentLabel), L"50%");
+}
+
+TEST(ProgressWindow, RedrawsAtMostEveryHundredMillisecondsButAlwaysAtTheEnd) {
+    ShownWindow shown;
+    ASSERT_TRUE(shown.created());
+    ProgressWindow& progress = shown.progress;
+    constexpr std::uint64_t kTotal = 1000;
+
+    tickForTest = 10000;
+    UpdateProgress(progress, 100, kTotal, kTickStandIn);
+    EXPECT_EQ(TextOf(progress.percentLabel), L"10%");
+    EXPECT_EQ(progress.lastProgressTick, 10000u);
+
+    // 99 ms later: skipped entirely, and the queue is left alone.
+    ::PostMessageW(progress.window, WM_NULL, 0, 0);
+    tickForTest = 10099;
+    UpdateProgress(progress, 200, kTotal, kTickStandIn);
+    EXPECT_EQ(TextOf(progress.percentLabel), L"10%");
+    EXPECT_EQ(TextOf(progress.bytesLabel), L"0.0 MB of 0.0 MB");
+    EXPECT_EQ(::SendMessageW(progress.progressBar, PBM_GETPOS, 0, 0), 1000);
+    EXPECT_EQ(progress.lastProgressTick, 10000u);
+    EXPECT_TRUE(QueueHolds(WM_NULL));
+
+    // 100 ms after the last shown one: shown, and the queue drained.
+    tickForTest = 10100;
+    UpdateProgress(progress, 300, kTotal, kTickStandIn);
+    EXPECT_EQ(TextOf(progress.percentLabel), L"30%");
+    EXPECT_EQ(progress.lastProgressTick, 10100u);
+    EXPECT_FALSE(QueueHolds(WM_NULL));
+
+    // The final update shows even within the interval.
+    tickForTest = 10101;
+    UpdateProgress(progress, kTotal, kTotal, kTickStandIn);
+    EXPECT_EQ(TextOf(progress.percentLabel), L"100%");
+    EXPECT_EQ(::SendMessageW(progress.progressBar, PBM_GETPOS, 0, 0), 10000);
+    EXPECT_EQ(progress.lastProgressTick, 10101u);
+}
+
+// Not a check: leaves a picture of the window mid-download under build/harness/screenshots for review.
+TEST(ProgressWindow, ScreenshotMidDownload) {
+    for (UINT dpi : {96u, 144u}) {
+        dpiForTest = dpi;
+        ShownWindow shown(L"2.3.1", kDpiStandIn);
+        ASSERT_TRUE(shown.created());
+        ShowStatus(shown.progress, L"Downloading the verified installer\u2026",
+                   L"Receiving the package over a secure connection.");
+        UpdateProgress(shown.progress, 52428800, 104857600);
+        for (int i = 0; i < 10; ++i) {
+            PumpMessages(shown.progress);
+            ::Sleep(30);
+        }
+        const std::wstring folder = test_support::HarnessPath("screenshots");
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        EXPECT_TRUE(window_probe::SaveWindowImage(
+            shown.progress.window, folder + L"\\progress_window_" + std::to_wstring(dpi) + L".bmp"));
+    }
+}
+
+}  // namespace
