@@ -1,6 +1,15 @@
 #pragma once
 // What MinGW-w64's headers lack or lay out differently from the platform's own. Each entry says why it
-// is here and checks the size the 32-bit platform uses.
+// is here and checks the size the 32-bit platform uses. Include it before any other Windows header.
+
+// CryptoAPI is declared dllimport, so calls go through the __imp_ slot alone; GNU ld then drops the
+// delay-load thunk that slot must point to, and the first call jumps to 0. Without dllimport the calls
+// go through the thunk, which loads crypt32.dll on first use.
+#ifdef WINIMPM
+#error "common/platform_compat.h must come before any header that includes wincrypt.h"
+#endif
+#define WINIMPM
+
 #include <windows.h>
 #include <wintrust.h>
 

@@ -1,5 +1,8 @@
 #include "trust/installer_trust.h"
 
+// First: it sets how CryptoAPI is declared before wincrypt.h is read.
+#include "common/platform_compat.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 #include <softpub.h>
@@ -9,7 +12,6 @@
 #include <vector>
 
 #include "common/build_config.h"
-#include "common/platform_compat.h"
 #include "common/unique_handle.h"
 
 namespace {

@@ -1,0 +1,132 @@
+// The installer launch with real processes (launch_probe.exe, whose file name says what it does), and the
+// installer lock as the driver takes it, tried from another process (lock_probe.exe).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "common/win32_handles.h"
+#include "setup/installer_launch.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::wstring TrustFile(const char* name) { return test_support::HarnessPath(std::string("trust/files/") + name); }
+
+// A copy of the probe under the given name, in a fresh folder whose name has blanks.
+std::wstring StageProbe(const std::wstring& folderName, const std::wstring& fileName) {
+    const std::wstring folder = test_support::MakeScratchFolder(folderName);
+    const std::wstring path = folder + L"\\" + fileName;
+    EXPECT_TRUE(::CopyFileW(TrustFile("launch_probe.exe").c_str(), path.c_str(), FALSE));
+    return path;
+}
+
+std::wstring ReadMarker(const std::wstring& programPath) {
+    const std::string bytes = test_support::ReadWholeFile(programPath + L".ran");
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+TEST(InstallerLaunch, APathWithBlanksStartsWithOnlyTheQuotedPathAsCommandLine) {
+    const std::wstring path = StageProbe(L"launch with blanks", L"exit-0.exe");
+    std::uint32_t exitCode = 1;
+    ASSERT_TRUE(LaunchInstaller(path, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadMarker(path), L"\"" + path + L"\"");
+}
+
+TEST(InstallerLaunch, EveryExitCodeIsHandedBackUnchanged) {
+    for (const std::uint32_t code : {0u, 1u, 3010u, 0xFFFFFFFFu}) {
+        const std::wstring path =
+            StageProbe(L"launch exit codes " + std::to_wstring(code), L"exit-" + std::to_wstring(code) + L".exe");
+        std::uint32_t exitCode = code == 1 ? 0 : 1;
+        ASSERT_TRUE(LaunchInstaller(path, exitCode)) << code;
+        EXPECT_EQ(exitCode, code);
+    }
+}
+
+struct Release {
+    HANDLE ready;
+    HANDLE go;
+    volatile LONG released;
+};
+
+DWORD WINAPI ReleaseLater(void* parameter) {
+    auto* release = static_cast<Release*>(parameter);
+    if (::WaitForSingleObject(release->ready, 30000) != WAIT_OBJECT_0) {
+        return 1;
+    }
+    // Long enough that a launch that did not wait would have returned already.
+    ::Sleep(1500);
+    ::InterlockedExchange(&release->released, 1);
+    ::SetEvent(release->go);
+    return 0;
+}
+
+TEST(InstallerLaunch, AnInstallerThatWaitsIsWaitedFor) {
+    const std::wstring path = StageProbe(L"launch waits", L"wait-7.exe");
+    const UniqueProcess ready(::CreateEventW(nullptr, TRUE, FALSE, L"Local\\websetup-launch-probe-wait-7.exe.ready"));
+    const UniqueProcess go(::CreateEventW(nullptr, TRUE, FALSE, L"Local\\websetup-launch-probe-wait-7.exe.go"));
+    ASSERT_TRUE(ready && go);
+    Release release{ready.Get(), go.Get(), 0};
+    const UniqueThread releaser(::CreateThread(nullptr, 0, ReleaseLater, &release, 0, nullptr));
+    ASSERT_TRUE(releaser);
+
+    std::uint32_t exitCode = 1;
+    ASSERT_TRUE(LaunchInstaller(path, exitCode));
+    EXPECT_EQ(release.released, 1) << "the launch returned before the installer was released";
+    EXPECT_EQ(exitCode, 7u);
+    ::WaitForSingleObject(releaser.Get(), INFINITE);
+}
+
+TEST(InstallerLaunch, WhatCannotBeStartedFailsAndLeavesTheExitCode) {
+    // A validly signed DLL under an .exe name passes the trust check but is no program.
+    for (const std::wstring& path : {TrustFile("signed-library.exe"), TrustFile("does-not-exist.exe")}) {
+        std::uint32_t exitCode = 1;
+        EXPECT_FALSE(LaunchInstaller(path, exitCode));
+        EXPECT_EQ(exitCode, 1u);
+    }
+}
+
+std::uint32_t RunLockProbe(const std::wstring& target) {
+    const std::wstring probe = TrustFile("lock_probe.exe");
+    std::wstring commandLine = L"\"" + probe + L"\" \"" + target + L"\"";
+    STARTUPINFOW startupInfo{};
+    startupInfo.cb = sizeof(startupInfo);
+    PROCESS_INFORMATION processInfo{};
+    if (!::CreateProcessW(probe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startupInfo, &processInfo)) {
+        return 0xDEAD;
+    }
+    const UniqueProcess process(processInfo.hProcess);
+    const UniqueThread thread(processInfo.hThread);
+    ::WaitForSingleObject(process.Get(), INFINITE);
+    DWORD code = 0xDEAD;
+    ::GetExitCodeProcess(process.Get(), &code);
+    return code;
+}
+
+constexpr std::uint32_t kRead = 1, kWrite = 2, kRename = 4, kDelete = 8;
+
+TEST(InstallerLock, OthersCanReadTheLockedFileButNotWriteRenameOrDeleteIt) {
+    const std::wstring folder = test_support::MakeScratchFolder(L"installer lock");
+    const std::wstring path = folder + L"\\locked installer.exe";
+    ASSERT_TRUE(::CopyFileW(TrustFile("valid.exe").c_str(), path.c_str(), FALSE));
+    {
+        const UniqueFile lock(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        ASSERT_TRUE(lock);
+        EXPECT_EQ(RunLockProbe(path), kRead);
+        // A second handle in this process is refused the same way.
+        const UniqueFile writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_FALSE(writer);
+        EXPECT_TRUE(test_support::FileExists(path));
+    }
+    // Once the lock is closed, everything the lock refused succeeds: the probe's own attempts work.
+    EXPECT_EQ(RunLockProbe(path), kRead | kWrite | kRename | kDelete);
+    EXPECT_FALSE(test_support::FileExists(path));
+}
+
+}  // namespace

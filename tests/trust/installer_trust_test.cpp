@@ -1,0 +1,147 @@
+// The trust check as a table over real files signed at test time (make_trust_files.sh), under the
+// harness's Wine prefix, which trusts the test root and nothing else of the test PKI.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support/test_support.h"
+#include "trust/installer_trust.h"
+
+namespace {
+
+constexpr wchar_t kPublisher[] = L"BRIMLOW AI LABS PRIVATE LIMITED";
+constexpr wchar_t kUntrustedText[] =
+    L"Security check failed: the downloaded installer does not have a valid trusted Authenticode signature.";
+
+enum class Verdict { Trusted, Untrusted, PublisherMismatch };
+
+// Wine 8's Authenticode policy never reaches the certificate chain: it asks for the signer
+// certificate's CERT_SIGNATURE_HASH_PROP_ID, which its crypt32 does not provide, and then ends with
+// S_FALSE but error 0, so WinVerifyTrust returns 0 for any intact signature, whoever issued it.
+// Such rows state what Windows returns and, separately, what Wine returns.
+constexpr char kWineSkipsChainPolicy[] = "Wine's Authenticode policy does not check the chain";
+
+struct TrustCase {
+    const char* why;
+    const char* file;
+    Verdict verdict;
+    Verdict wineVerdict;
+    const char* wineReason;
+
+    TrustCase(const char* why, const char* file, Verdict verdict)
+        : why(why), file(file), verdict(verdict), wineVerdict(verdict), wineReason(nullptr) {}
+    TrustCase(const char* why, const char* file, Verdict verdict, Verdict wineVerdict, const char* wineReason)
+        : why(why), file(file), verdict(verdict), wineVerdict(wineVerdict), wineReason(wineReason) {}
+};
+
+bool RunningUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+std::wstring TrustFile(const char* name) { return test_support::HarnessPath(std::string("trust/files/") + name); }
+
+void PrintTo(const TrustCase& c, std::ostream* os) { *os << c.file; }
+
+class TrustTable : public testing::TestWithParam<TrustCase> {};
+
+TEST_P(TrustTable, VerdictAndErrorTextMatchTheFile) {
+    const TrustCase& c = GetParam();
+    const std::wstring path = TrustFile(c.file);
+    ASSERT_TRUE(test_support::FileExists(path)) << c.file;
+
+    Verdict expected = c.verdict;
+    if (RunningUnderWine() && c.wineReason) {
+        expected = c.wineVerdict;
+        std::printf("  %s: under Wine: %s\n", c.file, c.wineReason);
+    }
+
+    ErrorText error;
+    const bool trusted = VerifyInstallerTrust(path, kPublisher, error);
+    switch (expected) {
+    case Verdict::Trusted:
+        EXPECT_TRUE(trusted) << c.why;
+        EXPECT_TRUE(error.empty()) << c.why;
+        break;
+    case Verdict::Untrusted:
+        EXPECT_FALSE(trusted) << c.why;
+        EXPECT_EQ(error, kUntrustedText) << c.why;
+        break;
+    case Verdict::PublisherMismatch:
+        EXPECT_FALSE(trusted) << c.why;
+        EXPECT_TRUE(error.empty()) << c.why;
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SignedFiles, TrustTable,
+    testing::Values(
+        TrustCase{"signed by the expected publisher under the trusted root", "valid.exe", Verdict::Trusted},
+        TrustCase{"a signed DLL under an .exe name is still validly signed", "signed-library.exe", Verdict::Trusted},
+        TrustCase{"no signature at all", "unsigned.exe", Verdict::Untrusted},
+        TrustCase{"self-signed: its own root is not trusted", "self-signed.exe", Verdict::Untrusted,
+                  Verdict::Trusted, kWineSkipsChainPolicy},
+        TrustCase{"signed under a CA the machine does not trust", "untrusted-ca.exe", Verdict::Untrusted,
+                  Verdict::Trusted, kWineSkipsChainPolicy},
+        TrustCase{"one byte of code changed after signing", "tampered.exe", Verdict::Untrusted},
+        TrustCase{"signer name differs only in letter case", "name-case.exe", Verdict::PublisherMismatch},
+        TrustCase{"signer name has a trailing blank", "name-trailing-blank.exe", Verdict::PublisherMismatch},
+        TrustCase{"signer certificate has no name at all", "name-empty.exe", Verdict::PublisherMismatch},
+        TrustCase{"trusted, but by another signer", "other-signer.exe", Verdict::PublisherMismatch},
+        TrustCase{"the publisher signs first; a nested signature by another signer is ignored",
+                  "nested-publisher-first.exe", Verdict::Trusted},
+        TrustCase{"another signer signs first; the publisher's nested signature does not count",
+                  "nested-other-first.exe", Verdict::PublisherMismatch}),
+    [](const testing::TestParamInfo<TrustCase>& info) {
+        std::string name;
+        for (const char* p = info.param.file; *p && *p != '.'; ++p) {
+            name += (*p == '-') ? '_' : *p;
+        }
+        return name;
+    });
+
+TEST(InstallerTrust, ManifestPublisherMustMatchExactlyToo) {
+    const std::wstring path = TrustFile("valid.exe");
+    for (const wchar_t* manifestPublisher :
+         {L"Brimlow AI Labs Private Limited", L"BRIMLOW AI LABS PRIVATE LIMITED ", L"BRIMLOW AI LABS", L""}) {
+        ErrorText error;
+        EXPECT_FALSE(VerifyInstallerTrust(path, manifestPublisher, error)) << manifestPublisher;
+        EXPECT_TRUE(error.empty());
+    }
+}
+
+TEST(InstallerTrust, AMissingFileFailsAsAnUntrustedSignature) {
+    ErrorText error;
+    EXPECT_FALSE(VerifyInstallerTrust(TrustFile("does-not-exist.exe"), kPublisher, error));
+    EXPECT_EQ(error, kUntrustedText);
+}
+
+TEST(SignerName, ReadsTheFirstSignersCommonNameInFull) {
+    struct NameCase {
+        const char* file;
+        const wchar_t* name;
+    };
+    for (const NameCase& c : {NameCase{"valid.exe", L"BRIMLOW AI LABS PRIVATE LIMITED"},
+                              NameCase{"name-trailing-blank.exe", L"BRIMLOW AI LABS PRIVATE LIMITED "},
+                              NameCase{"name-case.exe", L"Brimlow AI Labs Private Limited"},
+                              NameCase{"nested-publisher-first.exe", L"BRIMLOW AI LABS PRIVATE LIMITED"},
+                              NameCase{"nested-other-first.exe", L"Other Signer Test Ltd"}}) {
+        WideString name;
+        EXPECT_TRUE(ExtractSignerName(TrustFile(c.file), name)) << c.file;
+        EXPECT_EQ(name, c.name) << c.file;
+    }
+}
+
+TEST(SignerName, FailuresLeaveTheNameUnchanged) {
+    for (const char* file : {"unsigned.exe", "name-empty.exe", "does-not-exist.exe"}) {
+        WideString name = L"unchanged";
+        EXPECT_FALSE(ExtractSignerName(TrustFile(file), name)) << file;
+        EXPECT_EQ(name, L"unchanged") << file;
+    }
+}
+
+}  // namespace

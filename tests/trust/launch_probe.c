@@ -1,0 +1,46 @@
+/* Stands in for the downloaded installer. It takes no arguments, as the real one gets none, so its
+ * behaviour comes from its own file name:
+ *   exit-N.exe   exits with N (decimal, up to 4294967295)
+ *   wait-N.exe   signals "<name>.ready", waits for "<name>.go", then exits with N
+ * Before exiting it writes its command line to "<its path>.ran". */
+#include <windows.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+static void EventName(const wchar_t* base, const wchar_t* suffix, wchar_t* out, size_t size) {
+    _snwprintf(out, size, L"Local\\websetup-launch-probe-%ls%ls", base, suffix);
+    out[size - 1] = L'\0';
+}
+
+int wmain(void) {
+    wchar_t path[MAX_PATH];
+    if (!GetModuleFileNameW(NULL, path, MAX_PATH)) return 100;
+    const wchar_t* base = wcsrchr(path, L'\\');
+    base = base ? base + 1 : path;
+
+    const wchar_t* dash = wcschr(base, L'-');
+    if (!dash) return 101;
+    const unsigned long code = wcstoul(dash + 1, NULL, 10);
+
+    if (wcsncmp(base, L"wait-", 5) == 0) {
+        wchar_t name[MAX_PATH + 64];
+        EventName(base, L".ready", name, MAX_PATH + 64);
+        HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
+        EventName(base, L".go", name, MAX_PATH + 64);
+        HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, name);
+        if (!ready || !go) return 102;
+        SetEvent(ready);
+        WaitForSingleObject(go, INFINITE);
+    }
+
+    wchar_t marker[MAX_PATH + 8];
+    _snwprintf(marker, MAX_PATH + 8, L"%ls.ran", path);
+    marker[MAX_PATH + 7] = L'\0';
+    HANDLE file = CreateFileW(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 103;
+    const wchar_t* commandLine = GetCommandLineW();
+    DWORD written = 0;
+    WriteFile(file, commandLine, (DWORD)(wcslen(commandLine) * sizeof(wchar_t)), &written, NULL);
+    CloseHandle(file);
+    return (int)code;
+}
