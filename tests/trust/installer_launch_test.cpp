@@ -10,6 +10,7 @@
 #include "common/win32_handles.h"
 #include "setup/installer_launch.h"
 #include "support/test_support.h"
+#include "trust/installer_trust.h"
 
 namespace {
 
@@ -127,6 +128,24 @@ TEST(InstallerLock, OthersCanReadTheLockedFileButNotWriteRenameOrDeleteIt) {
     // Once the lock is closed, everything the lock refused succeeds: the probe's own attempts work.
     EXPECT_EQ(RunLockProbe(path), kRead | kWrite | kRename | kDelete);
     EXPECT_FALSE(test_support::FileExists(path));
+}
+
+TEST(InstallerLock, TheLockedFileIsStillVerifiedAndStartedWhileTheLockIsHeld) {
+    // The trust system, the signer-name reader and the process loader each open the file themselves;
+    // the lock's read-only sharing must admit all three.
+    const std::wstring folder = test_support::MakeScratchFolder(L"locked run");
+    const std::wstring path = folder + L"\\exit-3010.exe";
+    ASSERT_TRUE(::CopyFileW(TrustFile("valid.exe").c_str(), path.c_str(), FALSE));
+    const UniqueFile lock(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    ASSERT_TRUE(lock);
+
+    ErrorText error;
+    EXPECT_TRUE(VerifyInstallerTrust(path, L"BRIMLOW AI LABS PRIVATE LIMITED", error));
+    EXPECT_TRUE(error.empty());
+    std::uint32_t exitCode = 1;
+    ASSERT_TRUE(LaunchInstaller(path, exitCode));
+    EXPECT_EQ(exitCode, 3010u);
 }
 
 }  // namespace
