@@ -1,0 +1,36 @@
+#include "console_output.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+void WriteLineTo(DWORD which, const WideString& line) {
+    const HANDLE stream = ::GetStdHandle(which);
+    if (stream == nullptr || stream == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const WideString text = line + L"\r\n";
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (::GetConsoleMode(stream, &mode)) {
+        ::WriteConsoleW(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return;
+    }
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr,
+                          nullptr);
+    ::WriteFile(stream, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+}  // namespace
+
+void PrintLine(const WideString& line) { WriteLineTo(STD_OUTPUT_HANDLE, line); }
+
+void PrintFailure(const WideString& line) { WriteLineTo(STD_ERROR_HANDLE, line); }

@@ -1,0 +1,555 @@
+#include "release_commands.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+#include <objbase.h>
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "common/build_config.h"
+#include "common/file_cleanup.h"
+#include "common/win32_handles.h"
+#include "console_output.h"
+#include "manifest/release_manifest.h"
+#include "manifest_diagnosis.h"
+#include "transfer/https_request.h"
+#include "transfer/manifest_fetch.h"
+#include "transfer/package_download.h"
+#include "trust/installer_trust.h"
+
+namespace {
+
+constexpr DWORD kBlockSize = 65536;
+constexpr DWORD kManifestBlockSize = 8192;
+constexpr ULONG kSha256Bytes = 32;
+
+// The texts the installer itself shows for these failures, so that verify reports what a user would see.
+constexpr wchar_t kFetchReadFailed[] = L"Could not read release information.";
+constexpr wchar_t kFetchTooLarge[] = L"The release information is unexpectedly large.";
+constexpr wchar_t kFetchEmpty[] = L"The release information is empty.";
+constexpr wchar_t kPublisherMismatch[] = L"Security check failed: the installer publisher does not match Brimlow AI Labs.";
+
+// ---------------------------------------------------------------------------------------------------
+// Small owners and file helpers.
+
+struct AlgorithmTraits {
+    using Handle = BCRYPT_ALG_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::BCryptCloseAlgorithmProvider(handle, 0); }
+};
+struct HashTraits {
+    using Handle = BCRYPT_HASH_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::BCryptDestroyHash(handle); }
+};
+
+// A file this tool is writing: removed when it goes out of scope unless it was kept.
+class PendingFile {
+public:
+    explicit PendingFile(WideString path) : path_(std::move(path)) {}
+    ~PendingFile() {
+        if (!kept_) {
+            ::DeleteFileW(path_.c_str());
+        }
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    const WideString& Path() const { return path_; }
+    void Keep() { kept_ = true; }
+
+private:
+    WideString path_;
+    bool kept_ = false;
+};
+
+// A fresh folder of our own under the temporary directory, removed (empty) when it goes out of scope.
+class TempFolder {
+public:
+    TempFolder() = default;
+    ~TempFolder() {
+        if (!path_.empty()) {
+            ::RemoveDirectoryW(path_.c_str());
+        }
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    bool Create() {
+        wchar_t temp[MAX_PATH + 1] = {};
+        const DWORD length = ::GetTempPathW(MAX_PATH, temp);
+        if (length == 0 || length > MAX_PATH) {
+            return false;
+        }
+        GUID guid = {};
+        wchar_t guidText[64] = {};
+        if (FAILED(::CoCreateGuid(&guid)) || ::StringFromGUID2(guid, guidText, 64) <= 0) {
+            return false;
+        }
+        WideString folder = WideString(temp) + L"quillo-release-";
+        for (const wchar_t* c = guidText; *c != 0; ++c) {
+            if (*c != L'{' && *c != L'}' && *c != L'-') {
+                folder += *c;
+            }
+        }
+        if (!::CreateDirectoryW(folder.c_str(), nullptr)) {
+            return false;
+        }
+        path_ = std::move(folder);
+        return true;
+    }
+    const WideString& Path() const { return path_; }
+
+private:
+    WideString path_;
+};
+
+// Reads at most limit bytes; a longer file yields its first limit bytes.
+bool ReadFilePrefix(const WideString& path, std::size_t limit, Utf8String& bytes) {
+    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return false;
+    }
+    Utf8String content;
+    std::vector<char> buffer(kManifestBlockSize);
+    while (content.size() < limit) {
+        DWORD bytesRead = 0;
+        if (!::ReadFile(file.Get(), buffer.data(), kManifestBlockSize, &bytesRead, nullptr)) {
+            return false;
+        }
+        if (bytesRead == 0) {
+            break;
+        }
+        content.append(buffer.data(), bytesRead);
+    }
+    if (content.size() > limit) {
+        content.resize(limit);
+    }
+    bytes = std::move(content);
+    return true;
+}
+
+bool WriteWholeFile(const WideString& path, const Utf8String& bytes) {
+    const UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    return ::FlushFileBuffers(file.Get()) && ok;
+}
+
+// SHA-256 of an open file from its current position to its end, in lower-case hexadecimal, and the
+// number of bytes it covered.
+bool HashOpenFile(HANDLE file, WideString& digestText, std::uint64_t& size) {
+    UniqueHandle<AlgorithmTraits> algorithm;
+    UniqueHandle<HashTraits> hash;
+    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+        !BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0))) {
+        return false;
+    }
+    std::vector<BYTE> buffer(kBlockSize);
+    std::uint64_t total = 0;
+    for (;;) {
+        DWORD bytesRead = 0;
+        if (!::ReadFile(file, buffer.data(), kBlockSize, &bytesRead, nullptr)) {
+            return false;
+        }
+        if (bytesRead == 0) {
+            break;
+        }
+        if (!BCRYPT_SUCCESS(::BCryptHashData(hash.Get(), buffer.data(), bytesRead, 0))) {
+            return false;
+        }
+        total += bytesRead;
+    }
+    BYTE digest[kSha256Bytes] = {};
+    if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash.Get(), digest, kSha256Bytes, 0))) {
+        return false;
+    }
+    constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    WideString text;
+    for (const BYTE byte : digest) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    digestText = std::move(text);
+    size = total;
+    return true;
+}
+
+// The UTF-8 form of a text that came from the command line; false for a lone surrogate.
+bool ToUtf8(const WideString& text, Utf8String& bytes) {
+    if (text.empty()) {
+        bytes.clear();
+        return true;
+    }
+    const int length = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                             nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return false;
+    }
+    Utf8String out(static_cast<std::size_t>(length), '\0');
+    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), out.data(),
+                              length, nullptr, nullptr) != length) {
+        return false;
+    }
+    bytes = std::move(out);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// make
+
+// Characters that mean the same thing in a URL path, a JSON text and a file name, so that nothing
+// needs escaping anywhere on the way.
+bool IsUrlSafe(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
+           c == L'-' || c == L'_' || c == L'~';
+}
+
+bool IsSafeSegment(std::wstring_view segment) {
+    if (segment.empty() || segment == L"." || segment == L"..") {
+        return false;
+    }
+    for (const wchar_t c : segment) {
+        if (!IsUrlSafe(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One or more safe segments separated by single slashes; ".." could leave the release folder.
+bool IsSafeReleasePath(const WideString& path) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = path.find(L'/', start);
+        const std::wstring_view segment =
+            std::wstring_view(path).substr(start, slash == WideString::npos ? WideString::npos : slash - start);
+        if (!IsSafeSegment(segment)) {
+            return false;
+        }
+        if (slash == WideString::npos) {
+            return true;
+        }
+        start = slash + 1;
+    }
+}
+
+// The scanner reads a string up to the next quotation mark and refuses backslashes and control
+// characters, so a version holding one would read back as something else or not at all.
+bool IsWritableVersion(const WideString& version) {
+    for (const wchar_t c : version) {
+        if (c < 0x20 || c == 0x7F || c == L'"' || c == L'\\') {
+            return false;
+        }
+    }
+    return true;
+}
+
+WideString FileNameOf(const WideString& path) {
+    const std::size_t at = path.find_last_of(L"\\/");
+    return at == WideString::npos ? path : path.substr(at + 1);
+}
+
+struct PackageFacts {
+    WideString fileName;
+    WideString url;
+    WideString sha256;
+    std::uint64_t size = 0;
+};
+
+// Hashes one package and, unless told not to, puts it through the installer's own trust check. The file
+// is held against writers throughout, so the bytes hashed are the bytes verified.
+bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& releasePath, bool checkSignature,
+                 PackageFacts& facts) {
+    const WideString label = WideString(L"The ") + arch + L" package ";
+    wchar_t full[MAX_PATH * 4] = {};
+    const DWORD fullLength = ::GetFullPathNameW(file.c_str(), MAX_PATH * 4, full, nullptr);
+    if (fullLength == 0 || fullLength >= MAX_PATH * 4) {
+        PrintFailure(label + file + L" is not a usable file path.");
+        return false;
+    }
+    const WideString fullPath(full);
+    const WideString fileName = FileNameOf(fullPath);
+    if (!IsSafeSegment(fileName)) {
+        PrintFailure(label + L"file name \"" + fileName +
+                     L"\" can hold only letters, digits, \".\", \"-\", \"_\" and \"~\", as it becomes part of the "
+                     L"download URL.");
+        return false;
+    }
+    const UniqueFile lock(::CreateFileW(fullPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!lock) {
+        PrintFailure(label + fullPath + L" cannot be opened for reading.");
+        return false;
+    }
+    LARGE_INTEGER fileSize = {};
+    if (!::GetFileSizeEx(lock.Get(), &fileSize)) {
+        PrintFailure(label + fullPath + L" cannot be read.");
+        return false;
+    }
+    if (static_cast<std::uint64_t>(fileSize.QuadPart) > kMaxPackageSize) {
+        PrintFailure(label + fileName + L" is larger than " + GroupedNumber(kMaxPackageSize) +
+                     L" bytes, the most the installer accepts.");
+        return false;
+    }
+    if (!HashOpenFile(lock.Get(), facts.sha256, facts.size)) {
+        PrintFailure(label + fullPath + L" cannot be read and hashed.");
+        return false;
+    }
+    if (checkSignature) {
+        ErrorText error;
+        if (!VerifyInstallerTrust(fullPath, kExpectedPublisher, error)) {
+            if (!error.empty()) {
+                PrintFailure(label + fileName + L" does not have a valid, trusted Authenticode signature.");
+                return false;
+            }
+            WideString signer;
+            if (ExtractSignerName(fullPath, signer)) {
+                PrintFailure(label + fileName + L" is signed by \"" + signer + L"\", not by \"" + kExpectedPublisher +
+                             L"\".");
+            } else {
+                PrintFailure(label + fileName + L" does not name its signer; it must be signed by \"" +
+                             kExpectedPublisher + L"\".");
+            }
+            return false;
+        }
+    }
+    facts.fileName = fileName;
+    facts.url = kReleaseBaseUrl + releasePath + L"/" + fileName;
+    return true;
+}
+
+// The worked layout of the manifest: two-space indentation, one member a line.
+Utf8String ManifestText(bool published, const Utf8String& version, const Utf8String& publisher,
+                        const Utf8String& x64, const Utf8String& x86) {
+    return "{\n"
+           "  \"schemaVersion\": 1,\n"
+           "  \"published\": " + Utf8String(published ? "true" : "false") + ",\n"
+           "  \"version\": \"" + version + "\",\n"
+           "  \"publisher\": \"" + publisher + "\",\n"
+           "  \"x64\": " + x64 + ",\n"
+           "  \"x86\": " + x86 + "\n"
+           "}\n";
+}
+
+Utf8String PackageText(const PackageFacts& facts) {
+    Utf8String url;
+    Utf8String sha256;
+    ToUtf8(facts.url, url);
+    ToUtf8(facts.sha256, sha256);
+    return "{\n"
+           "    \"url\": \"" + url + "\",\n"
+           "    \"sha256\": \"" + sha256 + "\",\n"
+           "    \"size\": " + std::to_string(facts.size) + "\n"
+           "  }";
+}
+
+bool SamePackage(const PackageEntry& entry, const PackageFacts& facts) {
+    return entry.url == facts.url && entry.sha256 == facts.sha256 && entry.size == facts.size;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// verify
+
+// The manifest fetch for any https URL, with the installer's block size, cap and texts.
+bool FetchManifestAt(const WideString& url, Utf8String& body, ErrorText& error) {
+    InternetHandle session;
+    InternetHandle connection;
+    InternetHandle request;
+    if (!OpenHttpsGet(url, session, connection, request, error)) {
+        return false;
+    }
+    std::vector<char> buffer(kManifestBlockSize);
+    for (;;) {
+        DWORD bytesRead = 0;
+        if (!::WinHttpReadData(request.Get(), buffer.data(), kManifestBlockSize, &bytesRead)) {
+            error = kFetchReadFailed;
+            return false;
+        }
+        if (bytesRead == 0) {
+            if (body.empty()) {
+                error = kFetchEmpty;
+                return false;
+            }
+            return true;
+        }
+        if (body.size() + bytesRead > kMaxManifestBytes) {
+            error = kFetchTooLarge;
+            return false;
+        }
+        body.append(buffer.data(), bytesRead);
+    }
+}
+
+// Downloads one package as the installer would, proves its signature, and deletes it again.
+bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const WideString& publisher,
+                   const TempFolder& folder) {
+    const WideString label = WideString(arch) + L": ";
+    const WideString path = folder.Path() + L"\\setup-" + arch + L".exe";
+    ErrorText error;
+    if (!DownloadPackage(entry, path, nullptr, error)) {
+        PrintFailure(label + L"FAILED: " + error);
+        return false;
+    }
+    bool trusted = false;
+    WideString signer;
+    {
+        // The same read lock the installer holds: nothing can swap the file while it is checked.
+        const UniqueFile lock(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (lock) {
+            trusted = VerifyInstallerTrust(path, publisher, error);
+            if (!trusted && error.empty()) {
+                ExtractSignerName(path, signer);
+            }
+        } else {
+            error = L"The downloaded package could not be opened for the signature check.";
+        }
+    }
+    RemoveDownloadedFile(path);
+    if (!trusted) {
+        if (error.empty()) {
+            error = kPublisherMismatch;
+            if (!signer.empty()) {
+                error += L" It is signed by \"" + signer + L"\".";
+            }
+        }
+        PrintFailure(label + L"FAILED: " + error);
+        return false;
+    }
+    PrintLine(label + L"OK: " + GroupedNumber(entry.size) + L" bytes, SHA-256 matches, signed by " + publisher +
+              L", from " + entry.url);
+    return true;
+}
+
+WideString Summary(const ReleaseManifest& manifest) {
+    return L"Version " + manifest.version +
+           (manifest.published ? WideString(L", published")
+                               : WideString(L", not published: the installer tells users the release is not "
+                                            L"available yet")) +
+           L"; publisher " + manifest.publisher + L".";
+}
+
+}  // namespace
+
+bool PublisherConfigured() { return std::wstring_view(kExpectedPublisher) != std::wstring_view(kPublisherPlaceholder); }
+
+bool MakeManifest(const MakeOptions& options) {
+    if (!IsSafeReleasePath(options.path)) {
+        PrintFailure(L"--path must be one or more folder names made of letters, digits, \".\", \"-\", \"_\" and "
+                     L"\"~\", separated by \"/\" (for example 2.3.1).");
+        return false;
+    }
+    Utf8String version;
+    if (!IsWritableVersion(options.version) || !ToUtf8(options.version, version)) {
+        PrintFailure(L"--version cannot hold a quotation mark, a backslash, a control character or broken Unicode.");
+        return false;
+    }
+    PackageFacts x64;
+    PackageFacts x86;
+    if (!ReadPackage(L"x64", options.x64File, options.path, !options.skipSignatureCheck, x64) ||
+        !ReadPackage(L"x86", options.x86File, options.path, !options.skipSignatureCheck, x86)) {
+        return false;
+    }
+    // One URL can serve both architectures only if it is one and the same package.
+    if (x64.url == x86.url && (x64.sha256 != x86.sha256 || x64.size != x86.size)) {
+        PrintFailure(L"The x64 and x86 packages are different files with the same name \"" + x64.fileName +
+                     L"\", so they would share one download URL.");
+        return false;
+    }
+    Utf8String publisher;
+    if (!ToUtf8(kExpectedPublisher, publisher)) {
+        PrintFailure(L"The compiled-in publisher name is not valid Unicode text.");
+        return false;
+    }
+    const Utf8String text = ManifestText(options.published, version, publisher, PackageText(x64), PackageText(x86));
+
+    // Written beside the target first, then read back and validated as the installer would read it; the
+    // target is replaced only by a manifest that passed. The partial file never outlives a failure.
+    PendingFile pending(options.out + L".partial");
+    Utf8String written;
+    if (!WriteWholeFile(pending.Path(), text) || !ReadFilePrefix(pending.Path(), kMaxManifestBytes + 1, written)) {
+        PrintFailure(L"Could not write " + pending.Path() + L".");
+        return false;
+    }
+    ReleaseManifest manifest;
+    WideString finding;
+    if (!DiagnoseManifest(written, manifest, finding)) {
+        PrintFailure(L"Refused: the manifest would not pass the installer's validation: " + finding);
+        return false;
+    }
+    // Belt and braces: the installer's own validation, and the values it reads must be the ones meant.
+    ReleaseManifest validated;
+    if (!ValidateReleaseManifest(written, validated) || validated.published != options.published ||
+        validated.version != options.version || !SamePackage(validated.x64, x64) || !SamePackage(validated.x86, x86)) {
+        PrintFailure(L"Refused: the manifest does not read back as it was written.");
+        return false;
+    }
+    if (!::MoveFileExW(pending.Path().c_str(), options.out.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        PrintFailure(L"Could not write " + options.out + L".");
+        return false;
+    }
+    pending.Keep();
+    PrintLine(L"Wrote " + options.out + L". " + Summary(manifest));
+    PrintLine(L"x64: " + GroupedNumber(x64.size) + L" bytes, SHA-256 " + x64.sha256 + L", " + x64.url);
+    PrintLine(L"x86: " + GroupedNumber(x86.size) + L" bytes, SHA-256 " + x86.sha256 + L", " + x86.url);
+    if (options.skipSignatureCheck) {
+        PrintLine(L"The packages' signatures were not checked: sign them before publishing, then run make again.");
+    }
+    return true;
+}
+
+bool CheckManifest(const WideString& file) {
+    Utf8String text;
+    // One byte past the cap is enough to see that the size rule fails.
+    if (!ReadFilePrefix(file, kMaxManifestBytes + 1, text)) {
+        PrintFailure(L"Could not read " + file + L".");
+        return false;
+    }
+    ReleaseManifest manifest;
+    WideString finding;
+    if (!DiagnoseManifest(text, manifest, finding)) {
+        PrintFailure(file + L" is not a valid release manifest: " + finding);
+        return false;
+    }
+    PrintLine(file + L" is a valid release manifest. " + Summary(manifest));
+    PrintLine(L"x64: " + GroupedNumber(manifest.x64.size) + L" bytes, SHA-256 " + manifest.x64.sha256 + L", " +
+              manifest.x64.url);
+    PrintLine(L"x86: " + GroupedNumber(manifest.x86.size) + L" bytes, SHA-256 " + manifest.x86.sha256 + L", " +
+              manifest.x86.url);
+    return true;
+}
+
+bool VerifyRelease(const WideString& url) {
+    const WideString source = url.empty() ? WideString(kManifestUrl) : url;
+    Utf8String body;
+    ErrorText error;
+    const bool fetched = url.empty() ? FetchReleaseManifest(body, error) : FetchManifestAt(url, body, error);
+    if (!fetched) {
+        PrintFailure(L"Could not fetch the manifest from " + source + L": " + error);
+        return false;
+    }
+    ReleaseManifest manifest;
+    WideString finding;
+    if (!DiagnoseManifest(body, manifest, finding)) {
+        PrintFailure(L"The manifest at " + source + L" is not valid: " + finding);
+        return false;
+    }
+    PrintLine(L"Manifest " + source + L" is valid. " + Summary(manifest));
+    TempFolder folder;
+    if (!folder.Create()) {
+        PrintFailure(L"Could not create a temporary folder for the downloads.");
+        return false;
+    }
+    // Both packages are checked, so one report names every problem of the release.
+    const bool x64 = VerifyPackage(L"x64", manifest.x64, manifest.publisher, folder);
+    const bool x86 = VerifyPackage(L"x86", manifest.x86, manifest.publisher, folder);
+    return x64 && x86;
+}

@@ -1,0 +1,22 @@
+#pragma once
+// The three jobs of quillo-release. Each prints its own report and failure lines and returns true only
+// on success.
+#include "common/wide_string.h"
+
+struct MakeOptions {
+    WideString version;
+    WideString path;  // the release's folder under the release base URL, such as 2.3.1
+    WideString x64File;
+    WideString x86File;
+    WideString out;
+    bool published = true;
+    bool skipSignatureCheck = false;
+};
+
+// False in a build whose expected publisher is still the placeholder; such a build can vouch for nothing.
+bool PublisherConfigured();
+
+bool MakeManifest(const MakeOptions& options);
+bool CheckManifest(const WideString& file);
+// An empty url means the manifest URL compiled into the installer.
+bool VerifyRelease(const WideString& url);
