@@ -1,0 +1,252 @@
+// quillo-release check: it passes exactly when the installer's validation passes, and on a failure it
+// names the first rule that failed, in the order the validation checks them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/build_config.h"
+#include "manifest/manifest_cases.h"
+#include "manifest/release_manifest.h"
+#include "manifest_diagnosis.h"
+#include "release_tool_runner.h"
+#include "support/test_support.h"
+
+namespace {
+
+using manifest_cases::BaseUrl;
+using manifest_cases::Edit;
+using manifest_cases::ValidManifest;
+using release_test::RunTool;
+
+std::string Utf8(const std::wstring& text) {
+    std::string out(text.size() * 4, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(n));
+    return out;
+}
+
+std::wstring ManifestFile(const std::string& text) {
+    const std::wstring folder = test_support::MakeScratchFolder(L"release-check");
+    const std::wstring path = folder + L"\\online-latest.json";
+    test_support::WriteWholeFile(path, text);
+    return path;
+}
+
+void ExpectSameManifest(const ReleaseManifest& a, const ReleaseManifest& b) {
+    EXPECT_EQ(a.published, b.published);
+    EXPECT_EQ(a.version, b.version);
+    EXPECT_EQ(a.publisher, b.publisher);
+    for (const auto& [x, y] : {std::pair{&a.x64, &b.x64}, std::pair{&a.x86, &b.x86}}) {
+        EXPECT_EQ(x->url, y->url);
+        EXPECT_EQ(x->sha256, y->sha256);
+        EXPECT_EQ(x->size, y->size);
+    }
+}
+
+TEST(ReleaseCheck, PassesExactlyWhenTheInstallersValidationPassesOverTheManifestTable) {
+    for (const manifest_cases::ValidationCase& c : manifest_cases::ValidationCases()) {
+        SCOPED_TRACE(c.name);
+        ReleaseManifest manifest;
+        const bool valid = ValidateReleaseManifest(c.text, manifest);
+        const release_test::ToolRun run = RunTool({L"check", ManifestFile(c.text)});
+        EXPECT_EQ(run.exitCode, valid ? 0 : 1) << run.out << run.err;
+        // A pass reports on standard output, a failure is one line on standard error.
+        EXPECT_EQ(run.err.empty(), valid) << run.err;
+        if (!valid) {
+            EXPECT_EQ(run.err.find("\r\n"), run.err.size() - 2) << run.err;
+        }
+    }
+}
+
+// Mutants of the valid manifest and of the table's texts: deleted, inserted, replaced and duplicated
+// bytes, chosen among those the scanner treats specially.
+std::string Mutate(std::string text, std::mt19937& random) {
+    static const std::string kInteresting = std::string("\"\\{}:, \t\n0123456789xtfaeg.-+\x80\xC3\xFF") + '\0';
+    const int edits = 1 + static_cast<int>(random() % 3);
+    for (int e = 0; e < edits && !text.empty(); ++e) {
+        const std::size_t at = random() % text.size();
+        switch (random() % 5) {
+            case 0:
+                text.erase(at, 1 + random() % 4);
+                break;
+            case 1:
+                text.insert(at, 1, kInteresting[random() % kInteresting.size()]);
+                break;
+            case 2:
+                text[at] = kInteresting[random() % kInteresting.size()];
+                break;
+            case 3: {
+                const std::size_t from = random() % text.size();
+                text.insert(at, text.substr(from, 1 + random() % 24));
+                break;
+            }
+            default:
+                text.resize(at);
+                break;
+        }
+    }
+    return text;
+}
+
+TEST(ReleaseCheck, DiagnosisAgreesWithValidationOnEveryMutatedManifest) {
+    std::vector<std::string> seeds{ValidManifest(), Edit("true", "false")};
+    for (const auto& c : manifest_cases::ValidationCases()) {
+        seeds.push_back(c.text);
+    }
+    std::mt19937 random(20261210);
+    int passes = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string text = Mutate(seeds[random() % seeds.size()], random);
+        ReleaseManifest validated;
+        ReleaseManifest diagnosed;
+        WideString finding;
+        const bool valid = ValidateReleaseManifest(text, validated);
+        const bool diagnosedValid = DiagnoseManifest(text, diagnosed, finding);
+        ASSERT_EQ(valid, diagnosedValid) << text;
+        // The same scanner calls in the same order fill the same fields, also as far as a failure got.
+        ExpectSameManifest(validated, diagnosed);
+        if (valid) {
+            ++passes;
+            EXPECT_TRUE(finding.empty());
+        } else {
+            ASSERT_FALSE(finding.empty()) << text;
+            EXPECT_EQ(finding.back(), L'.');
+        }
+    }
+    // The mutants must reach both verdicts, or the comparison proves little.
+    EXPECT_GT(passes, 500);
+    EXPECT_LT(passes, 19500);
+}
+
+// text with the first occurrence of from replaced by to.
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+}
+
+struct RuleCase {
+    const char* name;
+    std::string text;
+    std::wstring finding;
+};
+
+TEST(ReleaseCheck, NamesTheFirstRuleThatFails) {
+    const std::string base = BaseUrl();
+    const std::wstring wideBase(kReleaseBaseUrl);
+    const std::string x64Url = base + "2.3.1/setup-x64.exe";
+    const std::string digest = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+    const std::string httpUrl = "http" + x64Url.substr(5);
+    std::string tabbedDigest = digest;
+    tabbedDigest[0] = '\t';
+    const std::string otherPathUrl = "https" + base.substr(5, base.size() - 5 - 9) + "beta/setup-x64.exe";
+    const std::vector<RuleCase> cases = {
+        {"too large", ValidManifest() + std::string(65537 - ValidManifest().size(), ' '),
+         L"The manifest is larger than 65,536 bytes."},
+        {"schemaVersion 2", Edit("\"schemaVersion\": 1", "\"schemaVersion\": 2"),
+         L"\"schemaVersion\": must be 1, found 2."},
+        {"schemaVersion missing", Edit("\"schemaVersion\": 1,", ""),
+         L"\"schemaVersion\": not found, or nothing follows its colon."},
+        {"schemaVersion quoted", Edit("\"schemaVersion\": 1", "\"schemaVersion\": \"1\""),
+         L"\"schemaVersion\": is not an unsigned number (digits only, no sign or quotation marks)."},
+        {"schemaVersion overflows", Edit("\"schemaVersion\": 1", "\"schemaVersion\": 18446744073709551617"),
+         L"\"schemaVersion\": is larger than the largest 64-bit number."},
+        {"published True", Edit("true", "True"), L"\"published\": must be true or false, without quotation marks."},
+        {"published missing", Edit("\"published\": true,", ""),
+         L"\"published\": not found, or nothing follows its colon."},
+        {"version of 33", Edit("2.3.1\"", std::string(33, 'v') + "\""),
+         L"\"version\": must be at most 32 characters, found 33."},
+        {"version empty", Edit("\"2.3.1\"", "\"\""), L"\"version\": is empty."},
+        {"version with a backslash", Edit("2.3.1\"", "2.3\\1\""),
+         L"\"version\": holds a backslash; escapes are not supported."},
+        {"version with a tab", Edit("2.3.1\"", "2.3\t1\""),
+         L"\"version\": holds a control character such as a tab or a line break."},
+        {"version not UTF-8", Edit("2.3.1\"", "2.3\xFF\""), L"\"version\": is not valid UTF-8."},
+        {"version unquoted", Edit("\"2.3.1\"", "2.3.1"), L"\"version\": is not a text in quotation marks."},
+        {"publisher in other case", Edit("BRIMLOW AI LABS PRIVATE LIMITED", "Brimlow AI Labs Private Limited"),
+         L"\"publisher\": must be exactly \"BRIMLOW AI LABS PRIVATE LIMITED\", found \"Brimlow AI Labs Private "
+         L"Limited\"."},
+        {"x64 not an object", Edit("\"x64\": {", "\"x64\": [{"), L"\"x64\": is not an object in braces."},
+        {"x86 missing", Edit("\"x86\"", "\"arm\""), L"\"x86\": not found, or nothing follows its colon."},
+        {"x86 unbalanced", Edit("48234496\n  }\n}", "48234496\n"), L"\"x86\": is not closed: its braces do not balance."},
+        {"x64 url over http", Edit(x64Url, httpUrl),
+         L"\"x64\" \"url\": must start with the release base URL " + wideBase + L", found " +
+             std::wstring(httpUrl.begin(), httpUrl.end()) + L"."},
+        {"x64 url under another path", Edit(x64Url, otherPathUrl),
+         L"\"x64\" \"url\": must start with the release base URL " + wideBase + L", found " +
+             std::wstring(otherPathUrl.begin(), otherPathUrl.end()) + L"."},
+        {"x64 digest of 63", Edit(digest, digest.substr(1)),
+         L"\"x64\" \"sha256\": must be 64 hexadecimal digits, found 63 characters."},
+        {"x86 digest with a G", Edit("FEDCBA98", "FEDCBA9G"),
+         L"\"x86\" \"sha256\": must hold only hexadecimal digits, character 8 is \"G\"."},
+        {"x64 size 0", Edit("52428800", "0"), L"\"x64\" \"size\": must be from 1 to 629,145,600 bytes, found 0."},
+        {"x86 size one past the cap", Edit("48234496", "629145601"),
+         L"\"x86\" \"size\": must be from 1 to 629,145,600 bytes, found 629,145,601."},
+        {"x64 size quoted", Edit("52428800", "\"52428800\""),
+         L"\"x64\" \"size\": is not an unsigned number (digits only, no sign or quotation marks)."},
+        // Order: the earlier check wins when two fail.
+        {"schemaVersion before version",
+         Replace(Edit("\"schemaVersion\": 1", "\"schemaVersion\": 2"), "2.3.1\"", std::string(33, 'v') + "\""),
+         L"\"schemaVersion\": must be 1, found 2."},
+        {"x86 is cut out before the x64 values are checked",
+         Replace(Edit("\"x86\"", "\"arm\""), "52428800", "0"),
+         L"\"x86\": not found, or nothing follows its colon."},
+        {"all three package values are read before the url is checked",
+         Replace(Edit(x64Url, httpUrl), digest, tabbedDigest),
+         L"\"x64\" \"sha256\": holds a control character such as a tab or a line break."},
+    };
+    for (const RuleCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The library's verdict on the same text, so the table cannot drift from the validation.
+        ReleaseManifest manifest;
+        ASSERT_FALSE(ValidateReleaseManifest(c.text, manifest));
+        const std::wstring file = ManifestFile(c.text);
+        const release_test::ToolRun run = RunTool({L"check", file});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err, Utf8(file + L" is not a valid release manifest: " + c.finding) + "\r\n");
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST(ReleaseCheck, ReportsAValidManifestAndAnUnreadableFile) {
+    const std::wstring file = ManifestFile(Edit("true", "false"));
+    release_test::ToolRun run = RunTool({L"check", file});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("is a valid release manifest. Version 2.3.1, not published"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("x86: 48,234,496 bytes, SHA-256 FEDCBA98"), std::string::npos) << run.out;
+
+    run = RunTool({L"check", file + L".missing"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, Utf8(L"Could not read " + file + L".missing.") + "\r\n");
+}
+
+TEST(ReleaseCheck, CommandLineMistakesExitWithTwo) {
+    struct Case {
+        std::vector<std::wstring> arguments;
+        const char* line;
+    };
+    const std::vector<Case> cases = {
+        {{}, "No command given."},
+        {{L"publish"}, "Unknown command \"publish\"."},
+        {{L"check"}, "check takes exactly one manifest file."},
+        {{L"verify", L"https://a/", L"https://b/"}, "verify takes at most one URL."},
+        {{L"make", L"--version", L"1"}, "make needs --path."},
+        {{L"make", L"--version"}, "--version needs a value."},
+        {{L"make", L"--version", L"1", L"--version", L"2"}, "--version is given twice."},
+        {{L"make", L"--signed"}, "make does not know \"--signed\"."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const release_test::ToolRun run = RunTool(c.arguments);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, std::string(c.line) + " Run \"quillo-release --help\" for usage.\r\n");
+    }
+    const release_test::ToolRun help = RunTool({L"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("quillo-release verify [URL]"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+#include "release_tool_runner.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "support/test_support.h"
+
+namespace release_test {
+
+namespace {
+
+// The quoting that the C runtime's command-line parser undoes.
+std::wstring Quote(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+std::wstring ToolPath() {
+    const char* unixPath = std::getenv("RELEASE_TOOL_EXE");
+    if (unixPath == nullptr) {
+        throw std::runtime_error("RELEASE_TOOL_EXE is not set: run the tests through ctest");
+    }
+    std::wstring path = L"Z:";
+    for (const char* c = unixPath; *c != 0; ++c) {
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    }
+    return path;
+}
+
+HANDLE InheritableFile(const std::wstring& path) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+}  // namespace
+
+ToolRun RunTool(const std::vector<std::wstring>& arguments) {
+    const std::wstring folder = test_support::HarnessPath("release-run");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring outPath = folder + L"\\stdout.txt";
+    const std::wstring errPath = folder + L"\\stderr.txt";
+
+    std::wstring commandLine = Quote(ToolPath());
+    for (const std::wstring& argument : arguments) {
+        commandLine += L" " + Quote(argument);
+    }
+    HANDLE out = InheritableFile(outPath);
+    HANDLE err = InheritableFile(errPath);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process = {};
+    ToolRun run;
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 180000) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process.hProcess, &code);
+            run.exitCode = static_cast<int>(code);
+        } else {
+            TerminateProcess(process.hProcess, 99);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    run.out = test_support::ReadWholeFile(outPath);
+    run.err = test_support::ReadWholeFile(errPath);
+    return run;
+}
+
+std::string HostHarnessPath(const std::string& relative) {
+    const char* dir = std::getenv("WEBSETUP_HARNESS_DIR");
+    if (dir == nullptr) {
+        throw std::runtime_error("WEBSETUP_HARNESS_DIR is not set: run the tests through ctest");
+    }
+    return std::string(dir) + "/" + relative;
+}
+
+int CountVerifyLeftovers() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    int count = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((std::wstring(temp) + L"quillo-release-*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    do {
+        ++count;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return count;
+}
+
+}  // namespace release_test

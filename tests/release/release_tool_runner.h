@@ -1,0 +1,22 @@
+#pragma once
+// Runs the quillo-release build made for the loopback server and collects what it printed.
+#include <string>
+#include <vector>
+
+namespace release_test {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;  // standard output, UTF-8
+    std::string err;  // standard error, UTF-8
+};
+
+ToolRun RunTool(const std::vector<std::wstring>& arguments);
+
+// The host (Unix) path of a file under the harness folder, for the fixture server's body_file.
+std::string HostHarnessPath(const std::string& relative);
+
+// Entries in the temporary directory left by verify.
+int CountVerifyLeftovers();
+
+}  // namespace release_test

@@ -1,0 +1,268 @@
+// quillo-release make and verify over real signed packages on the loopback HTTPS server: a good release
+// end to end, the packages make refuses, and what verify catches on the server after make.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/build_config.h"
+#include "manifest/release_manifest.h"
+#include "release_tool_runner.h"
+#include "support/test_support.h"
+
+namespace {
+
+using release_test::HostHarnessPath;
+using release_test::RunTool;
+using release_test::ToolRun;
+
+constexpr char kReleasePath[] = "release-tool/9.8.7";
+constexpr char kManifestRoute[] = "/download/releases/online-latest.json";
+constexpr char kStagedRoute[] = "/download/releases/release-tool/staged.json";
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::string BaseUrl() { return Narrow(kReleaseBaseUrl); }
+
+std::wstring PackageFile(const std::string& name) { return test_support::HarnessPath("release/files/" + name); }
+
+std::string Sha256Of(const std::string& name) {
+    std::string digest = test_support::ReadWholeFile(PackageFile(name + ".sha256"));
+    return digest.substr(0, 64);
+}
+
+std::size_t SizeOf(const std::string& name) { return test_support::ReadWholeFile(PackageFile(name)).size(); }
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class ReleaseTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = test_support::MakeScratchFolder(L"release-tool");
+        out_ = folder_ + L"\\online-latest.json";
+    }
+    // The fixed manifest route is shared with other tests: leave nothing of ours behind.
+    void TearDown() override { test_support::WriteRoutes("release_tool", "{}"); }
+
+    std::vector<std::wstring> MakeArguments(const std::wstring& x64, const std::wstring& x86) const {
+        return {L"make", L"--version", L"9.8.7", L"--path", L"release-tool/9.8.7", L"--x64", x64, L"--x86", x86,
+                L"--out", out_};
+    }
+
+    // Serves the manifest at the fixed route and at the staged route, and packages under the release path
+    // by name, each from a file on the host.
+    static void Serve(const std::string& manifestHostPath,
+                      const std::vector<std::pair<std::string, std::string>>& packages) {
+        std::string routes = "{\"" + std::string(kManifestRoute) + "\": {\"body_file\": \"" + manifestHostPath +
+                             "\"}, \"" + kStagedRoute + "\": {\"body_file\": \"" + manifestHostPath + "\"}";
+        for (const auto& [name, file] : packages) {
+            routes += ", \"/download/releases/" + std::string(kReleasePath) + "/" + name + "\": {\"body_file\": \"" +
+                      HostHarnessPath("release/files/" + file) + "\"}";
+        }
+        test_support::WriteRoutes("release_tool", routes + "}");
+    }
+
+    static std::string ManifestHostPath() { return HostHarnessPath("scratch/release-tool/online-latest.json"); }
+
+    std::wstring folder_;
+    std::wstring out_;
+};
+
+TEST_F(ReleaseTool, AGoodReleaseIsMadeCheckedAndVerified) {
+    ToolRun run = RunTool(MakeArguments(PackageFile("setup-x64.exe"), PackageFile("setup-x86.exe")));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+
+    // The worked layout, with sizes and digests as the host computes them.
+    const std::string base = BaseUrl() + kReleasePath + "/";
+    const std::string expected =
+        "{\n"
+        "  \"schemaVersion\": 1,\n"
+        "  \"published\": true,\n"
+        "  \"version\": \"9.8.7\",\n"
+        "  \"publisher\": \"BRIMLOW AI LABS PRIVATE LIMITED\",\n"
+        "  \"x64\": {\n"
+        "    \"url\": \"" + base + "setup-x64.exe\",\n"
+        "    \"sha256\": \"" + Sha256Of("setup-x64.exe") + "\",\n"
+        "    \"size\": " + std::to_string(SizeOf("setup-x64.exe")) + "\n"
+        "  },\n"
+        "  \"x86\": {\n"
+        "    \"url\": \"" + base + "setup-x86.exe\",\n"
+        "    \"sha256\": \"" + Sha256Of("setup-x86.exe") + "\",\n"
+        "    \"size\": " + std::to_string(SizeOf("setup-x86.exe")) + "\n"
+        "  }\n"
+        "}\n";
+    EXPECT_EQ(test_support::ReadWholeFile(out_), expected);
+    EXPECT_EQ(test_support::CountEntries(folder_), 1) << "only the manifest, no partial file";
+
+    run = RunTool({L"check", out_});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "is a valid release manifest. Version 9.8.7, published")) << run.out;
+
+    Serve(ManifestHostPath(), {{"setup-x64.exe", "setup-x64.exe"}, {"setup-x86.exe", "setup-x86.exe"}});
+    const int leftovers = release_test::CountVerifyLeftovers();
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(Contains(run.out, "Manifest " + Narrow(kManifestUrl) + " is valid. Version 9.8.7, published"))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out, "x64: OK: ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "x86: OK: ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "SHA-256 matches, signed by BRIMLOW AI LABS PRIVATE LIMITED, from " + base +
+                                      "setup-x86.exe"))
+        << run.out;
+    EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers) << "verify leaves no download behind";
+
+    // A manifest staged under another https URL before it goes live.
+    run = RunTool({L"verify", L"https://localhost:" + std::to_wstring(test_support::TestPort()) +
+                                  L"/download/releases/release-tool/staged.json"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
+}
+
+TEST_F(ReleaseTool, AnUnpublishedReleaseIsWrittenWithPublishedFalse) {
+    std::vector<std::wstring> arguments = MakeArguments(PackageFile("setup-x64.exe"), PackageFile("setup-x86.exe"));
+    arguments.push_back(L"--unpublished");
+    const ToolRun run = RunTool(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ReleaseManifest manifest;
+    ASSERT_TRUE(ValidateReleaseManifest(test_support::ReadWholeFile(out_), manifest));
+    EXPECT_FALSE(manifest.published);
+    EXPECT_TRUE(Contains(run.out, "not published")) << run.out;
+}
+
+struct Refusal {
+    const char* name;
+    std::vector<std::wstring> arguments;
+    std::string line;  // what standard error must hold
+    int exitCode = 1;
+};
+
+TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
+    const std::wstring x64 = PackageFile("setup-x64.exe");
+    const std::wstring x86 = PackageFile("setup-x86.exe");
+    // An empty package and a second package with the first one's name, in folders of their own.
+    const std::wstring empty = test_support::MakeScratchFolder(L"release-tool-empty") + L"\\setup-x64.exe";
+    test_support::WriteWholeFile(empty, "");
+    const std::wstring sameName = test_support::MakeScratchFolder(L"release-tool-same") + L"\\setup-x64.exe";
+    test_support::WriteWholeFile(sameName, test_support::ReadWholeFile(x86));
+    const std::wstring spaced = test_support::MakeScratchFolder(L"release-tool-spaced") + L"\\setup x64.exe";
+    test_support::WriteWholeFile(spaced, test_support::ReadWholeFile(x64));
+
+    auto with = [&](std::vector<std::wstring> arguments, std::size_t at, const std::wstring& value) {
+        arguments[at] = value;
+        return arguments;
+    };
+    auto plus = [&](std::vector<std::wstring> arguments, const std::wstring& extra) {
+        arguments.push_back(extra);
+        return arguments;
+    };
+    const std::vector<std::wstring> good = MakeArguments(x64, x86);
+    const std::vector<Refusal> cases = {
+        {"an unsigned package", with(good, 6, PackageFile("unsigned.exe")),
+         "The x64 package unsigned.exe does not have a valid, trusted Authenticode signature."},
+        {"a package from another signer", with(good, 8, PackageFile("other-signer.exe")),
+         "The x86 package other-signer.exe is signed by \"OTHER PUBLISHER\", not by \"BRIMLOW AI LABS PRIVATE "
+         "LIMITED\"."},
+        {"a version the validation refuses", with(good, 2, std::wstring(33, L'v')),
+         "Refused: the manifest would not pass the installer's validation: \"version\": must be at most 32 "
+         "characters, found 33."},
+        {"an empty package, signature check skipped", plus(with(good, 6, empty), L"--skip-signature-check"),
+         "Refused: the manifest would not pass the installer's validation: \"x64\" \"size\": must be from 1 to "
+         "629,145,600 bytes, found 0."},
+        {"a version that would end the JSON text early", with(good, 2, L"9.8\"7"),
+         "--version cannot hold a quotation mark, a backslash, a control character or broken Unicode."},
+        {"a release path that climbs out of the release folder", with(good, 4, L"9.8.7/../../other"),
+         "--path must be one or more folder names made of letters, digits, \".\", \"-\", \"_\" and \"~\", "
+         "separated by \"/\" (for example 2.3.1)."},
+        {"a release path with a query", with(good, 4, L"9.8.7?x=1"),
+         "--path must be one or more folder names"},
+        {"a file name that needs escaping in a URL", with(good, 6, spaced),
+         "The x64 package file name \"setup x64.exe\" can hold only letters, digits"},
+        {"two different packages under one name", with(good, 8, sameName),
+         "The x64 and x86 packages are different files with the same name \"setup-x64.exe\", so they would share "
+         "one download URL."},
+        {"a missing package", with(good, 8, PackageFile("missing.exe")), "The x86 package "},
+        {"no --out", std::vector<std::wstring>(good.begin(), good.end() - 2),
+         "make needs --out. Run \"quillo-release --help\" for usage.", 2},
+    };
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolRun run = RunTool(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.err, c.line)) << run.err;
+        EXPECT_EQ(run.err.find("\r\n"), run.err.size() - 2) << "one line: " << run.err;
+        EXPECT_EQ(test_support::CountEntries(folder_), 0) << "no manifest and no partial file";
+    }
+
+    // A refused make leaves an earlier manifest as it was.
+    test_support::WriteWholeFile(out_, "earlier");
+    EXPECT_EQ(RunTool(with(good, 6, PackageFile("unsigned.exe"))).exitCode, 1);
+    EXPECT_EQ(test_support::ReadWholeFile(out_), "earlier");
+    EXPECT_EQ(test_support::CountEntries(folder_), 1);
+}
+
+TEST_F(ReleaseTool, VerifyCatchesAPackageReplacedOnTheServerAfterMake) {
+    ToolRun run = RunTool(MakeArguments(PackageFile("setup-x64.exe"), PackageFile("setup-x86.exe")));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // Same size, one byte changed.
+    ASSERT_EQ(SizeOf("tampered-x64.exe"), SizeOf("setup-x64.exe"));
+    Serve(ManifestHostPath(), {{"setup-x64.exe", "tampered-x64.exe"}, {"setup-x86.exe", "setup-x86.exe"}});
+    const int leftovers = release_test::CountVerifyLeftovers();
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "x64: FAILED: Security check failed: the installer SHA-256 does not match.\r\n");
+    EXPECT_TRUE(Contains(run.out, "x86: OK: ")) << "the other architecture is still reported: " << run.out;
+    EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
+}
+
+TEST_F(ReleaseTool, VerifyRefusesAPackageWhoseSignatureWasSkippedAtMake) {
+    std::vector<std::wstring> arguments = MakeArguments(PackageFile("setup-x64.exe"), PackageFile("unsigned.exe"));
+    arguments.push_back(L"--skip-signature-check");
+    ToolRun run = RunTool(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "signatures were not checked")) << run.out;
+    Serve(ManifestHostPath(), {{"setup-x64.exe", "setup-x64.exe"}, {"unsigned.exe", "unsigned.exe"}});
+    const int leftovers = release_test::CountVerifyLeftovers();
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err,
+              "x86: FAILED: Security check failed: the downloaded installer does not have a valid trusted "
+              "Authenticode signature.\r\n");
+    EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
+}
+
+TEST_F(ReleaseTool, VerifyRefusesAManifestWhoseUrlLeavesTheReleaseBaseUrl) {
+    ToolRun run = RunTool(MakeArguments(PackageFile("setup-x64.exe"), PackageFile("setup-x86.exe")));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::string text = test_support::ReadWholeFile(out_);
+    const std::string inside = BaseUrl() + kReleasePath + "/setup-x64.exe";
+    const std::string outside = "https://localhost:" + std::to_string(test_support::TestPort()) +
+                                "/download/other/setup-x64.exe";
+    text.replace(text.find(inside), inside.size(), outside);
+    test_support::WriteWholeFile(out_, text);
+    Serve(ManifestHostPath(), {{"setup-x64.exe", "setup-x64.exe"}, {"setup-x86.exe", "setup-x86.exe"}});
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "The manifest at " + Narrow(kManifestUrl) + " is not valid: \"x64\" \"url\": must start with "
+                           "the release base URL " + BaseUrl() + ", found " + outside + ".\r\n");
+    EXPECT_EQ(run.out, "");
+}
+
+TEST_F(ReleaseTool, VerifyReportsAManifestItCannotFetch) {
+    test_support::WriteRoutes("release_tool", "{\"" + std::string(kManifestRoute) + "\": {\"status\": 404}}");
+    ToolRun run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Could not fetch the manifest from " + Narrow(kManifestUrl) +
+                           ": The download server returned an unexpected response.\r\n");
+
+    const std::wstring plain = L"http://localhost:" + std::to_wstring(test_support::TestPort()) + L"/x.json";
+    run = RunTool({L"verify", plain});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Could not fetch the manifest from " + Narrow(plain) +
+                           ": The release URL is not a valid HTTPS address.\r\n");
+}
+
+}  // namespace
