@@ -23,6 +23,8 @@ enum class Verdict { Trusted, Untrusted, PublisherMismatch };
 // S_FALSE but error 0, so WinVerifyTrust returns 0 for any intact signature, whoever issued it.
 // Such rows state what Windows returns and, separately, what Wine returns.
 constexpr char kWineSkipsChainPolicy[] = "Wine's Authenticode policy does not check the chain";
+// Nor does Wine 8 fetch the CRL that the certificate names: the CRL server sees no request.
+constexpr char kWineSkipsRevocation[] = "Wine neither fetches the CRL nor checks the chain";
 
 struct TrustCase {
     const char* why;
@@ -87,6 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                   Verdict::Trusted, kWineSkipsChainPolicy},
         TrustCase{"signed under a CA the machine does not trust", "untrusted-ca.exe", Verdict::Untrusted,
                   Verdict::Trusted, kWineSkipsChainPolicy},
+        TrustCase{"signing certificate revoked in the CRL its distribution point names", "revoked.exe",
+                  Verdict::Untrusted, Verdict::Trusted, kWineSkipsRevocation},
         TrustCase{"one byte of code changed after signing", "tampered.exe", Verdict::Untrusted},
         TrustCase{"signer name differs only in letter case", "name-case.exe", Verdict::PublisherMismatch},
         TrustCase{"signer name has a trailing blank", "name-trailing-blank.exe", Verdict::PublisherMismatch},

@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
 # Makes the signed files that the trust and launch tests read, at test time (nothing signed is committed).
-# Usage: make_trust_files.sh HARNESS_DIR MAKE_TEST_PKI LAUNCH_PROBE_EXE SIGNED_LIBRARY_DLL LOCK_PROBE_EXE
-# Writes HARNESS_DIR/trust/{pki,files}. The certificates chain to the harness's trusted root unless their
-# name says otherwise.
+# Usage: make_trust_files.sh HARNESS_DIR MAKE_TEST_PKI LAUNCH_PROBE_EXE SIGNED_LIBRARY_DLL LOCK_PROBE_EXE CRL_PORT
+# Writes HARNESS_DIR/trust/{pki,files,crl}. The certificates chain to the harness's trusted root unless
+# their name says otherwise. Those under that root name a CRL distribution point on loopback HTTP, as
+# production certificates do, and a server started here (stopped by harness_down) serves the root's
+# CRL, which revokes the certificate named "revoked".
 set -euo pipefail
-harness=$1 pki_tool=$2 probe=$3 library=$4 lock_probe=$5
+harness=$1 pki_tool=$2 probe=$3 library=$4 lock_probe=$5 crl_port=$6
 out=$harness/trust
 pki=$out/pki
 files=$out/files
-rm -rf "$files"
-mkdir -p "$pki" "$files"
+crl=$out/crl
+rm -rf "$files" "$crl"
+mkdir -p "$pki" "$files" "$crl"
 
 # The harness's root, copied so that issuing here never touches the shared folder's serial file.
 cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$pki/"
 
 publisher="BRIMLOW AI LABS PRIVATE LIMITED"
-"$pki_tool" codesign "$pki" signer root "$publisher"
-"$pki_tool" codesign "$pki" case root "Brimlow AI Labs Private Limited"
-"$pki_tool" codesign "$pki" blank root "$publisher "
-"$pki_tool" codesign "$pki" other root "Other Signer Test Ltd"
+cdp="crlDistributionPoints=URI:http://localhost:$crl_port/root.crl"
+"$pki_tool" codesign "$pki" signer root "$publisher" "$cdp"
+"$pki_tool" codesign "$pki" case root "Brimlow AI Labs Private Limited" "$cdp"
+"$pki_tool" codesign "$pki" blank root "$publisher " "$cdp"
+"$pki_tool" codesign "$pki" other root "Other Signer Test Ltd" "$cdp"
+"$pki_tool" codesign "$pki" revoked root "$publisher" "$cdp"
 "$pki_tool" ca "$pki" stranger-root "Stranger Test Root CA"
 "$pki_tool" codesign "$pki" stranger stranger-root "$publisher"
 
@@ -27,7 +32,7 @@ cd "$pki"
 if [ ! -f noname.pfx ]; then
   openssl req -new -newkey rsa:2048 -nodes -keyout noname.key -out noname.csr -subj "/" 2>/dev/null
   printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning" \
-    > noname.ext
+    "$cdp" > noname.ext
   openssl x509 -req -in noname.csr -CA root.pem -CAkey root.key -CAcreateserial -sha256 -days 825 \
     -out noname.pem -extfile noname.ext 2>/dev/null
   openssl pkcs12 -export -passout pass: -inkey noname.key -in noname.pem -certfile root.pem -out noname.pfx
@@ -40,6 +45,39 @@ if [ ! -f selfsigned.pfx ]; then
   openssl pkcs12 -export -passout pass: -inkey selfsigned.key -in selfsigned.pem -out selfsigned.pfx
 fi
 
+# The root's CRL, listing only "revoked". A fresh database each run, so the CRL never lists stale serials.
+rm -rf crl-db
+mkdir crl-db
+touch crl-db/index.txt
+echo 01 > crl-db/crlnumber
+cat > crl-db/ca.conf <<CONF
+[ca]
+default_ca = local
+[local]
+database = crl-db/index.txt
+crlnumber = crl-db/crlnumber
+certificate = root.pem
+private_key = root.key
+default_md = sha256
+default_crl_days = 30
+CONF
+openssl ca -config crl-db/ca.conf -revoke revoked.pem -crl_reason keyCompromise 2>/dev/null
+openssl ca -config crl-db/ca.conf -gencrl 2>/dev/null | openssl crl -outform DER -out "$crl/root.crl"
+
+# Serves the CRL on loopback for as long as the harness is up; harness_down stops every *.server.pid.
+pidfile=$harness/trust-crl.server.pid
+if [ -f "$pidfile" ]; then
+  kill "$(cat "$pidfile")" 2>/dev/null || true
+  rm -f "$pidfile"
+fi
+setsid python3 -m http.server --bind :: --directory "$crl" "$crl_port" >"$out/crl-server.log" 2>&1 </dev/null &
+echo $! > "$pidfile"
+for _ in $(seq 50); do
+  curl -fsS -o /dev/null "http://localhost:$crl_port/root.crl" 2>/dev/null && break
+  sleep 0.1
+done
+curl -fsS -o /dev/null "http://localhost:$crl_port/root.crl"
+
 sign() {  # cert in out [extra osslsigncode options]
   local cert=$1 in=$2 target=$3
   shift 3
@@ -51,6 +89,7 @@ cp "$probe" "$files/unsigned.exe"
 sign signer "$probe" "$files/valid.exe"
 sign selfsigned "$probe" "$files/self-signed.exe"
 sign stranger "$probe" "$files/untrusted-ca.exe"
+sign revoked "$probe" "$files/revoked.exe"
 sign case "$probe" "$files/name-case.exe"
 sign blank "$probe" "$files/name-trailing-blank.exe"
 sign noname "$probe" "$files/name-empty.exe"
