@@ -52,7 +52,8 @@ HANDLE InheritableFile(const std::wstring& path) {
 }  // namespace
 
 ToolRun RunTool(const std::vector<std::wstring>& arguments) {
-    const std::wstring folder = test_support::HarnessPath("release-run");
+    // One folder per test process, since CTest may run two of these programs at once.
+    const std::wstring folder = test_support::HarnessPath("release-run-" + std::to_string(GetCurrentProcessId()));
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring outPath = folder + L"\\stdout.txt";
     const std::wstring errPath = folder + L"\\stderr.txt";
