@@ -6,9 +6,9 @@ namespace {
 
 // The system DLLs this program uses beyond the KnownDLLs it imports. They are delay-loaded, and
 // loaded here once more by name from System32 so that any system DLL that asks for one of them later
-// is handed this copy.
-constexpr const wchar_t* kSystemLibraries[] = {L"bcrypt.dll", L"crypt32.dll", L"wintrust.dll", L"winhttp.dll",
-                                               L"comctl32.dll"};
+// is handed this copy. Not comctl32: version 6, which has the task dialog, comes from the side-by-side
+// store through the application manifest, and loading System32's version 5 first would shadow it.
+constexpr const wchar_t* kSystemLibraries[] = {L"bcrypt.dll", L"crypt32.dll", L"wintrust.dll", L"winhttp.dll"};
 
 }  // namespace
 

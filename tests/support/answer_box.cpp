@@ -1,11 +1,27 @@
 // Waits for a message box with the given caption, prints its text and style, and presses its button.
-// Usage: answer_box.exe CAPTION [TIMEOUT_MS] [BUTTON_ID]   (BUTTON_ID defaults to IDOK)
+// Usage: answer_box.exe CAPTION [TIMEOUT_MS] [BUTTON_ID] [task|box] [PROGRAM.exe]
+// BUTTON_ID defaults to IDOK. With "task" the window is a task dialog, and its button is pressed with
+// TDM_CLICK_BUTTON. With PROGRAM only a window of a process running that program counts, so that other
+// programs' windows on the same desktop are left alone.
 // Exit code: 0 when a box was answered, 1 when none appeared in time.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+static bool IsWindowOfProgram(HWND window, const wchar_t* program) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return false;
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const BOOL ok = QueryFullProcessImageNameW(process, 0, image, &size);
+    CloseHandle(process);
+    const wchar_t* name = wcsrchr(image, L'\\');
+    return ok && _wcsicmp(name ? name + 1 : image, program) == 0;
+}
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
@@ -15,8 +31,12 @@ int wmain(int argc, wchar_t** argv) {
     const DWORD timeout = argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 30000;
     const WPARAM button = argc > 3 ? std::wcstoul(argv[3], nullptr, 10) : IDOK;
     const DWORD start = GetTickCount();
+    const wchar_t* program = argc > 5 ? argv[5] : nullptr;
     while (GetTickCount() - start < timeout) {
-        HWND box = FindWindowW(L"#32770", argv[1]);
+        HWND box = nullptr;
+        while ((box = FindWindowExW(nullptr, box, L"#32770", argv[1])) != nullptr) {
+            if (!program || IsWindowOfProgram(box, program)) break;
+        }
         if (box) {
             Sleep(200);  // let the box finish creating its children
             wchar_t text[2048] = {};
@@ -27,7 +47,8 @@ int wmain(int argc, wchar_t** argv) {
             WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
             std::printf("text=%s\nicon_control=%d\n", utf8, iconStyle != 0);
             std::fflush(stdout);
-            PostMessageW(box, WM_COMMAND, button, 0);
+            const bool taskDialog = argc > 4 && wcscmp(argv[4], L"task") == 0;
+            PostMessageW(box, taskDialog ? WM_USER + 102 : WM_COMMAND, button, 0);
             return 0;
         }
         Sleep(100);

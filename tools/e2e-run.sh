@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Builds a complete local release (two signed setup programs, the manifest, nginx serving them over
+# HTTPS on loopback) and runs the real installer against it under Wine.
+# Usage: e2e-run.sh BUILD_DIR SCENARIO [--interactive]
+#   SCENARIO: success | installer-fails
+#   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
+# Prints what happened and exits 0 when the outcome is the one the scenario expects.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+scenario=$2
+interactive=${3:-}
+source "$here/harness-env.sh" "$build"
+source "$HARNESS_DIR/e2e.env"
+
+case $scenario in
+  success) setup_exit=0 expected=0 ;;
+  installer-fails) setup_exit=1 expected=10 ;;
+  *) echo "unknown scenario: $scenario" >&2; exit 2 ;;
+esac
+
+"$here/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
+harness_ensure_display
+pki=$HARNESS_DIR/pki
+work=$HARNESS_DIR/e2e/$scenario
+# A server left by an interrupted earlier run would hold the port.
+[ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null && sleep 0.5
+rm -rf "$work"
+release=$work/site/download/releases
+version=2.3.1
+mkdir -p "$release/$version" "$work/logs"
+
+# The release: both setup programs signed by the publisher's code-signing certificate.
+for flavour in x64 x86; do
+  eval source_exe=\$FAKE_SETUP_${flavour^^}
+  osslsigncode sign -pkcs12 "$pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
+    -in "$source_exe" -out "$release/$version/setup-$flavour.exe" >/dev/null
+done
+python3 - "$release" "$version" "$DEMO_PORT" <<'PY'
+import hashlib, json, os, sys
+release, version, port = sys.argv[1], sys.argv[2], sys.argv[3]
+base = f"https://localhost:{port}/download/releases/"
+def entry(flavour):
+    path = os.path.join(release, version, f"setup-{flavour}.exe")
+    data = open(path, "rb").read()
+    return {"url": f"{base}{version}/setup-{flavour}.exe", "sha256": hashlib.sha256(data).hexdigest(), "size": len(data)}
+manifest = {"schemaVersion": 1, "published": True, "version": version,
+            "publisher": "BRIMLOW AI LABS PRIVATE LIMITED", "x64": entry("x64"), "x86": entry("x86")}
+with open(os.path.join(release, "online-latest.json"), "w") as f:
+    json.dump(manifest, f, indent=2)
+PY
+
+# nginx on loopback only, with the test PKI's certificate for localhost.
+cat > "$work/nginx.conf" <<CONF
+daemon on;
+user root;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/logs/error.log;
+events { worker_connections 64; }
+http {
+  access_log $work/logs/access.log;
+  client_body_temp_path $work/logs;
+  proxy_temp_path $work/logs;
+  fastcgi_temp_path $work/logs;
+  uwsgi_temp_path $work/logs;
+  scgi_temp_path $work/logs;
+  types { application/json json; application/octet-stream exe; }
+  server {
+    listen 127.0.0.1:$DEMO_PORT ssl;
+    listen [::1]:$DEMO_PORT ssl;
+    server_name localhost;
+    ssl_certificate $pki/tls-localhost.pem;
+    ssl_certificate_key $pki/tls-localhost.key;
+    root $work/site;
+    location /download/releases/ { }
+  }
+}
+CONF
+nginx -c "$work/nginx.conf"
+installer=
+stop_all() {
+  [ -z "$installer" ] || kill "$installer" 2>/dev/null || true
+  [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+}
+trap stop_all EXIT
+trap 'exit 130' INT TERM
+
+staging=$WINEPREFIX/drive_c/users/$(id -un)/Temp/BrimlowAIQuillo
+before=$(ls "$staging" 2>/dev/null | sort || true)
+marker=$work/setup-ran.txt
+
+export WEBSETUP_MARKER
+WEBSETUP_MARKER=$(winepath -w "$marker")
+export WEBSETUP_SETUP_EXIT=$setup_exit
+wine "$INSTALLER" &
+installer=$!
+if [ "$interactive" != --interactive ]; then
+  wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 60000 1001 task "$(basename "$INSTALLER")" >"$work/prompt.txt" ||
+    echo "the prompt did not appear" >&2
+  # A failure ends with a message box: answer it so the run can end, and keep its text.
+  ( wine "$ANSWER_BOX" "Brimlow AI Quillo" 120000 1 box "$(basename "$INSTALLER")" >"$work/box.txt" 2>/dev/null ||
+    true ) &
+  answerer=$!
+fi
+code=0
+wait $installer || code=$?
+installer=
+[ -n "${answerer:-}" ] && kill $answerer 2>/dev/null || true
+
+names=(Success ComInitFailed PublisherNotConfigured ManifestFetchFailed ManifestInvalid ReleaseNotPublished
+       DownloadFailed PrepareFailed VerificationFailed LaunchFailed InstallerFailed)
+after=$(ls "$staging" 2>/dev/null | sort || true)
+left=$(comm -13 <(echo "$before") <(echo "$after") | grep -v '^$' || true)
+
+echo "Exit code: $code (${names[$code]:-unknown})"
+echo "Version offered: $version"
+if [ -f "$marker" ]; then
+  echo "The verified setup program ran: $(tr '\n' ' ' < "$marker")"
+  echo "It was verified (size, SHA-256, Authenticode signature of BRIMLOW AI LABS PRIVATE LIMITED) before it ran."
+fi
+if [ -s "$work/box.txt" ]; then echo "Message box: $(head -1 "$work/box.txt" | sed 's/^text=//')"; fi
+if [ -z "$left" ]; then
+  echo "The downloaded file was removed: nothing of this run is left in the staging folder."
+else
+  echo "FILES LEFT in the staging folder: $left"
+fi
+
+status=0
+[ "$code" = "$expected" ] || { echo "expected exit code $expected"; status=1; }
+[ -z "$left" ] || status=1
+[ -f "$marker" ] || { echo "the setup program did not run"; status=1; }
+grep -q 'flavour=x64' "$marker" 2>/dev/null || { echo "expected the x64 package on this 64-bit prefix"; status=1; }
+exit $status
