@@ -2,7 +2,8 @@
 # Builds a complete local release (two signed setup programs, the manifest, nginx serving them over
 # HTTPS on loopback) and runs the real installer against it under Wine.
 # Usage: e2e-run.sh BUILD_DIR SCENARIO [--interactive]
-#   SCENARIO: success | installer-fails
+#   SCENARIO: success | installer-fails | declined | unpublished | wrong-digest | short-body | unsigned |
+#             other-signer
 #   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
 # Prints what happened and exits 0 when the outcome is the one the scenario expects.
 set -euo pipefail
@@ -13,9 +14,22 @@ interactive=${3:-}
 source "$here/harness-env.sh" "$build"
 source "$HARNESS_DIR/e2e.env"
 
+# Per scenario: the setup program's exit code, the expected outcome and box text, whether the setup
+# program runs, the prompt's answer (1001 install, 2 cancel) and what is done to the release.
+setup_exit=0 expected=0 box="" ran=1 answer=1001 published=true x64_sha="" x64_size_delta=0 x64_signer=publisher
 case $scenario in
-  success) setup_exit=0 expected=0 ;;
+  success) ;;
   installer-fails) setup_exit=1 expected=10 ;;
+  declined) answer=2 ran=0 ;;
+  unpublished) published=false expected=5 ran=0 box="The signed online release is not available yet. Please try again later." ;;
+  wrong-digest) x64_sha=0000000000000000000000000000000000000000000000000000000000000000 expected=6 ran=0
+    box="Security check failed: the installer SHA-256 does not match." ;;
+  short-body) x64_size_delta=1 expected=6 ran=0
+    box="The downloaded installer size does not match the signed release metadata." ;;
+  unsigned) x64_signer=none expected=8 ran=0
+    box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
+  other-signer) x64_signer=other expected=8 ran=0
+    box="Security check failed: the installer publisher does not match Brimlow AI Labs." ;;
   *) echo "unknown scenario: $scenario" >&2; exit 2 ;;
 esac
 
@@ -31,21 +45,32 @@ version=2.3.1
 mkdir -p "$release/$version" "$work/logs"
 
 # The release: both setup programs signed by the publisher's code-signing certificate.
+"$here/make-test-pki.sh" codesign "$pki" other-signer root "OTHER SOFTWARE PUBLISHER LIMITED"
 for flavour in x64 x86; do
   eval source_exe=\$FAKE_SETUP_${flavour^^}
-  osslsigncode sign -pkcs12 "$pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
+  signer=publisher
+  [ $flavour = x64 ] && signer=$x64_signer
+  case $signer in
+    none) cp "$source_exe" "$release/$version/setup-$flavour.exe" ;;
+    other) pfx=$pki/other-signer.pfx ;;
+    *) pfx=$pki/publisher.pfx ;;
+  esac
+  [ $signer = none ] || osslsigncode sign -pkcs12 "$pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
     -in "$source_exe" -out "$release/$version/setup-$flavour.exe" >/dev/null
 done
-python3 - "$release" "$version" "$DEMO_PORT" <<'PY'
+python3 - "$release" "$version" "$DEMO_PORT" "$published" "$x64_sha" "$x64_size_delta" <<'PY'
 import hashlib, json, os, sys
-release, version, port = sys.argv[1], sys.argv[2], sys.argv[3]
+release, version, port, published, x64_sha, x64_delta = sys.argv[1:7]
 base = f"https://localhost:{port}/download/releases/"
 def entry(flavour):
     path = os.path.join(release, version, f"setup-{flavour}.exe")
     data = open(path, "rb").read()
     return {"url": f"{base}{version}/setup-{flavour}.exe", "sha256": hashlib.sha256(data).hexdigest(), "size": len(data)}
-manifest = {"schemaVersion": 1, "published": True, "version": version,
+manifest = {"schemaVersion": 1, "published": published == "true", "version": version,
             "publisher": "BRIMLOW AI LABS PRIVATE LIMITED", "x64": entry("x64"), "x86": entry("x86")}
+if x64_sha:
+    manifest["x64"]["sha256"] = x64_sha
+manifest["x64"]["size"] += int(x64_delta)
 with open(os.path.join(release, "online-latest.json"), "w") as f:
     json.dump(manifest, f, indent=2)
 PY
@@ -96,7 +121,7 @@ export WEBSETUP_SETUP_EXIT=$setup_exit
 wine "$INSTALLER" &
 installer=$!
 if [ "$interactive" != --interactive ]; then
-  wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 60000 1001 task "$(basename "$INSTALLER")" >"$work/prompt.txt" ||
+  [ "$expected" = 5 ] || wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 60000 "$answer" task "$(basename "$INSTALLER")" >"$work/prompt.txt" ||
     echo "the prompt did not appear" >&2
   # A failure ends with a message box: answer it so the run can end, and keep its text.
   ( wine "$ANSWER_BOX" "Brimlow AI Quillo" 120000 1 box "$(basename "$INSTALLER")" >"$work/box.txt" 2>/dev/null ||
@@ -129,6 +154,13 @@ fi
 status=0
 [ "$code" = "$expected" ] || { echo "expected exit code $expected"; status=1; }
 [ -z "$left" ] || status=1
-[ -f "$marker" ] || { echo "the setup program did not run"; status=1; }
-grep -q 'flavour=x64' "$marker" 2>/dev/null || { echo "expected the x64 package on this 64-bit prefix"; status=1; }
+if [ $ran = 1 ]; then
+  [ -f "$marker" ] || { echo "the setup program did not run"; status=1; }
+  grep -q 'flavour=x64' "$marker" 2>/dev/null || { echo "expected the x64 package on this 64-bit prefix"; status=1; }
+else
+  [ ! -f "$marker" ] || { echo "the setup program ran, and must not have"; status=1; }
+fi
+if [ -n "$box" ]; then
+  tr -d '\r' < "$work/box.txt" 2>/dev/null | grep -qxF "text=$box" || { echo "expected the box: $box"; status=1; }
+fi
 exit $status
