@@ -5,10 +5,11 @@
 // CryptoAPI is declared dllimport, so calls go through the __imp_ slot alone; GNU ld then drops the
 // delay-load thunk that slot must point to, and the first call jumps to 0. Without dllimport the calls
 // go through the thunk, which loads crypt32.dll on first use.
-#ifdef WINIMPM
-#error "common/platform_compat.h must come before any header that includes wincrypt.h"
-#endif
+// A file that calls CryptoAPI checks PLATFORM_COMPAT_CRYPTOAPI_THROUGH_THUNKS.
+#ifndef WINIMPM
 #define WINIMPM
+#define PLATFORM_COMPAT_CRYPTOAPI_THROUGH_THUNKS 1
+#endif
 
 #include <windows.h>
 #include <wintrust.h>

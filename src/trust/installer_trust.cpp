@@ -2,6 +2,9 @@
 
 // First: it sets how CryptoAPI is declared before wincrypt.h is read.
 #include "common/platform_compat.h"
+#ifndef PLATFORM_COMPAT_CRYPTOAPI_THROUGH_THUNKS
+#error "wincrypt.h was read before common/platform_compat.h: CryptoAPI calls would jump to 0"
+#endif
 
 #include <windows.h>
 #include <wincrypt.h>

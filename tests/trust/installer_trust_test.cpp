@@ -1,12 +1,16 @@
 // The trust check as a table over real files signed at test time (make_trust_files.sh), under the
 // harness's Wine prefix, which trusts the test root and nothing else of the test PKI.
+#include "common/platform_compat.h"
+
 #include <windows.h>
+#include <softpub.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
+#include "common/win32_handles.h"
 #include "support/test_support.h"
 #include "trust/installer_trust.h"
 
@@ -122,6 +126,39 @@ TEST(InstallerTrust, AMissingFileFailsAsAnUntrustedSignature) {
     ErrorText error;
     EXPECT_FALSE(VerifyInstallerTrust(TrustFile("does-not-exist.exe"), kPublisher, error));
     EXPECT_EQ(error, kUntrustedText);
+}
+
+// After a passing verify call the trust system holds the file open, shared for reading only, until the
+// close call. So a file that can be opened exclusively right after the check shows that its state was
+// closed. (Wine lets go of the file by itself when the verify call fails, so failures show nothing here.)
+bool CanOpenExclusively(const std::wstring& path) {
+    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.IsValid();
+}
+
+TEST(InstallerTrust, TheVerifyStateIsClosedWhetherOrNotThePublisherMatches) {
+    // First show that a verification left open is visible this way.
+    const std::wstring probe = TrustFile("valid.exe");
+    WINTRUST_FILE_INFO fileInfo{sizeof(fileInfo), probe.c_str(), nullptr, nullptr};
+    FullWintrustData data{};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &fileInfo;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    EXPECT_EQ(::WinVerifyTrust(nullptr, &action, reinterpret_cast<WINTRUST_DATA*>(&data)), 0);
+    EXPECT_FALSE(CanOpenExclusively(probe)) << "an open verify state no longer holds the file";
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    ::WinVerifyTrust(nullptr, &action, reinterpret_cast<WINTRUST_DATA*>(&data));
+    ASSERT_TRUE(CanOpenExclusively(probe));
+
+    for (const char* file : {"valid.exe", "name-case.exe"}) {
+        ErrorText error;
+        VerifyInstallerTrust(TrustFile(file), kPublisher, error);
+        EXPECT_TRUE(CanOpenExclusively(TrustFile(file))) << file;
+    }
 }
 
 TEST(SignerName, ReadsTheFirstSignersCommonNameInFull) {

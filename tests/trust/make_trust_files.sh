@@ -9,12 +9,23 @@ set -euo pipefail
 harness=$1 pki_tool=$2 probe=$3 library=$4 lock_probe=$5 crl_port=$6
 out=$harness/trust
 pki=$out/pki
-files=$out/files
 crl=$out/crl
-rm -rf "$files" "$crl"
-mkdir -p "$pki" "$files" "$crl"
+mkdir -p "$out"
+# One maker at a time: the certificates are issued once per build tree and shared by later runs.
+exec 9>"$out/.lock"
+flock 9
+# Other ctest runs on this build tree may be reading the files: everything is made in a folder of this
+# run's own and then renamed into place file by file, so a reader sees the old file or the new one.
+work=$(mktemp -d "$out/.work.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+files=$work/files
 
-# The harness's root, copied so that issuing here never touches the shared folder's serial file.
+# The harness's root, copied so that issuing here never touches the shared folder's serial file. A new
+# harness root makes every certificate issued under the old one useless.
+if ! cmp -s "$harness/pki/root.pem" "$pki/root.pem"; then
+  rm -rf "$pki"
+fi
+mkdir -p "$pki" "$files" "$work/crl" "$crl" "$out/files"
 cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$pki/"
 
 publisher="BRIMLOW AI LABS PRIVATE LIMITED"
@@ -62,16 +73,16 @@ default_md = sha256
 default_crl_days = 30
 CONF
 openssl ca -config crl-db/ca.conf -revoke revoked.pem -crl_reason keyCompromise 2>/dev/null
-openssl ca -config crl-db/ca.conf -gencrl 2>/dev/null | openssl crl -outform DER -out "$crl/root.crl"
+openssl ca -config crl-db/ca.conf -gencrl 2>/dev/null | openssl crl -outform DER -out "$work/crl/root.crl"
+mv -f "$work/crl/root.crl" "$crl/root.crl"
 
 # Serves the CRL on loopback for as long as the harness is up; harness_down stops every *.server.pid.
 pidfile=$harness/trust-crl.server.pid
-if [ -f "$pidfile" ]; then
-  kill "$(cat "$pidfile")" 2>/dev/null || true
-  rm -f "$pidfile"
+if ! { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }; then
+  # fd 9 is closed for the server, or it would hold the lock for as long as it runs.
+  setsid python3 -m http.server --bind :: --directory "$crl" "$crl_port" >"$out/crl-server.log" 2>&1 </dev/null 9>&- &
+  echo $! > "$pidfile"
 fi
-setsid python3 -m http.server --bind :: --directory "$crl" "$crl_port" >"$out/crl-server.log" 2>&1 </dev/null &
-echo $! > "$pidfile"
 for _ in $(seq 50); do
   curl -fsS -o /dev/null "http://localhost:$crl_port/root.crl" 2>/dev/null && break
   sleep 0.1
@@ -115,3 +126,6 @@ PY
 
 cp "$probe" "$files/launch_probe.exe"
 cp "$lock_probe" "$files/lock_probe.exe"
+for made in "$files"/*; do
+  mv -f "$made" "$out/files/"
+done
