@@ -114,7 +114,8 @@ bool ReadSimpleDisplayName(PCCERT_CONTEXT certificate, WideString& name) {
 // Finds the signer's certificate in the signature's own store by issuer and serial number.
 bool ReadFirstSignerName(HCERTSTORE store, HCRYPTMSG message, WideString& name) {
     DWORD size = 0;
-    if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size)) {
+    // A size too small to hold the record would have us read past the buffer: fail closed.
+    if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size < sizeof(CMSG_SIGNER_INFO)) {
         return false;
     }
     std::vector<BYTE> signerBuffer(size);
