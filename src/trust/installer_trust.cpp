@@ -107,7 +107,12 @@ bool ReadSimpleDisplayName(PCCERT_CONTEXT certificate, WideString& name) {
         length) {
         return false;
     }
-    name.assign(buffer.data());
+    // All n - 1 units, not up to the first zero: a name with a zero inside ("PUBLISHER\0anything") must
+    // not shorten into the expected publisher's name.
+    if (buffer[length - 1] != L'\0') {
+        return false;
+    }
+    name.assign(buffer.data(), length - 1);
     return true;
 }
 

@@ -98,6 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
         TrustCase{"one byte of code changed after signing", "tampered.exe", Verdict::Untrusted},
         TrustCase{"signer name differs only in letter case", "name-case.exe", Verdict::PublisherMismatch},
         TrustCase{"signer name has a trailing blank", "name-trailing-blank.exe", Verdict::PublisherMismatch},
+        TrustCase{"signer name is the publisher's, a zero, then more", "name-embedded-nul.exe",
+                  Verdict::PublisherMismatch},
         TrustCase{"signer certificate has no name at all", "name-empty.exe", Verdict::PublisherMismatch},
         TrustCase{"trusted, but by another signer", "other-signer.exe", Verdict::PublisherMismatch},
         TrustCase{"the publisher signs first; a nested signature by another signer is ignored",
@@ -164,9 +166,11 @@ TEST(InstallerTrust, TheVerifyStateIsClosedWhetherOrNotThePublisherMatches) {
 TEST(SignerName, ReadsTheFirstSignersCommonNameInFull) {
     struct NameCase {
         const char* file;
-        const wchar_t* name;
+        WideString name;
     };
     for (const NameCase& c : {NameCase{"valid.exe", L"BRIMLOW AI LABS PRIVATE LIMITED"},
+                              NameCase{"name-embedded-nul.exe",
+                                       WideString(L"BRIMLOW AI LABS PRIVATE LIMITED\0more", 36)},
                               NameCase{"name-trailing-blank.exe", L"BRIMLOW AI LABS PRIVATE LIMITED "},
                               NameCase{"name-case.exe", L"Brimlow AI Labs Private Limited"},
                               NameCase{"nested-publisher-first.exe", L"BRIMLOW AI LABS PRIVATE LIMITED"},

@@ -6,6 +6,7 @@
 # production certificates do, and a server started here (stopped by harness_down) serves the root's
 # CRL, which revokes the certificate named "revoked".
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 harness=$1 pki_tool=$2 probe=$3 library=$4 lock_probe=$5 crl_port=$6
 out=$harness/trust
 pki=$out/pki
@@ -47,6 +48,15 @@ if [ ! -f noname.pfx ]; then
   openssl x509 -req -in noname.csr -CA root.pem -CAkey root.key -CAcreateserial -sha256 -days 825 \
     -out noname.pem -extfile noname.ext 2>/dev/null
   openssl pkcs12 -export -passout pass: -inkey noname.key -in noname.pem -certfile root.pem -out noname.pfx
+fi
+# The publisher's name, a zero, then more: "#" marks where the zero goes.
+if [ ! -f embedded-nul.pfx ]; then
+  "$pki_tool" codesign "$pki" embedded-nul-source root "$publisher#more" "$cdp"
+  python3 "$here/embed_zero_in_name.py" embedded-nul-source.der embedded-nul.der root.key "$publisher#more" "#"
+  openssl x509 -inform DER -in embedded-nul.der -out embedded-nul.pem
+  openssl verify -CAfile root.pem embedded-nul.pem >/dev/null
+  openssl pkcs12 -export -passout pass: -inkey embedded-nul-source.key -in embedded-nul.pem -certfile root.pem \
+    -out embedded-nul.pfx
 fi
 # Self-signed, with the publisher's name: its own root, which nobody trusts.
 if [ ! -f selfsigned.pfx ]; then
@@ -104,6 +114,7 @@ sign revoked "$probe" "$files/revoked.exe"
 sign case "$probe" "$files/name-case.exe"
 sign blank "$probe" "$files/name-trailing-blank.exe"
 sign noname "$probe" "$files/name-empty.exe"
+sign embedded-nul "$probe" "$files/name-embedded-nul.exe"
 sign other "$probe" "$files/other-signer.exe"
 sign signer "$probe" "$files/nested-tmp.exe"
 sign other "$files/nested-tmp.exe" "$files/nested-publisher-first.exe" -nest
