@@ -7,7 +7,8 @@
 # CRL, which revokes the certificate named "revoked".
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-harness=$1 pki_tool=$2 probe=$3 library=$4 lock_probe=$5 crl_port=$6
+harness=$(realpath "$1") pki_tool=$(realpath "$2") probe=$(realpath "$3") library=$(realpath "$4")
+lock_probe=$(realpath "$5") crl_port=$6
 out=$harness/trust
 pki=$out/pki
 crl=$out/crl
