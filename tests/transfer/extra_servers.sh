@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Starts (up) or stops (down) the HTTPS servers whose certificates WinHTTP must refuse: one from a CA
-# the prefix does not trust, one expired, one for another host name. Each serves the shared route
+# the prefix does not trust, one expired, one for another host name; and one (broken_server.py) whose
+# every answer breaks mid-body. Each serves the shared route
 # tables on its own port, after the test PKI has issued its certificate.
 # Usage: extra_servers.sh up|down HARNESS_DIR PORT_BASE
+# Ports: base, base+1, base+2 for the three certificates, base+4 for the broken server (base+3 stays closed).
 set -euo pipefail
 cmd=$1 harness=$2 base=$3
 here=$(cd "$(dirname "$0")" && pwd)
 pki=$harness/pki
-names=(transfer-untrusted transfer-expired transfer-wrong-name)
+names=(transfer-untrusted transfer-expired transfer-wrong-name transfer-broken)
 
 if [ "$cmd" = down ]; then
   for name in "${names[@]}"; do
@@ -26,10 +28,13 @@ pkitool=$here/../../tools/make-test-pki.sh
 
 mkdir -p "$harness/server/routes"
 port=$base
-for name in "${names[@]}"; do
+for name in "${names[@]:0:3}"; do
   pidfile=$harness/$name.server.pid
   [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
   python3 "$here/../support/https_fixture.py" --daemon --port "$port" --cert "$pki/$name.pem" --key "$pki/$name.key" \
     --routes "$harness/server/routes" --log "$harness/server/$name.log" --pidfile "$pidfile"
   port=$((port + 1))
 done
+pidfile=$harness/transfer-broken.server.pid
+[ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
+python3 "$here/broken_server.py" $((base + 4)) "$pki/tls-localhost.pem" "$pki/tls-localhost.key" "$pidfile"

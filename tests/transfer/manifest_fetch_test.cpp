@@ -1,5 +1,5 @@
 // The manifest fetch from the compiled-in manifest URL, served by the loopback server: the cap, the
-// block sizes, an empty body and a broken connection.
+// block sizes and an empty body. A broken connection: broken_connection_test.cpp.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -59,11 +59,6 @@ TEST_F(ManifestFetchTest, AnyContentTypeIsTakenAsItIs) {
 TEST_F(ManifestFetchTest, AnEmptyBodyFailsWithItsOwnMessage) {
     EXPECT_FALSE(Fetch(R"("body": "")"));
     EXPECT_EQ(error, L"The release information is empty.");
-}
-
-TEST_F(ManifestFetchTest, AConnectionThatBreaksMidBodyIsAReadFailure) {
-    EXPECT_FALSE(Fetch(R"("body_size": 50000, "chunk": 4096, "cut_after": 20000)"));
-    EXPECT_EQ(error, L"Could not read release information.");
 }
 
 TEST_F(ManifestFetchTest, AStatusOtherThan200IsTheRequestsFailure) {
