@@ -8,6 +8,8 @@
 #include "transfer/package_download.h"
 #include "transfer/transfer_faults.h"
 #include "transfer/transfer_test_util.h"
+#include "ui/progress.h"
+#include "ui/progress_window.h"
 
 namespace {
 
@@ -57,7 +59,8 @@ protected:
             "/transfer/download/one-more": {"body_size": 200001, "chunk": 30000},
             "/transfer/download/one-short": {"body_size": 199999, "chunk": 30000},
             "/transfer/download/large": {"body_size": 3000000},
-            "/transfer/download/one": {"body": "x"}
+            "/transfer/download/one": {"body": "x"},
+            "/transfer/download/slow": {"body_size": 400000, "chunk": 8192, "delay_ms": 20}
         })");
     }
     static void TearDownTestSuite() { transfer_test::RemoveRoutes("transfer_download"); }
@@ -158,6 +161,35 @@ TEST_F(PackageDownloadTest, ACancelAlreadyRequestedStopsBeforeAnyByteIsRead) {
     EXPECT_FALSE(Download(Entry("exact"), &progress));
     EXPECT_EQ(error, kCancelled);
     EXPECT_EQ(writeCalls, 0);
+    EXPECT_FALSE(FileExists(partial));
+}
+
+// The first time the window shows a byte count, the user clicks Cancel.
+WNDPROC labelProc = nullptr;
+HWND cancelButton = nullptr;
+LRESULT CALLBACK ClickCancelOnFirstCount(HWND label, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETTEXT && cancelButton != nullptr) {
+        PostMessageW(cancelButton, BM_CLICK, 0, 0);
+        cancelButton = nullptr;
+    }
+    return CallWindowProcW(labelProc, label, message, wParam, lParam);
+}
+
+TEST_F(PackageDownloadTest, ACancelClickedInTheWindowMidDownloadStopsItAndRemovesTheFile) {
+    ProgressWindow progress;
+    ASSERT_TRUE(Create(progress, L"1.0.0"));
+    ASSERT_NE(progress.bytesLabel, nullptr);
+    cancelButton = progress.cancelButton;
+    labelProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(progress.bytesLabel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClickCancelOnFirstCount)));
+    const bool ok = Download(Entry("slow", 400000, Sha256Hex(Generated(400000))), &progress);
+    const bool flagged = progress.cancelRequested;
+    Destroy(progress);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(flagged);
+    EXPECT_EQ(error, kCancelled);
+    EXPECT_GT(writtenTotal, 0u) << "the download had begun";
+    EXPECT_LT(writtenTotal, 400000u) << "and stopped before its end";
     EXPECT_FALSE(FileExists(partial));
 }
 
