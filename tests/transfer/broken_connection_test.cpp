@@ -17,7 +17,7 @@ TEST(BrokenConnection, AManifestCutMidBodyIsAReadFailure) {
 }
 
 TEST(BrokenConnection, APackageCutMidBodyIsAnInterruptedDownloadAndLeavesNoFile) {
-    const std::wstring partial = test_support::MakeScratchFolder(L"broken") + L"\\BrimlowAIQuillo-Setup-CUT.exe.part";
+    const std::wstring partial = test_support::MakeScratchFolder(L"transfer-broken") + L"\\BrimlowAIQuillo-Setup-CUT.exe.part";
     const std::string bytes = transfer_test::Generated(50000);
     const PackageEntry package{
         transfer_test::LocalUrl(transfer_test::EnvPort("TRANSFER_PORT_BASE") + 4, "/transfer/broken/package"),

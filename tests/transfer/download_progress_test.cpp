@@ -60,7 +60,7 @@ protected:
     static void TearDownTestSuite() { transfer_test::RemoveRoutes("transfer_progress"); }
 
     void SetUp() override {
-        partial = test_support::MakeScratchFolder(L"progress") + L"\\BrimlowAIQuillo-Setup-TEST.exe.part";
+        partial = test_support::MakeScratchFolder(L"transfer-progress") + L"\\BrimlowAIQuillo-Setup-TEST.exe.part";
         events.clear();
         onUpdate = nullptr;
         onPump = nullptr;

@@ -66,7 +66,7 @@ protected:
     static void TearDownTestSuite() { transfer_test::RemoveRoutes("transfer_download"); }
 
     void SetUp() override {
-        folder = test_support::MakeScratchFolder(L"download");
+        folder = test_support::MakeScratchFolder(L"transfer-download");
         partial = folder + L"\\BrimlowAIQuillo-Setup-TEST.exe.part";
         writtenTotal = 0;
         writeCalls = 0;

@@ -17,7 +17,7 @@ using test_support::FileExists;
 class StagingPathsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = test_support::MakeScratchFolder(L"staging");
+        root = test_support::MakeScratchFolder(L"transfer-staging");
         RemoveStagingFolder();
         saved = {Variable(L"TMP"), Variable(L"TEMP")};
         UseTemp(root + L"\\");
