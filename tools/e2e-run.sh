@@ -118,6 +118,7 @@ marker=$work/setup-ran.txt
 export WEBSETUP_MARKER
 WEBSETUP_MARKER=$(winepath -w "$marker")
 export WEBSETUP_SETUP_EXIT=$setup_exit
+date +%s%N > "$work/started.ns"
 wine "$INSTALLER" &
 installer=$!
 if [ "$interactive" != --interactive ]; then

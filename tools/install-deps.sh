@@ -5,7 +5,7 @@ set -euo pipefail
 
 need=(g++-mingw-w64-i686-win32 mingw-w64-tools binutils-mingw-w64-i686 cmake make
       wine wine32:i386 wine64 xvfb xauth x11-utils nginx-light osslsigncode openssl
-      icoutils clang libclang-rt-14-dev python3 imagemagick curl googletest)
+      icoutils time clang libclang-rt-14-dev python3 imagemagick curl googletest)
 
 missing=()
 arch_ok=1

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The benchmark command: prints a table and writes it to tools/bench/results.md.
+#  - download throughput of a 600 MiB package from a loopback nginx through the installer's own
+#    download stage, against native curl | sha256sum and a bare WinHTTP + CNG loop under the same Wine
+#  - peak memory (the Wine process's high-water mark) of the stage for a 1 MiB and a 600 MiB package
+#  - the time from the process start to the prompt on screen
+#  - the size of the release executable
+# Usage: tools/bench/bench.sh [BUILD_DIR]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$root/build}
+"$root/tools/install-deps.sh"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup bench_download websetup-demo fake_setup_x64 \
+  fake_setup_x86 trust_root answer_box >/dev/null
+build=$(cd "$build" && pwd)
+source "$root/tools/harness-env.sh" "$build"
+source "$HARNESS_DIR/e2e.env"
+"$root/tools/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
+harness_ensure_display
+pki=$HARNESS_DIR/pki
+work=$HARNESS_DIR/bench
+port=$DEMO_PORT
+[ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null && sleep 0.5
+mkdir -p "$work/site/download/releases" "$work/logs"
+site=$work/site/download/releases
+[ -f "$site/big.bin" ] || head -c $((600 * 1024 * 1024)) /dev/urandom > "$site/big.bin"
+[ -f "$site/small.bin" ] || head -c $((1024 * 1024)) /dev/urandom > "$site/small.bin"
+cat > "$work/nginx.conf" <<CONF
+daemon on;
+user root;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/logs/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $work/logs;
+  proxy_temp_path $work/logs;
+  fastcgi_temp_path $work/logs;
+  uwsgi_temp_path $work/logs;
+  scgi_temp_path $work/logs;
+  server {
+    listen 127.0.0.1:$port ssl;
+    listen [::1]:$port ssl;
+    ssl_certificate $pki/tls-localhost.pem;
+    ssl_certificate_key $pki/tls-localhost.key;
+    root $work/site;
+  }
+}
+CONF
+nginx -c "$work/nginx.conf"
+trap 'kill "$(cat "$work/nginx.pid")" 2>/dev/null || true' EXIT
+base=https://localhost:$port/download/releases
+out=$(winepath -w "$work/out.bin")
+
+# Runs the stage under /usr/bin/time and prints "milliseconds peak_kib".
+stage() {  # file
+  local size sha
+  size=$(stat -c %s "$site/$1")
+  sha=$(sha256sum "$site/$1" | cut -d' ' -f1)
+  /usr/bin/time -f '%M' -o "$work/time.txt" wine "$build/tools/bench/bench_download.exe" stage "$base/$1" "$size" "$sha" "$out" \
+    > "$work/ms.txt"
+  echo "$(tr -d '\r' < "$work/ms.txt") $(cat "$work/time.txt")"
+}
+
+read -r stage_ms stage_peak < <(stage big.bin)
+read -r _ small_peak < <(stage small.bin)
+bare_ms=$(wine "$build/tools/bench/bench_download.exe" bare "$base/big.bin" "$out" 2>/dev/null | tr -d '\r' || true)
+curl_start=$(date +%s%N)
+curl -s --cacert "$pki/root.pem" "$base/big.bin" | sha256sum > /dev/null
+curl_ms=$(( ($(date +%s%N) - curl_start) / 1000000 ))
+
+kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+trap - EXIT
+
+# Time to the prompt: from the installer's start (stamped by e2e-run.sh) to its task dialog on screen,
+# against the demo release; the scenario then declines.
+e2e=$HARNESS_DIR/e2e/declined
+rm -f "$e2e/started.ns"
+"$root/tools/e2e-run.sh" "$build" declined > "$work/declined.txt" 2>&1 &
+runner=$!
+prompt_ms=""
+for _ in $(seq 1200); do
+  if [ -f "$e2e/started.ns" ] &&
+     xwininfo -root -tree 2>/dev/null | grep -q '"Brimlow AI Quillo Setup": ("websetup-demo.exe"'; then
+    prompt_ms=$(( ($(date +%s%N) - $(cat "$e2e/started.ns")) / 1000000 ))
+    break
+  fi
+  sleep 0.05
+done
+wait $runner || true
+
+mib=600
+ratio() { python3 -c "import sys; a, b = sys.argv[1:3]; print(f'{float(a)/float(b):.2f}' if a and b else 'n/a')" "${1:-}" "${2:-}"; }
+size=$(stat -c %s "$build/src/BrimlowAIQuillo-WebSetup.exe")
+table="| Measure | Value |
+|---|---|
+| installer's download stage, 600 MiB | $stage_ms ms ($(python3 -c "print(f'{$mib/($stage_ms/1000):.1f}')") MiB/s) |
+| bare WinHTTP + CNG + WriteFile loop, same Wine | $bare_ms ms (stage / bare = $(ratio $stage_ms $bare_ms)) |
+| native curl piped through sha256sum | $curl_ms ms (stage / curl = $(ratio $stage_ms $curl_ms)) |
+| peak memory of the stage's process, 1 MiB package | $small_peak KiB |
+| peak memory of the stage's process, 600 MiB package | $stage_peak KiB |
+| process start to the prompt on screen (manifest fetched and validated on loopback) | ${prompt_ms:-not seen} ms |
+| release executable | $size bytes ($((size / 1024)) KiB) |"
+echo "$table"
+{ echo "# Benchmark results"; echo; echo "Measured $(date -u +%Y-%m-%d) on $(nproc) cores, Wine $(wine --version)," \
+  "load average $(cut -d' ' -f1 /proc/loadavg) at the end: times are only comparable within one quiet run."
+  echo; echo "$table"; } \
+  > "$root/tools/bench/results.md"
