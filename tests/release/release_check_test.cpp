@@ -249,4 +249,17 @@ TEST(ReleaseCheck, CommandLineMistakesExitWithTwo) {
     EXPECT_NE(help.out.find("quillo-release verify [URL]"), std::string::npos);
 }
 
+TEST(ReleaseCheck, ABuildWithoutItsPublisherRefusesEveryCommand) {
+    const std::wstring file = ManifestFile(ValidManifest());
+    for (const std::vector<std::wstring>& arguments :
+         {std::vector<std::wstring>{L"check", file}, {L"verify"}, {L"make", L"--version", L"1"}}) {
+        const release_test::ToolRun run = RunTool(arguments, "RELEASE_TOOL_UNCONFIGURED_EXE");
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err,
+                  "This build has no publisher configured: set EXPECTED_PUBLISHER to the code-signing certificate's "
+                  "name and build again.\r\n");
+    }
+    EXPECT_EQ(RunTool({L"--help"}, "RELEASE_TOOL_UNCONFIGURED_EXE").exitCode, 0);
+}
+
 }  // namespace

@@ -31,10 +31,10 @@ std::wstring Quote(const std::wstring& argument) {
     return quoted + L"\"";
 }
 
-std::wstring ToolPath() {
-    const char* unixPath = std::getenv("RELEASE_TOOL_EXE");
+std::wstring ToolPath(const char* variable) {
+    const char* unixPath = std::getenv(variable);
     if (unixPath == nullptr) {
-        throw std::runtime_error("RELEASE_TOOL_EXE is not set: run the tests through ctest");
+        throw std::runtime_error(std::string(variable) + " is not set: run the tests through ctest");
     }
     std::wstring path = L"Z:";
     for (const char* c = unixPath; *c != 0; ++c) {
@@ -51,14 +51,14 @@ HANDLE InheritableFile(const std::wstring& path) {
 
 }  // namespace
 
-ToolRun RunTool(const std::vector<std::wstring>& arguments) {
+ToolRun RunTool(const std::vector<std::wstring>& arguments, const char* toolVariable) {
     // One folder per test process, since CTest may run two of these programs at once.
     const std::wstring folder = test_support::HarnessPath("release-run-" + std::to_string(GetCurrentProcessId()));
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring outPath = folder + L"\\stdout.txt";
     const std::wstring errPath = folder + L"\\stderr.txt";
 
-    std::wstring commandLine = Quote(ToolPath());
+    std::wstring commandLine = Quote(ToolPath(toolVariable));
     for (const std::wstring& argument : arguments) {
         commandLine += L" " + Quote(argument);
     }

@@ -11,7 +11,8 @@ struct ToolRun {
     std::string err;  // standard error, UTF-8
 };
 
-ToolRun RunTool(const std::vector<std::wstring>& arguments);
+// Runs the tool named by the environment variable (the loopback build by default).
+ToolRun RunTool(const std::vector<std::wstring>& arguments, const char* toolVariable = "RELEASE_TOOL_EXE");
 
 // The host (Unix) path of a file under the harness folder, for the fixture server's body_file.
 std::string HostHarnessPath(const std::string& relative);
