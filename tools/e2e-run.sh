@@ -12,6 +12,7 @@ build=$(cd "$1" && pwd)
 scenario=$2
 interactive=${3:-}
 source "$here/harness-env.sh" "$build"
+source "$here/loopback-nginx.sh"
 source "$HARNESS_DIR/e2e.env"
 
 # Per scenario: the setup program's exit code, the expected outcome and box text, whether the setup
@@ -38,7 +39,7 @@ harness_ensure_display
 pki=$HARNESS_DIR/pki
 work=$HARNESS_DIR/e2e/$scenario
 # A server left by an interrupted earlier run would hold the port.
-[ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null && sleep 0.5
+stop_loopback_nginx "$work"
 rm -rf "$work"
 release=$work/site/download/releases
 version=2.3.1
@@ -76,37 +77,11 @@ with open(os.path.join(release, "online-latest.json"), "w") as f:
 PY
 
 # nginx on loopback only, with the test PKI's certificate for localhost.
-cat > "$work/nginx.conf" <<CONF
-daemon on;
-user root;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/logs/error.log;
-events { worker_connections 64; }
-http {
-  access_log $work/logs/access.log;
-  client_body_temp_path $work/logs;
-  proxy_temp_path $work/logs;
-  fastcgi_temp_path $work/logs;
-  uwsgi_temp_path $work/logs;
-  scgi_temp_path $work/logs;
-  types { application/json json; application/octet-stream exe; }
-  server {
-    listen 127.0.0.1:$DEMO_PORT ssl;
-    listen [::1]:$DEMO_PORT ssl;
-    server_name localhost;
-    ssl_certificate $pki/tls-localhost.pem;
-    ssl_certificate_key $pki/tls-localhost.key;
-    root $work/site;
-    location /download/releases/ { }
-  }
-}
-CONF
-nginx -c "$work/nginx.conf"
+start_loopback_nginx "$work" $DEMO_PORT "$pki"
 installer=
 stop_all() {
   [ -z "$installer" ] || kill "$installer" 2>/dev/null || true
-  [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+  stop_loopback_nginx "$work"
 }
 trap stop_all EXIT
 trap 'exit 130' INT TERM

@@ -16,42 +16,20 @@ cmake --build "$build" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup bench_down
   fake_setup_x86 trust_root answer_box >/dev/null
 build=$(cd "$build" && pwd)
 source "$root/tools/harness-env.sh" "$build"
+source "$root/tools/loopback-nginx.sh"
 source "$HARNESS_DIR/e2e.env"
 "$root/tools/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
 harness_ensure_display
 pki=$HARNESS_DIR/pki
 work=$HARNESS_DIR/bench
 port=$DEMO_PORT
-[ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null && sleep 0.5
+stop_loopback_nginx "$work"
 mkdir -p "$work/site/download/releases" "$work/logs"
 site=$work/site/download/releases
 [ -f "$site/big.bin" ] || head -c $((600 * 1024 * 1024)) /dev/urandom > "$site/big.bin"
 [ -f "$site/small.bin" ] || head -c $((1024 * 1024)) /dev/urandom > "$site/small.bin"
-cat > "$work/nginx.conf" <<CONF
-daemon on;
-user root;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/logs/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/logs;
-  proxy_temp_path $work/logs;
-  fastcgi_temp_path $work/logs;
-  uwsgi_temp_path $work/logs;
-  scgi_temp_path $work/logs;
-  server {
-    listen 127.0.0.1:$port ssl;
-    listen [::1]:$port ssl;
-    ssl_certificate $pki/tls-localhost.pem;
-    ssl_certificate_key $pki/tls-localhost.key;
-    root $work/site;
-  }
-}
-CONF
-nginx -c "$work/nginx.conf"
-trap 'kill "$(cat "$work/nginx.pid")" 2>/dev/null || true' EXIT
+start_loopback_nginx "$work" $port "$pki"
+trap 'stop_loopback_nginx "$work"' EXIT
 base=https://localhost:$port/download/releases
 out=$(winepath -w "$work/out.bin")
 
@@ -72,7 +50,7 @@ curl_start=$(date +%s%N)
 curl -s --cacert "$pki/root.pem" "$base/big.bin" | sha256sum > /dev/null
 curl_ms=$(( ($(date +%s%N) - curl_start) / 1000000 ))
 
-kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+stop_loopback_nginx "$work"
 trap - EXIT
 
 # Time to the prompt: from the installer's start (stamped by e2e-run.sh) to its task dialog on screen,
