@@ -2,11 +2,11 @@
 # Download benchmark: a 1 MiB and a 600 MiB package from the loopback HTTPS fixture server through
 # DownloadPackage under Wine, with the time, the throughput and the peak memory of each run (the
 # program's own peak working set, and the maximum resident set of the Wine process from time -v).
-# Usage: tools/bench-download.sh [BUILD_DIR]   (default: build; the bench_download target is built first)
+# Usage: tools/bench-download.sh [BUILD_DIR]   (default: build; the transfer_bench_download target is built first)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-cmake --build "$build" --target bench_download trust_root >/dev/null
+cmake --build "$build" --target transfer_bench_download trust_root >/dev/null
 "$root/tools/harness.sh" up "$build" "$build/tests/support/trust_root.exe" >/dev/null
 
 bench=$build/harness/bench
@@ -38,7 +38,7 @@ for size in 1048576 629145600; do
   printf '{"/bench/%s": {"body_size": %s}}' "$size" "$size" > "$bench/routes/bench.json"
   sha=$(digest "$size")
   out="$(winepath -w "$bench" 2>/dev/null || echo "Z:${bench//\//\\}")\\package-$size.exe.part"
-  /usr/bin/time -v -o "$bench/time-$size.txt" "$root/tools/wine-run.sh" "$build" "$build/tests/transfer/bench_download.exe" \
+  /usr/bin/time -v -o "$bench/time-$size.txt" "$root/tools/wine-run.sh" "$build" "$build/tests/transfer/transfer_bench_download.exe" \
     "https://localhost:$port/bench/$size" "$size" "$sha" "$out" > "$bench/out-$size.txt"
   rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$bench/time-$size.txt")
   echo "package $size bytes: $(cat "$bench/out-$size.txt") wine_max_rss_KiB=$rss"
