@@ -3,7 +3,7 @@
 # HTTPS on loopback) and runs the real installer against it under Wine.
 # Usage: e2e-run.sh BUILD_DIR SCENARIO [--interactive]
 #   SCENARIO: success | installer-fails | declined | unpublished | wrong-digest | short-body | unsigned |
-#             other-signer
+#             other-signer | lingering-child
 #   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
 # Prints what happened and exits 0 when the outcome is the one the scenario expects.
 set -euo pipefail
@@ -31,6 +31,9 @@ case $scenario in
     box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
   other-signer) x64_signer=other expected=8 ran=0
     box="Security check failed: the installer publisher does not match Brimlow AI Labs." ;;
+  # The setup program leaves a child running from its own image, so the file cannot be deleted yet:
+  # it must be scheduled for deletion at the next restart instead of staying for good.
+  lingering-child) export WEBSETUP_LINGER=8000 ;;
   *) echo "unknown scenario: $scenario" >&2; exit 2 ;;
 esac
 
@@ -121,7 +124,20 @@ if [ -f "$marker" ]; then
   echo "It was verified (size, SHA-256, Authenticode signature of BRIMLOW AI LABS PRIVATE LIMITED) before it ran."
 fi
 if [ -s "$work/box.txt" ]; then echo "Message box: $(head -1 "$work/box.txt" | sed 's/^text=//')"; fi
-if [ -z "$left" ]; then
+if [ -n "${WEBSETUP_LINGER:-}" ] && [ -n "$left" ]; then
+  pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null |
+            tr -d '\r' || true)
+  for name in $left; do
+    if echo "$pending" | grep -qF "$name"; then
+      echo "Still in use by the setup program's child: $name is scheduled for deletion at the next restart."
+      left=$(echo "$left" | grep -vxF "$name" || true)
+      scheduled=1
+    fi
+  done
+fi
+if [ -n "${scheduled:-}" ]; then
+  echo "Nothing else of this run is left in the staging folder."
+elif [ -z "$left" ]; then
   echo "The downloaded file was removed: nothing of this run is left in the staging folder."
 else
   echo "FILES LEFT in the staging folder: $left"
@@ -130,6 +146,9 @@ fi
 status=0
 [ "$code" = "$expected" ] || { echo "expected exit code $expected"; status=1; }
 [ -z "$left" ] || status=1
+if [ -n "${WEBSETUP_LINGER:-}" ] && [ -z "${scheduled:-}" ]; then
+  echo "expected the file held by the child to be scheduled for deletion at the next restart"; status=1
+fi
 if [ $ran = 1 ]; then
   [ -f "$marker" ] || { echo "the setup program did not run"; status=1; }
   grep -q 'flavour=x64' "$marker" 2>/dev/null || { echo "expected the x64 package on this 64-bit prefix"; status=1; }

@@ -1,14 +1,34 @@
 /* Stands in for the vendor's setup program in end-to-end runs: it records that it ran (and from
-   where) in the file named by WEBSETUP_MARKER, then exits with WEBSETUP_SETUP_EXIT (default 0). */
+   where) in the file named by WEBSETUP_MARKER, then exits with WEBSETUP_SETUP_EXIT (default 0).
+   With WEBSETUP_LINGER set it first starts a copy of itself that keeps running for that many
+   milliseconds, holding its image open, as an installer's leftover child can. */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
 #ifndef FLAVOUR
 #define FLAVOUR "x86"
 #endif
 
-int main(void) {
+int main(int argc, char** argv) {
+    const char* linger = getenv("WEBSETUP_LINGER");
+    if (argc > 1 && strcmp(argv[1], "child") == 0) {
+        Sleep(linger ? (DWORD)atoi(linger) : 0);
+        return 0;
+    }
+    if (linger) {
+        char self[MAX_PATH] = {0};
+        char command[MAX_PATH + 16];
+        STARTUPINFOA startup = {sizeof startup};
+        PROCESS_INFORMATION child;
+        GetModuleFileNameA(NULL, self, MAX_PATH);
+        snprintf(command, sizeof command, "\"%s\" child", self);
+        if (CreateProcessA(self, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child)) {
+            CloseHandle(child.hThread);
+            CloseHandle(child.hProcess);
+        }
+    }
     const char* marker = getenv("WEBSETUP_MARKER");
     const char* code = getenv("WEBSETUP_SETUP_EXIT");
     if (marker) {
