@@ -185,6 +185,7 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
          "The x64 and x86 packages are different files with the same name \"setup-x64.exe\", so they would share "
          "one download URL."},
         {"a missing package", with(good, 8, PackageFile("missing.exe")), "The x86 package "},
+        {"--out naming a package", with(good, 10, x86), "--out must name a file of its own, not one of the packages."},
         {"no --out", std::vector<std::wstring>(good.begin(), good.end() - 2),
          "make needs --out. Run \"quillo-release --help\" for usage.", 2},
     };
@@ -196,6 +197,9 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
         EXPECT_EQ(run.err.find("\r\n"), run.err.size() - 2) << "one line: " << run.err;
         EXPECT_EQ(test_support::CountEntries(folder_), 0) << "no manifest and no partial file";
     }
+
+    // The package named as --out is untouched.
+    EXPECT_EQ(test_support::ReadWholeFile(x86).size(), SizeOf("setup-x86.exe"));
 
     // A refused make leaves an earlier manifest as it was.
     test_support::WriteWholeFile(out_, "earlier");

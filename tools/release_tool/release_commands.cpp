@@ -258,6 +258,7 @@ WideString FileNameOf(const WideString& path) {
 }
 
 struct PackageFacts {
+    WideString fullPath;
     WideString fileName;
     WideString url;
     WideString sha256;
@@ -321,6 +322,7 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
             return false;
         }
     }
+    facts.fullPath = fullPath;
     facts.fileName = fileName;
     facts.url = kReleaseBaseUrl + releasePath + L"/" + fileName;
     return true;
@@ -462,6 +464,14 @@ bool MakeManifest(const MakeOptions& options) {
     if (x64.url == x86.url && (x64.sha256 != x86.sha256 || x64.size != x86.size)) {
         PrintFailure(L"The x64 and x86 packages are different files with the same name \"" + x64.fileName +
                      L"\", so they would share one download URL.");
+        return false;
+    }
+    // The manifest replaces --out at the end: it must not be one of the packages it describes.
+    wchar_t outFull[MAX_PATH * 4] = {};
+    const DWORD outLength = ::GetFullPathNameW(options.out.c_str(), MAX_PATH * 4, outFull, nullptr);
+    if (outLength == 0 || outLength >= MAX_PATH * 4 || ::lstrcmpiW(outFull, x64.fullPath.c_str()) == 0 ||
+        ::lstrcmpiW(outFull, x86.fullPath.c_str()) == 0) {
+        PrintFailure(L"--out must name a file of its own, not one of the packages.");
         return false;
     }
     Utf8String publisher;
