@@ -21,7 +21,7 @@ source "$HARNESS_DIR/e2e.env"
 "$root/tools/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
 harness_ensure_display
 pki=$HARNESS_DIR/pki
-work=$HARNESS_DIR/bench
+work=$HARNESS_DIR/bench-table
 port=$DEMO_PORT
 stop_loopback_nginx "$work"
 mkdir -p "$work/site/download/releases" "$work/logs"
