@@ -3,7 +3,8 @@
 # HTTPS on loopback) and runs the real installer against it under Wine.
 # Usage: e2e-run.sh BUILD_DIR SCENARIO [--interactive]
 #   SCENARIO: success | installer-fails | declined | unpublished | wrong-digest | short-body | unsigned |
-#             other-signer | lingering-child
+#             other-signer | lingering-child | invalid-manifest | manifest-missing | server-down |
+#             oversized-manifest | long-body | not-a-program
 #   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
 # Prints what happened and exits 0 when the outcome is the one the scenario expects.
 set -euo pipefail
@@ -18,6 +19,7 @@ source "$HARNESS_DIR/e2e.env"
 # Per scenario: the setup program's exit code, the expected outcome and box text, whether the setup
 # program runs, the prompt's answer (1001 install, 2 cancel) and what is done to the release.
 setup_exit=0 expected=0 box="" ran=1 answer=1001 published=true x64_sha="" x64_size_delta=0 x64_signer=publisher
+manifest_edit="" serve=1 prompt=1
 case $scenario in
   success) ;;
   installer-fails) setup_exit=1 expected=10 ;;
@@ -34,6 +36,15 @@ case $scenario in
   # The setup program leaves a child running from its own image, so the file cannot be deleted yet:
   # it must be scheduled for deletion at the next restart instead of staying for good.
   lingering-child) export WEBSETUP_LINGER=8000 ;;
+  invalid-manifest) manifest_edit=schema expected=4 ran=0 prompt=0 box="Release metadata failed strict security validation." ;;
+  manifest-missing) manifest_edit=remove expected=3 ran=0 prompt=0
+    box="The download server returned an unexpected response." ;;
+  server-down) serve=0 expected=3 ran=0 prompt=0
+    box="The secure download request failed. Check the internet connection and try again." ;;
+  oversized-manifest) manifest_edit=pad expected=3 ran=0 prompt=0 box="The release information is unexpectedly large." ;;
+  long-body) x64_size_delta=-1 expected=6 ran=0
+    box="The server sent more data than the release metadata allows." ;;
+  not-a-program) x64_signer=dll expected=9 ran=0 box="The verified installer could not be started." ;;
   *) echo "unknown scenario: $scenario" >&2; exit 2 ;;
 esac
 
@@ -56,15 +67,16 @@ for flavour in x64 x86; do
   [ $flavour = x64 ] && signer=$x64_signer
   case $signer in
     none) cp "$source_exe" "$release/$version/setup-$flavour.exe" ;;
+    dll) source_exe=$SIGNED_DLL_SOURCE pfx=$pki/publisher.pfx ;;
     other) pfx=$pki/other-signer.pfx ;;
     *) pfx=$pki/publisher.pfx ;;
   esac
   [ $signer = none ] || osslsigncode sign -pkcs12 "$pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
     -in "$source_exe" -out "$release/$version/setup-$flavour.exe" >/dev/null
 done
-python3 - "$release" "$version" "$DEMO_PORT" "$published" "$x64_sha" "$x64_size_delta" <<'PY'
+python3 - "$release" "$version" "$DEMO_PORT" "$published" "$x64_sha" "$x64_size_delta" "$manifest_edit" <<'PY'
 import hashlib, json, os, sys
-release, version, port, published, x64_sha, x64_delta = sys.argv[1:7]
+release, version, port, published, x64_sha, x64_delta, edit = sys.argv[1:8]
 base = f"https://localhost:{port}/download/releases/"
 def entry(flavour):
     path = os.path.join(release, version, f"setup-{flavour}.exe")
@@ -75,12 +87,18 @@ manifest = {"schemaVersion": 1, "published": published == "true", "version": ver
 if x64_sha:
     manifest["x64"]["sha256"] = x64_sha
 manifest["x64"]["size"] += int(x64_delta)
-with open(os.path.join(release, "online-latest.json"), "w") as f:
-    json.dump(manifest, f, indent=2)
+if edit == "schema":
+    manifest["schemaVersion"] = 2
+text = json.dumps(manifest, indent=2)
+if edit == "pad":
+    text += " " * (65537 - len(text))
+if edit != "remove":
+    with open(os.path.join(release, "online-latest.json"), "w") as f:
+        f.write(text)
 PY
 
 # nginx on loopback only, with the test PKI's certificate for localhost.
-start_loopback_nginx "$work" $DEMO_PORT "$pki"
+[ $serve = 0 ] || start_loopback_nginx "$work" $DEMO_PORT "$pki"
 installer=
 stop_all() {
   [ -z "$installer" ] || kill "$installer" 2>/dev/null || true
@@ -100,7 +118,7 @@ date +%s%N > "$work/started.ns"
 wine "$INSTALLER" &
 installer=$!
 if [ "$interactive" != --interactive ]; then
-  [ "$expected" = 5 ] || wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 60000 "$answer" task "$(basename "$INSTALLER")" >"$work/prompt.txt" ||
+  [ "$expected" = 5 ] || [ $prompt = 0 ] || wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 60000 "$answer" task "$(basename "$INSTALLER")" >"$work/prompt.txt" ||
     echo "the prompt did not appear" >&2
   # A failure ends with a message box: answer it so the run can end, and keep its text.
   ( wine "$ANSWER_BOX" "Brimlow AI Quillo" 120000 1 box "$(basename "$INSTALLER")" >"$work/box.txt" 2>/dev/null ||
