@@ -4,7 +4,7 @@
 # Usage: e2e-run.sh BUILD_DIR SCENARIO [--interactive]
 #   SCENARIO: success | installer-fails | declined | unpublished | wrong-digest | short-body | unsigned |
 #             other-signer | lingering-child | invalid-manifest | manifest-missing | server-down |
-#             oversized-manifest | long-body | not-a-program
+#             oversized-manifest | long-body | not-a-program | unconfigured
 #   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
 # Prints what happened and exits 0 when the outcome is the one the scenario expects.
 set -euo pipefail
@@ -44,6 +44,9 @@ case $scenario in
   oversized-manifest) manifest_edit=pad expected=3 ran=0 prompt=0 box="The release information is unexpectedly large." ;;
   long-body) x64_size_delta=-1 expected=6 ran=0
     box="The server sent more data than the release metadata allows." ;;
+  # A build whose publisher is still the placeholder: the warning, and not one request to the server.
+  unconfigured) INSTALLER=$UNCONFIGURED_INSTALLER expected=2 ran=0 prompt=0
+    box="This preview online installer is not publishable yet because the Certum publisher certificate has not been configured." ;;
   not-a-program) x64_signer=dll expected=9 ran=0 box="The verified installer could not be started." ;;
   *) echo "unknown scenario: $scenario" >&2; exit 2 ;;
 esac
@@ -172,6 +175,9 @@ if [ $ran = 1 ]; then
   grep -q 'flavour=x64' "$marker" 2>/dev/null || { echo "expected the x64 package on this 64-bit prefix"; status=1; }
 else
   [ ! -f "$marker" ] || { echo "the setup program ran, and must not have"; status=1; }
+fi
+if [ "$expected" = 2 ] && [ -s "$work/logs/access.log" ]; then
+  echo "the unconfigured build reached the server: $(cat "$work/logs/access.log")"; status=1
 fi
 if [ -n "$box" ]; then
   tr -d '\r' < "$work/box.txt" 2>/dev/null | grep -qxF "text=$box" || { echo "expected the box: $box"; status=1; }
