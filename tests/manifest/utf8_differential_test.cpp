@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "manifest/utf8_strict.h"
+#include "utf8_encode.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,23 +17,6 @@
 
 namespace {
 
-void AppendUtf8(std::uint32_t codePoint, std::string& out) {
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
 
 // Reference: take any lead byte's pattern at face value, then accept only scalar values whose
 // shortest encoding is exactly the bytes read.

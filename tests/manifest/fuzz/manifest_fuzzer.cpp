@@ -10,6 +10,7 @@
 #include "manifest/manifest_scanner.h"
 #include "manifest/release_manifest.h"
 #include "manifest/utf8_strict.h"
+#include "../utf8_encode.h"
 
 namespace {
 
@@ -94,23 +95,6 @@ void CheckScanner(const Utf8String& text, std::string_view key) {
     }
 }
 
-void AppendUtf8(std::uint32_t codePoint, std::string& out) {
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
 
 // A successful decode re-encodes to exactly the input; a refused one leaves nothing behind.
 void CheckDecoder(const Utf8String& text) {
