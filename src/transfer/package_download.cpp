@@ -192,11 +192,7 @@ bool DownloadPackage(const PackageEntry& package, const WideString& partialPath,
     return complete;
 }
 
-bool FileMatchesPackage(HANDLE file, const PackageEntry& package) {
-    LARGE_INTEGER start = {};
-    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
-        return false;
-    }
+bool HashOpenFile(HANDLE file, std::uint64_t limit, WideString& digestText, std::uint64_t& size) {
     Sha256 sha;
     if (!StartSha256(sha)) {
         return false;
@@ -212,10 +208,24 @@ bool FileMatchesPackage(HANDLE file, const PackageEntry& package) {
             break;
         }
         total += bytesRead;
-        if (total > package.size || !AddToSha256(sha, buffer.data(), bytesRead)) {
+        if (total > limit || !AddToSha256(sha, buffer.data(), bytesRead)) {
             return false;
         }
     }
+    if (!FinishSha256(sha, digestText)) {
+        return false;
+    }
+    size = total;
+    return true;
+}
+
+bool FileMatchesPackage(HANDLE file, const PackageEntry& package) {
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        return false;
+    }
     WideString digestText;
-    return total == package.size && FinishSha256(sha, digestText) && DigestMatches(package.sha256, digestText);
+    std::uint64_t size = 0;
+    return HashOpenFile(file, package.size, digestText, size) && size == package.size &&
+           DigestMatches(package.sha256, digestText);
 }

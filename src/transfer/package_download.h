@@ -14,3 +14,7 @@ WideString ToUpperCase(WideString text);
 // SHA-256, compared as the download compares them. For a file already taken from the download, under
 // a handle that keeps writers out.
 bool FileMatchesPackage(HANDLE file, const PackageEntry& package);
+
+// SHA-256 of an open file from its current position to its end, as 64 upper-case hexadecimal digits,
+// and the number of bytes it covered. Stops with false as soon as more than limit bytes were read.
+bool HashOpenFile(HANDLE file, std::uint64_t limit, WideString& digestText, std::uint64_t& size);

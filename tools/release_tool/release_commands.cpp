@@ -143,42 +143,17 @@ bool WriteWholeFile(const WideString& path, const Utf8String& bytes) {
     return ::FlushFileBuffers(file.Get()) && ok;
 }
 
-// SHA-256 of an open file from its current position to its end, in lower-case hexadecimal, and the
-// number of bytes it covered.
-bool HashOpenFile(HANDLE file, WideString& digestText, std::uint64_t& size) {
-    UniqueHandle<AlgorithmTraits> algorithm;
-    UniqueHandle<HashTraits> hash;
-    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
-        !BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0))) {
+// SHA-256 of an open file from its current position to its end, in lower-case hexadecimal as manifests
+// are usually written, and the number of bytes it covered: the installer's own hashing.
+bool HashOpenFileLowerCase(HANDLE file, WideString& digestText, std::uint64_t& size) {
+    if (!HashOpenFile(file, UINT64_MAX, digestText, size)) {
         return false;
     }
-    std::vector<BYTE> buffer(kBlockSize);
-    std::uint64_t total = 0;
-    for (;;) {
-        DWORD bytesRead = 0;
-        if (!::ReadFile(file, buffer.data(), kBlockSize, &bytesRead, nullptr)) {
-            return false;
+    for (auto& unit : digestText) {
+        if (unit >= L'A' && unit <= L'F') {
+            unit = static_cast<wchar_t>(unit - L'A' + L'a');
         }
-        if (bytesRead == 0) {
-            break;
-        }
-        if (!BCRYPT_SUCCESS(::BCryptHashData(hash.Get(), buffer.data(), bytesRead, 0))) {
-            return false;
-        }
-        total += bytesRead;
     }
-    BYTE digest[kSha256Bytes] = {};
-    if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash.Get(), digest, kSha256Bytes, 0))) {
-        return false;
-    }
-    constexpr wchar_t kDigits[] = L"0123456789abcdef";
-    WideString text;
-    for (const BYTE byte : digest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
-    digestText = std::move(text);
-    size = total;
     return true;
 }
 
@@ -300,7 +275,7 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
                      L" bytes, the most the installer accepts.");
         return false;
     }
-    if (!HashOpenFile(lock.Get(), facts.sha256, facts.size)) {
+    if (!HashOpenFileLowerCase(lock.Get(), facts.sha256, facts.size)) {
         PrintFailure(label + fullPath + L" cannot be read and hashed.");
         return false;
     }
