@@ -38,16 +38,19 @@ int wmain(int argc, wchar_t** argv) {
             if (!program || IsWindowOfProgram(box, program)) break;
         }
         if (box) {
-            Sleep(200);  // let the box finish creating its children
+            // A message box may still be creating its children: wait for its text, a few seconds at most.
+            const bool taskDialog = argc > 4 && wcscmp(argv[4], L"task") == 0;
             wchar_t text[2048] = {};
-            GetDlgItemTextW(box, 0xFFFF, text, 2048);
+            for (int tries = 0; !taskDialog && tries < 50 && GetDlgItemTextW(box, 0xFFFF, text, 2048) == 0; ++tries) {
+                Sleep(100);
+            }
+            Sleep(100);
             HWND icon = GetDlgItem(box, 0x14);  // the icon's static control
             const LONG iconStyle = icon ? GetWindowLongW(icon, GWL_STYLE) : 0;
             char utf8[8192] = {};
             WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
             std::printf("text=%s\nicon_control=%d\n", utf8, iconStyle != 0);
             std::fflush(stdout);
-            const bool taskDialog = argc > 4 && wcscmp(argv[4], L"task") == 0;
             PostMessageW(box, taskDialog ? WM_USER + 102 : WM_COMMAND, button, 0);
             return 0;
         }
