@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cmake -S "$root" -B "$root/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup websetup-demo fake_setup_x64 \
-  fake_setup_x86 trust_root answer_box
+  fake_setup_x86 trust_root answer_box quillo-release-demo
 mode=
 [ -n "${DISPLAY:-}" ] && mode=--interactive
 status=0

@@ -13,7 +13,7 @@ build=${1:-$root/build}
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup bench_download websetup-demo fake_setup_x64 \
-  fake_setup_x86 trust_root answer_box >/dev/null
+  fake_setup_x86 trust_root answer_box quillo-release-demo >/dev/null
 build=$(cd "$build" && pwd)
 source "$root/tools/harness-env.sh" "$build"
 source "$root/tools/loopback-nginx.sh"
