@@ -4,5 +4,7 @@
 
 int wmain(void) {
     static const char kName[] = "Quillo test package " PACKAGE_NAME;
-    return (int)(sizeof(kName) & 0x7F);
+    /* The exit code depends on the name's last character, so the two builds differ in their code even
+       when they are linked in the same second (the name alone would be folded away). */
+    return (int)(kName[sizeof(kName) - 2] & 0x7F);
 }
