@@ -43,10 +43,24 @@ std::wstring ToolPath(const char* variable) {
     return path;
 }
 
+// Wine hands a process's standard error on to the desktop or boot process that process happens to
+// start, and that one lives on holding it. So every run gets files of its own, opened for any sharing.
 HANDLE InheritableFile(const std::wstring& path) {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("cannot create an output file for the tool, error " +
+                                 std::to_string(GetLastError()));
+    }
+    return file;
+}
+
+std::string TakeWholeFile(const std::wstring& path) {
+    std::string bytes = test_support::ReadWholeFile(path);
+    DeleteFileW(path.c_str());
+    return bytes;
 }
 
 }  // namespace
@@ -55,8 +69,10 @@ ToolRun RunTool(const std::vector<std::wstring>& arguments, const char* toolVari
     // One folder per test process, since CTest may run two of these programs at once.
     const std::wstring folder = test_support::HarnessPath("release-run-" + std::to_string(GetCurrentProcessId()));
     CreateDirectoryW(folder.c_str(), nullptr);
-    const std::wstring outPath = folder + L"\\stdout.txt";
-    const std::wstring errPath = folder + L"\\stderr.txt";
+    static int runs = 0;
+    const std::wstring serial = std::to_wstring(++runs);
+    const std::wstring outPath = folder + L"\\stdout-" + serial + L".txt";
+    const std::wstring errPath = folder + L"\\stderr-" + serial + L".txt";
 
     std::wstring commandLine = Quote(ToolPath(toolVariable));
     for (const std::wstring& argument : arguments) {
@@ -85,8 +101,8 @@ ToolRun RunTool(const std::vector<std::wstring>& arguments, const char* toolVari
     }
     CloseHandle(out);
     CloseHandle(err);
-    run.out = test_support::ReadWholeFile(outPath);
-    run.err = test_support::ReadWholeFile(errPath);
+    run.out = TakeWholeFile(outPath);
+    run.err = TakeWholeFile(errPath);
     return run;
 }
 
