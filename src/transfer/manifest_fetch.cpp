@@ -42,13 +42,17 @@ bool ReadManifestBody(HINTERNET request, Utf8String& body, ErrorText& error) {
 
 }  // namespace
 
-bool FetchReleaseManifest(Utf8String& body, ErrorText& error) {
+bool FetchManifestAt(const WideString& url, Utf8String& body, ErrorText& error) {
     // Declared in this order so that scope releases request, connection, session.
     InternetHandle session;
     InternetHandle connection;
     InternetHandle request;
-    if (!OpenHttpsGet(kManifestUrl, session, connection, request, error)) {
+    if (!OpenHttpsGet(url, session, connection, request, error)) {
         return false;
     }
     return ReadManifestBody(request.Get(), body, error);
+}
+
+bool FetchReleaseManifest(Utf8String& body, ErrorText& error) {
+    return FetchManifestAt(kManifestUrl, body, error);
 }

@@ -1,7 +1,6 @@
 #include "release_commands.h"
 
 #include <windows.h>
-#include <bcrypt.h>
 #include <objbase.h>
 
 #include <cstdint>
@@ -21,29 +20,13 @@
 
 namespace {
 
-constexpr DWORD kBlockSize = 65536;
 constexpr DWORD kManifestBlockSize = 8192;
-constexpr ULONG kSha256Bytes = 32;
 
-// The texts the installer itself shows for these failures, so that verify reports what a user would see.
-constexpr wchar_t kFetchReadFailed[] = L"Could not read release information.";
-constexpr wchar_t kFetchTooLarge[] = L"The release information is unexpectedly large.";
-constexpr wchar_t kFetchEmpty[] = L"The release information is empty.";
+// The text the installer itself shows for this failure, so that verify reports what a user would see.
 constexpr wchar_t kPublisherMismatch[] = L"Security check failed: the installer publisher does not match Brimlow AI Labs.";
 
 // ---------------------------------------------------------------------------------------------------
 // Small owners and file helpers.
-
-struct AlgorithmTraits {
-    using Handle = BCRYPT_ALG_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::BCryptCloseAlgorithmProvider(handle, 0); }
-};
-struct HashTraits {
-    using Handle = BCRYPT_HASH_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::BCryptDestroyHash(handle); }
-};
 
 // A file this tool is writing: removed when it goes out of scope unless it was kept.
 class PendingFile {
@@ -334,36 +317,6 @@ bool SamePackage(const PackageEntry& entry, const PackageFacts& facts) {
 
 // ---------------------------------------------------------------------------------------------------
 // verify
-
-// The manifest fetch for any https URL, with the installer's block size, cap and texts.
-bool FetchManifestAt(const WideString& url, Utf8String& body, ErrorText& error) {
-    InternetHandle session;
-    InternetHandle connection;
-    InternetHandle request;
-    if (!OpenHttpsGet(url, session, connection, request, error)) {
-        return false;
-    }
-    std::vector<char> buffer(kManifestBlockSize);
-    for (;;) {
-        DWORD bytesRead = 0;
-        if (!::WinHttpReadData(request.Get(), buffer.data(), kManifestBlockSize, &bytesRead)) {
-            error = kFetchReadFailed;
-            return false;
-        }
-        if (bytesRead == 0) {
-            if (body.empty()) {
-                error = kFetchEmpty;
-                return false;
-            }
-            return true;
-        }
-        if (body.size() + bytesRead > kMaxManifestBytes) {
-            error = kFetchTooLarge;
-            return false;
-        }
-        body.append(buffer.data(), bytesRead);
-    }
-}
 
 // Downloads one package as the installer would, proves its signature, and deletes it again.
 bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const WideString& publisher,
