@@ -4,7 +4,8 @@
 # Usage: e2e-run.sh BUILD_DIR SCENARIO [--interactive]
 #   SCENARIO: success | installer-fails | declined | unpublished | wrong-digest | short-body | unsigned |
 #             other-signer | lingering-child | invalid-manifest | manifest-missing | server-down |
-#             oversized-manifest | long-body | not-a-program | unconfigured
+#             oversized-manifest | long-body | not-a-program | unconfigured | moved-manifest |
+#             untrusted-server | cut-download | cancel-download
 #   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
 # Prints what happened and exits 0 when the outcome is the one the scenario expects.
 set -euo pipefail
@@ -19,7 +20,9 @@ source "$HARNESS_DIR/e2e.env"
 # Per scenario: the setup program's exit code, the expected outcome and box text, whether the setup
 # program runs, the prompt's answer (1001 install, 2 cancel) and what is done to the release.
 setup_exit=0 expected=0 box="" ran=1 answer=1001 published=true x64_sha="" x64_size_delta=0 x64_signer=publisher
-manifest_edit="" serve=1 prompt=1
+manifest_edit="" serve=1 prompt=1 cert=tls-localhost nginx_extra="" mid_download="" version=2.3.1
+# The packages served at 16 KiB/s, so that a download is still under way seconds after it starts.
+slowly="location /download/releases/$version/ { limit_rate 16k; }"
 case $scenario in
   success) ;;
   installer-fails) setup_exit=1 expected=10 ;;
@@ -48,6 +51,17 @@ case $scenario in
   unconfigured) INSTALLER=$UNCONFIGURED_INSTALLER expected=2 ran=0 prompt=0
     box="This preview online installer is not publishable yet because the Certum publisher certificate has not been configured." ;;
   not-a-program) x64_signer=dll expected=9 ran=0 box="The verified installer could not be started." ;;
+  # Redirects are never followed: the manifest moved elsewhere is an unexpected response.
+  moved-manifest) expected=3 ran=0 prompt=0 box="The download server returned an unexpected response."
+    nginx_extra="location = /download/releases/online-latest.json { return 301 /download/releases/$version/online-latest.json; }" ;;
+  # A certificate for localhost from a CA the machine does not trust.
+  untrusted-server) cert=e2e-untrusted expected=3 ran=0 prompt=0
+    box="The secure download request failed. Check the internet connection and try again." ;;
+  # The server's worker dies while the package is on its way. Its socket is closed, not reset, so the
+  # body just ends early and the download comes out short (a reset is the transfer tests' case).
+  cut-download) nginx_extra=$slowly mid_download=cut expected=6 ran=0
+    box="The downloaded installer size does not match the signed release metadata." ;;
+  cancel-download) nginx_extra=$slowly mid_download=cancel expected=6 ran=0 box="Download cancelled." ;;
   *) echo "unknown scenario: $scenario" >&2; exit 2 ;;
 esac
 
@@ -59,7 +73,6 @@ work=$HARNESS_DIR/e2e/$scenario
 stop_loopback_nginx "$work"
 rm -rf "$work"
 release=$work/site/download/releases
-version=2.3.1
 mkdir -p "$release/$version" "$work/logs"
 
 # The release: both setup programs signed by the publisher's code-signing certificate.
@@ -106,7 +119,11 @@ elif x64_sha or x64_delta != "0" or edit:
 PY
 
 # nginx on loopback only, with the test PKI's certificate for localhost.
-[ $serve = 0 ] || start_loopback_nginx "$work" $DEMO_PORT "$pki"
+if [ $cert = e2e-untrusted ]; then
+  "$here/make-test-pki.sh" ca "$pki" e2e-other-ca "E2E Untrusted Test CA"
+  "$here/make-test-pki.sh" tls "$pki" e2e-untrusted e2e-other-ca localhost
+fi
+[ $serve = 0 ] || start_loopback_nginx "$work" $DEMO_PORT "$pki" $cert "$nginx_extra"
 installer=
 stop_all() {
   [ -z "$installer" ] || kill "$installer" 2>/dev/null || true
@@ -134,6 +151,14 @@ if [ "$interactive" != --interactive ]; then
   wine "$ANSWER_BOX" "Brimlow AI Quillo" 120000 1 box "$(basename "$INSTALLER")" >"$work/box.txt" 2>/dev/null \
     </dev/null &
   answerer=$!
+  # Once the progress bar has moved: Cancel clicked in the window, or the server's worker killed.
+  if [ -n "$mid_download" ]; then
+    button=0
+    [ $mid_download = cancel ] && button=2002
+    wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 60000 $button progress "$(basename "$INSTALLER")" \
+      >"$work/progress.txt" || echo "the download did not get under way" >&2
+    [ $mid_download = cut ] && pkill -KILL -P "$(cat "$work/nginx.pid")" nginx
+  fi
 fi
 code=0
 wait $installer || code=$?
@@ -178,6 +203,8 @@ if [ -n "${WEBSETUP_LINGER:-}" ] && [ -z "${scheduled:-}" ]; then
   echo "expected the file held by the child to be scheduled for deletion at the next restart"; status=1
 fi
 if [ $ran = 1 ]; then
+  grep -q 'replace=refused' "$marker" 2>/dev/null ||
+    { echo "the running setup program's file could be overwritten or renamed"; status=1; }
   [ -f "$marker" ] || { echo "the setup program did not run"; status=1; }
   grep -q 'flavour=x64' "$marker" 2>/dev/null || { echo "expected the x64 package on this 64-bit prefix"; status=1; }
 else

@@ -1,8 +1,10 @@
 # Sourced by the end-to-end and benchmark scripts: serves WORK/site over HTTPS with nginx on loopback
 # only (127.0.0.1 and ::1), with the test PKI's certificate for localhost. The pid file is WORK/nginx.pid.
-# Usage: start_loopback_nginx WORK PORT PKI_DIR; stop_loopback_nginx WORK
+# Usage: start_loopback_nginx WORK PORT PKI_DIR [CERT_NAME] [SERVER_DIRECTIVES]; stop_loopback_nginx WORK
+#   CERT_NAME: another of the PKI's TLS certificates (default tls-localhost)
+#   SERVER_DIRECTIVES: more of the server block, such as locations that redirect or serve slowly
 start_loopback_nginx() {
-  local work=$1 port=$2 pki=$3
+  local work=$1 port=$2 pki=$3 cert=${4:-tls-localhost} extra=${5:-}
   mkdir -p "$work/logs"
   cat > "$work/nginx.conf" <<CONF
 daemon on;
@@ -23,10 +25,11 @@ http {
     listen 127.0.0.1:$port ssl;
     listen [::1]:$port ssl;
     server_name localhost;
-    ssl_certificate $pki/tls-localhost.pem;
-    ssl_certificate_key $pki/tls-localhost.key;
+    ssl_certificate $pki/$cert.pem;
+    ssl_certificate_key $pki/$cert.key;
     root $work/site;
     location /download/releases/ { }
+    $extra
   }
 }
 CONF

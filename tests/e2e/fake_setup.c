@@ -1,7 +1,9 @@
 /* Stands in for the vendor's setup program in end-to-end runs: it records that it ran (and from
    where) in the file named by WEBSETUP_MARKER, then exits with WEBSETUP_SETUP_EXIT (default 0).
    With WEBSETUP_LINGER set it first starts a copy of itself that keeps running for that many
-   milliseconds, holding its image open, as an installer's leftover child can. */
+   milliseconds, holding its image open, as an installer's leftover child can. It also tries to
+   overwrite and to rename its own file, and records whether anything let it: while it runs, the
+   installer that verified the file must keep anyone from replacing it. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,10 +35,19 @@ int main(int argc, char** argv) {
     const char* code = getenv("WEBSETUP_SETUP_EXIT");
     if (marker) {
         char self[MAX_PATH] = {0};
+        char moved[MAX_PATH + 8];
         GetModuleFileNameA(NULL, self, MAX_PATH);
+        snprintf(moved, sizeof moved, "%s.moved", self);
+        HANDLE writer = CreateFileA(self, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    NULL, OPEN_EXISTING, 0, NULL);
+        const int writable = writer != INVALID_HANDLE_VALUE;
+        if (writable) CloseHandle(writer);
+        const int renamed = MoveFileExA(self, moved, 0) != 0;
+        if (renamed) MoveFileExA(moved, self, 0);
         FILE* out = fopen(marker, "w");
         if (out) {
-            fprintf(out, "flavour=%s\nimage=%s\n", FLAVOUR, self);
+            fprintf(out, "flavour=%s\nimage=%s\nreplace=%s\n", FLAVOUR, self,
+                    writable || renamed ? "allowed" : "refused");
             fclose(out);
         }
     }

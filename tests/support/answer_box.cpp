@@ -1,14 +1,19 @@
 // Waits for a message box with the given caption, prints its text and style, and presses its button.
-// Usage: answer_box.exe CAPTION [TIMEOUT_MS] [BUTTON_ID] [task|box] [PROGRAM.exe]
+// Usage: answer_box.exe CAPTION [TIMEOUT_MS] [BUTTON_ID] [task|box|progress] [PROGRAM.exe]
 // BUTTON_ID defaults to IDOK. With "task" the window is a task dialog, and its button is pressed with
-// TDM_CLICK_BUTTON. With PROGRAM only a window of a process running that program counts, so that other
-// programs' windows on the same desktop are left alone.
+// TDM_CLICK_BUTTON. With "progress" the window is the installer's progress window: once its bar has
+// moved, so that a download is under way, the button is clicked (BUTTON_ID 0 clicks nothing).
+// With PROGRAM only a window of a process running that program counts, so that other programs'
+// windows on the same desktop are left alone.
 // Exit code: 0 when a box was answered, 1 when none appeared in time.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "ui/progress_window.h"
 
 static bool IsWindowOfProgram(HWND window, const wchar_t* program) {
     DWORD pid = 0;
@@ -32,7 +37,25 @@ int wmain(int argc, wchar_t** argv) {
     const WPARAM button = argc > 3 ? std::wcstoul(argv[3], nullptr, 10) : IDOK;
     const DWORD start = GetTickCount();
     const wchar_t* program = argc > 5 ? argv[5] : nullptr;
-    while (GetTickCount() - start < timeout) {
+    const bool progress = argc > 4 && wcscmp(argv[4], L"progress") == 0;
+    while (progress && GetTickCount() - start < timeout) {
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, kProgressWindowClass, argv[1])) != nullptr) {
+            if (!program || IsWindowOfProgram(window, program)) break;
+        }
+        const LRESULT position = window ? SendDlgItemMessageW(window, kProgressBarId, PBM_GETPOS, 0, 0) : 0;
+        if (position > 0) {
+            std::printf("progress=%ld\n", static_cast<long>(position));
+            std::fflush(stdout);
+            if (button != 0) {
+                PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(window, static_cast<int>(button))));
+            }
+            return 0;
+        }
+        Sleep(50);
+    }
+    while (!progress && GetTickCount() - start < timeout) {
         HWND box = nullptr;
         while ((box = FindWindowExW(nullptr, box, L"#32770", argv[1])) != nullptr) {
             if (!program || IsWindowOfProgram(box, program)) break;
