@@ -12,9 +12,18 @@
 #endif
 
 #include <windows.h>
+#include <commctrl.h>
 #include <wintrust.h>
 
 #include <cstddef>
+
+// The two Common Controls entry points the program uses, reached through their delay-load thunks.
+// commctrl.h declares them dllimport, with the same effect as for CryptoAPI above; naming the thunk
+// itself keeps it, and the DLL still loads on first use, from System32. These work in any include order.
+extern "C" BOOL WINAPI CallInitCommonControlsEx(const INITCOMMONCONTROLSEX* controls)
+    __asm__("_InitCommonControlsEx@4");
+extern "C" HRESULT WINAPI CallTaskDialogIndirect(const TASKDIALOGCONFIG* config, int* button, int* radioButton,
+                                                 BOOL* verificationChecked) __asm__("_TaskDialogIndirect@16");
 
 // MinGW's wintrust.h does not define this provider flag.
 #ifndef WTD_DISABLE_MD2_MD4

@@ -1,7 +1,7 @@
 #include "setup/confirm_install.h"
 
+#include "common/platform_compat.h"
 #include "common/win32_handles.h"
-#include "ui/common_controls.h"
 #include "setup/setup_driver.h"
 
 namespace {

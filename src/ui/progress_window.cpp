@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "ui/common_controls.h"
+#include "common/platform_compat.h"
 #include "ui/progress.h"
 
 namespace {
