@@ -190,6 +190,8 @@ if [ -n "${WEBSETUP_LINGER:-}" ] && [ -n "$left" ]; then
 fi
 if [ -n "${scheduled:-}" ]; then
   echo "Nothing else of this run is left in the staging folder."
+elif [ -z "$left" ] && ! grep -q 'setup-' "$work/logs/access.log" 2>/dev/null; then
+  echo "No package was downloaded, and nothing of this run is in the staging folder."
 elif [ -z "$left" ]; then
   echo "The downloaded file was removed: nothing of this run is left in the staging folder."
 else
@@ -209,6 +211,9 @@ if [ $ran = 1 ]; then
   grep -q 'flavour=x64' "$marker" 2>/dev/null || { echo "expected the x64 package on this 64-bit prefix"; status=1; }
 else
   [ ! -f "$marker" ] || { echo "the setup program ran, and must not have"; status=1; }
+fi
+if [ "$answer" = 2 ] && grep -q 'setup-' "$work/logs/access.log" 2>/dev/null; then
+  echo "a package was requested after the prompt was declined"; status=1
 fi
 if [ "$expected" = 2 ] && [ -s "$work/logs/access.log" ]; then
   echo "the unconfigured build reached the server: $(cat "$work/logs/access.log")"; status=1
