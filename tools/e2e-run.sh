@@ -173,8 +173,9 @@ left=$(comm -13 <(echo "$before") <(echo "$after") | grep -v '^$' || true)
 echo "Exit code: $code (${names[$code]:-unknown})"
 echo "Version offered: $version"
 if [ -f "$marker" ]; then
-  echo "The verified setup program ran: $(tr '\n' ' ' < "$marker")"
+  echo "The verified setup program ran: $(grep -E '^(flavour|image)=' "$marker" | tr '\n' ' ')"
   echo "It was verified (size, SHA-256, Authenticode signature of BRIMLOW AI LABS PRIVATE LIMITED) before it ran."
+  grep -q 'replace=refused' "$marker" && echo "While it ran, nobody could overwrite or rename its file."
 fi
 if [ -s "$work/box.txt" ]; then echo "Message box: $(head -1 "$work/box.txt" | sed 's/^text=//')"; fi
 if [ -n "${WEBSETUP_LINGER:-}" ] && [ -n "$left" ]; then
