@@ -61,7 +61,7 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
     }
     ::WinHttpSetTimeouts(session.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
 
-    connection.Reset(::WinHttpConnect(session.Get(), host.c_str(), port, 0));
+    connection.Reset(transferCalls.winHttpConnect(session.Get(), host.c_str(), port, 0));
     if (!connection) {
         error = kConnectFailed;
         return false;
@@ -69,8 +69,9 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
 
     // Do not add SECURITY_FLAG_IGNORE_* options or a certificate callback here: the platform's full
     // certificate check is the only thing that proves we are talking to the release server.
-    request.Reset(::WinHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                       WINHTTP_DEFAULT_ACCEPT_TYPES, kSecureFreshRequest));
+    request.Reset(transferCalls.winHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr,
+                                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                   kSecureFreshRequest));
     if (!request) {
         error = kRequestFailed;
         return false;

@@ -17,6 +17,8 @@ using transfer_test::LocalUrl;
 
 const wchar_t kInvalidUrl[] = L"The release URL is not a valid HTTPS address.";
 const wchar_t kSessionFailed[] = L"Windows could not initialize the secure download service.";
+const wchar_t kConnectFailed[] = L"Could not connect to the Brimlow AI download server.";
+const wchar_t kRequestFailed[] = L"Could not create a secure download request.";
 const wchar_t kSendFailed[] = L"The secure download request failed. Check the internet connection and try again.";
 const wchar_t kUnexpected[] = L"The download server returned an unexpected response.";
 
@@ -204,14 +206,37 @@ HINTERNET WINAPI NoSession(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD) {
     return nullptr;
 }
 
-TEST_F(OpenHttpsGetTest, ASessionThatCannotBeOpenedLeavesNoHandle) {
-    const auto real = transferCalls.winHttpOpen;
-    transferCalls.winHttpOpen = NoSession;
-    const bool ok = Open(LocalUrl("/transfer/request/ok"));
-    transferCalls.winHttpOpen = real;
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(error, kSessionFailed);
-    EXPECT_EQ(held, kNone);
+HINTERNET WINAPI NoConnection(HINTERNET, LPCWSTR, INTERNET_PORT, DWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+HINTERNET WINAPI NoRequest(HINTERNET, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR*, DWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+TEST_F(OpenHttpsGetTest, AHandleThatCannotBeMadeEndsTheCallAndLeavesTheOnesBeforeItToTheCaller) {
+    const TransferCalls real = transferCalls;
+    const struct {
+        const char* what;
+        void (*arrange)();
+        const wchar_t* text;
+        std::vector<bool> held;
+    } cases[] = {
+        {"session", [] { transferCalls.winHttpOpen = NoSession; }, kSessionFailed, kNone},
+        {"connection", [] { transferCalls.winHttpConnect = NoConnection; }, kConnectFailed, {true, false, false}},
+        {"request", [] { transferCalls.winHttpOpenRequest = NoRequest; }, kRequestFailed, {true, true, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange();
+        const bool ok = Open(LocalUrl("/transfer/request/ok"));
+        transferCalls = real;
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(error, c.text);
+        EXPECT_EQ(held, c.held);
+    }
 }
 
 TEST_F(OpenHttpsGetTest, TheClientIdentifiesItselfAndAsksForAFreshCopy) {
