@@ -110,7 +110,7 @@ void MakeChildren(ProgressWindow& progress, HMODULE module, const Scaler& scale,
     progress.cancelButton = MakeChild(parent, module, scale, kCancelLayout, kCancelText, progress.bodyFont);
 }
 
-bool RegisterProgressClass(HMODULE module) {
+bool RegisterProgressClass(HMODULE module, const WindowApi& api) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = ProgressWindowProc;
@@ -123,7 +123,7 @@ bool RegisterProgressClass(HMODULE module) {
     windowClass.lpszClassName = kProgressWindowClass;
     windowClass.hIconSm = static_cast<HICON>(
         ::LoadImageW(module, MAKEINTRESOURCEW(kApplicationIconId), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
-    if (::RegisterClassExW(&windowClass) != 0) {
+    if (api.registerClassExW(&windowClass) != 0) {
         return true;
     }
     const DWORD error = ::GetLastError();
@@ -139,7 +139,7 @@ bool RegisterProgressClass(HMODULE module) {
 
 }  // namespace
 
-const WindowApi kSystemWindowApi = {::GetDpiForSystem};
+const WindowApi kSystemWindowApi = {::GetDpiForSystem, ::RegisterClassExW, ::CreateWindowExW};
 
 bool Create(ProgressWindow& progress, const WideString& version) {
     return Create(progress, version, kSystemWindowApi);
@@ -150,7 +150,7 @@ bool Create(ProgressWindow& progress, const WideString& version, const WindowApi
     CallInitCommonControlsEx(&controls);
 
     const HMODULE module = ::GetModuleHandleW(nullptr);
-    if (!RegisterProgressClass(module)) {
+    if (!RegisterProgressClass(module, api)) {
         return false;
     }
 
@@ -162,8 +162,8 @@ bool Create(ProgressWindow& progress, const WideString& version, const WindowApi
     const int x = workArea.left + (workArea.right - workArea.left - width) / 2;
     const int y = workArea.top + (workArea.bottom - workArea.top - height) / 2;
 
-    progress.window = ::CreateWindowExW(WS_EX_APPWINDOW, kProgressWindowClass, kProgressWindowTitle, kWindowStyle, x,
-                                        y, width, height, nullptr, nullptr, module, &progress);
+    progress.window = api.createWindowExW(WS_EX_APPWINDOW, kProgressWindowClass, kProgressWindowTitle, kWindowStyle,
+                                          x, y, width, height, nullptr, nullptr, module, &progress);
     if (!progress.window) {
         return false;
     }

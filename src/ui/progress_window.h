@@ -29,9 +29,12 @@ struct ProgressWindow {
     std::uint64_t lastProgressTick = 0;
 };
 
-// The system DPI is fixed for a process's lifetime; tests swap it to see the window scaled.
+// The system DPI is fixed for a process's lifetime, and class registration and window creation do not
+// fail on a test machine: tests swap these to see the window scaled, and to see it not made at all.
 struct WindowApi {
     UINT(WINAPI* getDpiForSystem)();
+    decltype(&::RegisterClassExW) registerClassExW;
+    decltype(&::CreateWindowExW) createWindowExW;
 };
 
 extern const WindowApi kSystemWindowApi;

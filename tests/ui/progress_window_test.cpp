@@ -25,7 +25,17 @@ constexpr wchar_t kCancellingDetail[] = L"Removing the partial file safely.";
 
 UINT dpiForTest = 96;
 UINT WINAPI DpiForTest() { return dpiForTest; }
-const WindowApi kDpiStandIn = {DpiForTest};
+const WindowApi kDpiStandIn = {DpiForTest, ::RegisterClassExW, ::CreateWindowExW};
+
+DWORD registrationError = 0;
+ATOM WINAPI RefuseClass(const WNDCLASSEXW*) {
+    ::SetLastError(registrationError);
+    return 0;
+}
+HWND WINAPI RefuseWindow(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID) {
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
 
 ULONGLONG tickForTest = 0;
 int tickReads = 0;
@@ -85,6 +95,42 @@ TEST(ProgressWindow, EmptyVersionAndSecondWindowInOneProcess) {
     EXPECT_EQ(TextOf(ChildrenOf(first.progress.window)[2].handle), L"Version   \u2022  Secure online setup");
     EXPECT_EQ(TextOf(ChildrenOf(second.progress.window)[2].handle),
               L"Version 10.0.0-beta.1  \u2022  Secure online setup");
+}
+
+TEST(ProgressWindow, AClassOrWindowThatCannotBeMadeLeavesTheRecordEmpty) {
+    {
+        ShownWindow registersTheClass;
+        ASSERT_TRUE(registersTheClass.created());
+    }
+    const struct {
+        const char* what;
+        WindowApi api;
+        DWORD error;
+        bool created;
+    } cases[] = {
+        {"class refused", {::GetDpiForSystem, RefuseClass, ::CreateWindowExW}, ERROR_NOT_ENOUGH_MEMORY, false},
+        {"class already there", {::GetDpiForSystem, RefuseClass, ::CreateWindowExW}, ERROR_CLASS_ALREADY_EXISTS, true},
+        {"window refused", {::GetDpiForSystem, ::RegisterClassExW, RefuseWindow}, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        registrationError = c.error;
+        ShownWindow shown(L"2.3.1", c.api);
+        EXPECT_EQ(shown.created(), c.created);
+        if (c.created) {
+            continue;
+        }
+        const ProgressWindow& p = shown.progress;
+        EXPECT_EQ(p.window, nullptr);
+        for (HWND child : {p.progressBar, p.statusLabel, p.detailLabel, p.percentLabel, p.bytesLabel, p.cancelButton}) {
+            EXPECT_EQ(child, nullptr);
+        }
+        for (HFONT font : {p.bodyFont, p.titleFont, p.headingFont, p.emphasisFont}) {
+            EXPECT_EQ(font, nullptr);
+        }
+        EXPECT_EQ(p.icon, nullptr);
+        EXPECT_EQ(::FindWindowW(kProgressWindowClass, nullptr), nullptr);
+    }
 }
 
 TEST(ProgressWindow, StaticsDrawDarkGreyOnWhite) {
