@@ -66,7 +66,7 @@ int ConfirmInstall(const ReleaseManifest& manifest, const PromptApi& api) {
         return button;
     }
 
-    // No task dialog (no Common Controls 6): a plain question still lets the user decide.
+    // The task dialog could not be shown: a plain question still lets the user decide.
     const WideString question = kFallbackPrefix + manifest.version + kFallbackSuffix;
     const int answer = ::MessageBoxW(nullptr, question.c_str(), kFallbackCaption,
                                      MB_YESNO | MB_ICONINFORMATION | MB_SETFOREGROUND);
