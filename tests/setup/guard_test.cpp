@@ -1,4 +1,5 @@
-// A build whose expected publisher is still the placeholder stops before any network access.
+// A build whose expected publisher is still the placeholder stops before any network access; the same
+// text in other letter case is a publisher like any other. Built once per configuration.
 #include <gtest/gtest.h>
 
 #include "setup/setup_driver.h"
@@ -10,13 +11,22 @@ std::wstring boxText;
 UINT boxStyle = 0;
 int uninitialized = 0;
 
-TEST(ConfigurationGuard, ThePlaceholderPublisherStopsWithCodeTwoBeforeTheNetwork) {
+SetupStages StagesThatStopAtTheFetch() {
     SetupStages stages = kSystemStages;
     stages.coInitializeEx = [](LPVOID, DWORD) -> HRESULT { return S_OK; };
     stages.coUninitialize = [] { ++uninitialized; };
-    stages.fetchReleaseManifest = [](Utf8String&, ErrorText&) { ++fetches; return false; };
+    stages.fetchReleaseManifest = [](Utf8String&, ErrorText& error) {
+        ++fetches;
+        error = L"Could not read release information.";
+        return false;
+    };
     stages.showErrorBox = [](const WideString& text, UINT style) { boxText = text; boxStyle = style; };
-    EXPECT_EQ(RunSetup(stages), SetupResult::PublisherNotConfigured);
+    return stages;
+}
+
+#ifndef GUARD_PLACEHOLDER_IN_OTHER_CASE
+TEST(ConfigurationGuard, ThePlaceholderPublisherStopsWithCodeTwoBeforeTheNetwork) {
+    EXPECT_EQ(RunSetup(StagesThatStopAtTheFetch()), SetupResult::PublisherNotConfigured);
     EXPECT_EQ(fetches, 0);
     EXPECT_EQ(boxText,
               L"This preview online installer is not publishable yet because the Certum publisher certificate has "
@@ -24,5 +34,12 @@ TEST(ConfigurationGuard, ThePlaceholderPublisherStopsWithCodeTwoBeforeTheNetwork
     EXPECT_EQ(boxStyle, static_cast<UINT>(MB_ICONWARNING));
     EXPECT_EQ(uninitialized, 1);
 }
+#else
+TEST(ConfigurationGuard, ThePlaceholderInOtherLetterCasePassesTheGuard) {
+    EXPECT_EQ(RunSetup(StagesThatStopAtTheFetch()), SetupResult::ManifestFetchFailed);
+    EXPECT_EQ(fetches, 1);
+    EXPECT_EQ(boxText, L"Could not read release information.");
+}
+#endif
 
 }  // namespace
