@@ -4,6 +4,7 @@
 
 #include "common/build_config.h"
 #include "common/file_cleanup.h"
+#include "common/installer_lock.h"
 #include "common/win32_handles.h"
 #include "setup/confirm_install.h"
 
@@ -104,10 +105,7 @@ SetupResult RunInApartment(const SetupStages& stages) {
         stages.afterRename(finalPath);
     }
 
-    // Readers only: the loader can map the file, nobody can write, rename or delete it.
-    UniqueFile installerLock(::CreateFileW(finalPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                                           nullptr));
+    UniqueFile installerLock = OpenInstallerLock(finalPath);
     if (!installerLock) {
         RemoveDownloadedFile(finalPath);
         stages.destroyProgress(progress);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/installer_lock.h"
 #include "common/win32_handles.h"
 #include "setup/installer_launch.h"
 #include "support/test_support.h"
@@ -115,8 +116,7 @@ TEST(InstallerLock, OthersCanReadTheLockedFileButNotWriteRenameOrDeleteIt) {
     const std::wstring path = folder + L"\\locked installer.exe";
     ASSERT_TRUE(::CopyFileW(TrustFile("valid.exe").c_str(), path.c_str(), FALSE));
     {
-        const UniqueFile lock(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        const UniqueFile lock = OpenInstallerLock(path);
         ASSERT_TRUE(lock);
         EXPECT_EQ(RunLockProbe(path), kRead);
         // A second handle in this process is refused the same way.
@@ -136,8 +136,7 @@ TEST(InstallerLock, TheLockedFileIsStillVerifiedAndStartedWhileTheLockIsHeld) {
     const std::wstring folder = test_support::MakeScratchFolder(L"locked run");
     const std::wstring path = folder + L"\\exit-3010.exe";
     ASSERT_TRUE(::CopyFileW(TrustFile("valid.exe").c_str(), path.c_str(), FALSE));
-    const UniqueFile lock(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const UniqueFile lock = OpenInstallerLock(path);
     ASSERT_TRUE(lock);
 
     ErrorText error;

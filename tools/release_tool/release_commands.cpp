@@ -9,6 +9,7 @@
 
 #include "common/build_config.h"
 #include "common/file_cleanup.h"
+#include "common/installer_lock.h"
 #include "common/win32_handles.h"
 #include "console_output.h"
 #include "manifest/release_manifest.h"
@@ -242,8 +243,7 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
                      L"download URL.");
         return false;
     }
-    const UniqueFile lock(::CreateFileW(fullPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const UniqueFile lock = OpenInstallerLock(fullPath);
     if (!lock) {
         PrintFailure(label + fullPath + L" cannot be opened for reading.");
         return false;
@@ -332,8 +332,7 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const WideStr
     WideString signer;
     {
         // The same read lock the installer holds: nothing can swap the file while it is checked.
-        const UniqueFile lock(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        const UniqueFile lock = OpenInstallerLock(path);
         if (lock) {
             trusted = VerifyInstallerTrust(path, publisher, error);
             if (!trusted && error.empty()) {
