@@ -28,56 +28,66 @@ static bool IsWindowOfProgram(HWND window, const wchar_t* program) {
     return ok && _wcsicmp(name ? name + 1 : image, program) == 0;
 }
 
+// The first top-level window of that class and caption, of a process running program when one is named.
+static HWND FindProgramWindow(const wchar_t* windowClass, const wchar_t* caption, const wchar_t* program) {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, windowClass, caption)) != nullptr) {
+        if (!program || IsWindowOfProgram(window, program)) break;
+    }
+    return window;
+}
+
+// Once the progress bar has moved, clicks the button (0: none) and prints the bar's position.
+static bool AnswerProgress(HWND window, WPARAM button) {
+    const LRESULT position = SendDlgItemMessageW(window, kProgressBarId, PBM_GETPOS, 0, 0);
+    if (position <= 0) return false;
+    std::printf("progress=%ld\n", static_cast<long>(position));
+    std::fflush(stdout);
+    if (button != 0) {
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, static_cast<int>(button))));
+    }
+    return true;
+}
+
+// Prints the box's text and whether it has an icon, then presses the button.
+static void AnswerBox(HWND box, WPARAM button, bool taskDialog) {
+    // A message box may still be creating its children: wait for its text, a few seconds at most.
+    wchar_t text[2048] = {};
+    for (int tries = 0; !taskDialog && tries < 50 && GetDlgItemTextW(box, 0xFFFF, text, 2048) == 0; ++tries) {
+        Sleep(100);
+    }
+    Sleep(100);
+    HWND icon = GetDlgItem(box, 0x14);  // the icon's static control
+    const LONG iconStyle = icon ? GetWindowLongW(icon, GWL_STYLE) : 0;
+    char utf8[8192] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    std::printf("text=%s\nicon_control=%d\n", utf8, iconStyle != 0);
+    std::fflush(stdout);
+    PostMessageW(box, taskDialog ? WM_USER + 102 : WM_COMMAND, button, 0);
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fputs("usage: answer_box CAPTION [TIMEOUT_MS] [BUTTON_ID]\n", stderr);
+        std::fputs("usage: answer_box CAPTION [TIMEOUT_MS] [BUTTON_ID] [task|box|progress] [PROGRAM.exe]\n", stderr);
         return 2;
     }
     const DWORD timeout = argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 30000;
     const WPARAM button = argc > 3 ? std::wcstoul(argv[3], nullptr, 10) : IDOK;
-    const DWORD start = GetTickCount();
+    const wchar_t* kind = argc > 4 ? argv[4] : L"box";
     const wchar_t* program = argc > 5 ? argv[5] : nullptr;
-    const bool progress = argc > 4 && wcscmp(argv[4], L"progress") == 0;
-    while (progress && GetTickCount() - start < timeout) {
-        HWND window = nullptr;
-        while ((window = FindWindowExW(nullptr, window, kProgressWindowClass, argv[1])) != nullptr) {
-            if (!program || IsWindowOfProgram(window, program)) break;
-        }
-        const LRESULT position = window ? SendDlgItemMessageW(window, kProgressBarId, PBM_GETPOS, 0, 0) : 0;
-        if (position > 0) {
-            std::printf("progress=%ld\n", static_cast<long>(position));
-            std::fflush(stdout);
-            if (button != 0) {
-                PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                             reinterpret_cast<LPARAM>(GetDlgItem(window, static_cast<int>(button))));
-            }
+    const bool progress = wcscmp(kind, L"progress") == 0;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeout) {
+        const HWND window = FindProgramWindow(progress ? kProgressWindowClass : L"#32770", argv[1], program);
+        if (window && progress && AnswerProgress(window, button)) {
             return 0;
         }
-        Sleep(50);
-    }
-    while (!progress && GetTickCount() - start < timeout) {
-        HWND box = nullptr;
-        while ((box = FindWindowExW(nullptr, box, L"#32770", argv[1])) != nullptr) {
-            if (!program || IsWindowOfProgram(box, program)) break;
-        }
-        if (box) {
-            // A message box may still be creating its children: wait for its text, a few seconds at most.
-            const bool taskDialog = argc > 4 && wcscmp(argv[4], L"task") == 0;
-            wchar_t text[2048] = {};
-            for (int tries = 0; !taskDialog && tries < 50 && GetDlgItemTextW(box, 0xFFFF, text, 2048) == 0; ++tries) {
-                Sleep(100);
-            }
-            Sleep(100);
-            HWND icon = GetDlgItem(box, 0x14);  // the icon's static control
-            const LONG iconStyle = icon ? GetWindowLongW(icon, GWL_STYLE) : 0;
-            char utf8[8192] = {};
-            WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
-            std::printf("text=%s\nicon_control=%d\n", utf8, iconStyle != 0);
-            std::fflush(stdout);
-            PostMessageW(box, taskDialog ? WM_USER + 102 : WM_COMMAND, button, 0);
+        if (window && !progress) {
+            AnswerBox(window, button, wcscmp(kind, L"task") == 0);
             return 0;
         }
-        Sleep(100);
+        Sleep(progress ? 50 : 100);
     }
     return 1;
 }
