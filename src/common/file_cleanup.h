@@ -3,5 +3,6 @@
 
 // Deletes a downloaded file. Where the delete fails (the file is still open somewhere, for instance a
 // child of the installer that holds its own image), the elevated program schedules it for deletion
-// at the next restart, so that nothing downloaded outlives the run for good. Results are not shown.
+// at the next restart, so that nothing downloaded outlives the run for good. A file that is not there
+// is left at that. Results are not shown.
 void RemoveDownloadedFile(const WideString& path);

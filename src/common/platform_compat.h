@@ -59,3 +59,15 @@ static_assert(offsetof(FullWintrustData, dwUIContext) == offsetof(WINTRUST_DATA,
               "FullWintrustData must extend WINTRUST_DATA, not rearrange it");
 static_assert(offsetof(FullWintrustData, pFile) == offsetof(WINTRUST_DATA, pFile),
               "the union sits where WINTRUST_DATA has it");
+
+// winternl.h hides the leading fields of RTL_USER_PROCESS_PARAMETERS in Reserved1. The platform lays
+// them out as MaximumLength, Length, Flags and DebugFlags; Flags carries the loader's DLL redirection.
+struct ProcessParametersHead {
+    ULONG maximumLength;
+    ULONG length;
+    ULONG flags;
+    ULONG debugFlags;
+};
+static_assert(sizeof(ProcessParametersHead) == 16, "the first 16 bytes of RTL_USER_PROCESS_PARAMETERS");
+// RTL_USER_PROC_DLL_REDIRECTION_LOCAL: the loader takes DLLs from <program>.local first.
+constexpr ULONG kProcessDllRedirectionLocal = 0x1000;

@@ -34,3 +34,11 @@ struct IconHandleTraits {
     static void Close(Handle handle) { ::DestroyIcon(handle); }
 };
 using UniqueIcon = UniqueHandle<IconHandleTraits>;
+
+// Memory the system allocated for the caller with LocalAlloc, such as a converted security descriptor.
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::LocalFree(handle); }
+};
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;

@@ -4,7 +4,7 @@
 
 #include "common/win32_handles.h"
 
-bool LaunchInstaller(const WideString& finalPath, std::uint32_t& exitCode) {
+bool LaunchInstaller(const WideString& finalPath, const WideString& runFolder, std::uint32_t& exitCode) {
     // CreateProcessW may write into the command line, so it gets its own writable copy. The application
     // name is passed separately, so a path with blanks cannot be read as another program plus arguments.
     WideString commandLine = L"\"" + finalPath + L"\"";
@@ -12,8 +12,10 @@ bool LaunchInstaller(const WideString& finalPath, std::uint32_t& exitCode) {
     STARTUPINFOW startupInfo{};
     startupInfo.cb = sizeof(startupInfo);
     PROCESS_INFORMATION processInfo{};
-    if (!::CreateProcessW(finalPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startupInfo, &processInfo)) {
+    // The run folder as current directory: the installer runs elevated, and its DLL search must not
+    // reach the folder the web setup was started from, which its user can write to.
+    if (!::CreateProcessW(finalPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          runFolder.c_str(), &startupInfo, &processInfo)) {
         return false;
     }
     const UniqueProcess process(processInfo.hProcess);

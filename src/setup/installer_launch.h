@@ -3,6 +3,6 @@
 
 #include "common/wide_string.h"
 
-// Runs the verified installer with no arguments and waits for it without limit. exitCode is written
-// only when it was read.
-bool LaunchInstaller(const WideString& finalPath, std::uint32_t& exitCode);
+// Runs the verified installer with no arguments, in runFolder as its current directory, and waits for
+// it without limit. exitCode is written only when it was read.
+bool LaunchInstaller(const WideString& finalPath, const WideString& runFolder, std::uint32_t& exitCode);

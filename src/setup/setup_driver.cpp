@@ -7,6 +7,7 @@
 #include "common/installer_lock.h"
 #include "common/win32_handles.h"
 #include "setup/confirm_install.h"
+#include "transfer/staging_paths.h"
 
 namespace {
 
@@ -40,10 +41,16 @@ const WideString& TextOr(const ErrorText& errorText, const WideString& fallback)
     return errorText.empty() ? fallback : errorText;
 }
 
+// Deletes one of the run's files, then the run's folder with whatever else is in it.
+void RemoveRun(const WideString& file, StagedRun& run) {
+    RemoveDownloadedFile(file);
+    RemoveRunFolder(run);
+}
+
 // The installer lock must be closed before the delete, or the delete fails on our own share mode.
-void UnlockAndRemove(UniqueFile& installerLock, const WideString& finalPath) {
+void UnlockAndRemove(UniqueFile& installerLock, StagedRun& run) {
     installerLock.Reset();
-    RemoveDownloadedFile(finalPath);
+    RemoveRun(run.finalPath, run);
 }
 
 bool IsPublisherConfigured() {
@@ -85,29 +92,29 @@ SetupResult RunInApartment(const SetupStages& stages) {
     }
     stages.showStatus(progress, kDownloadingStatus, kDownloadingDetail);
 
-    WideString partialPath;
-    WideString finalPath;
-    if (!stages.makeStagingPaths(partialPath, finalPath) ||
-        !stages.downloadPackage(package, partialPath, &progress, errorText)) {
+    StagedRun run;
+    if (!stages.makeStagingPaths(run) || !stages.downloadPackage(package, run.partialPath, &progress, errorText)) {
         stages.destroyProgress(progress);
+        // A failed download has already deleted its file; the folder is all that is left.
+        RemoveRunFolder(run);
         return Fail(stages, TextOr(errorText, kDownloadFailedText), MB_ICONERROR, SetupResult::DownloadFailed);
     }
 
     stages.showStatus(progress, kVerifyingStatus, kVerifyingDetail);
     stages.updateProgress(progress, package.size, package.size);
 
-    if (!::MoveFileExW(partialPath.c_str(), finalPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        RemoveDownloadedFile(partialPath);
+    if (!::MoveFileExW(run.partialPath.c_str(), run.finalPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        RemoveRun(run.partialPath, run);
         stages.destroyProgress(progress);
         return Fail(stages, kPrepareFailedText, MB_ICONERROR, SetupResult::PrepareFailed);
     }
     if (stages.afterRename) {
-        stages.afterRename(finalPath);
+        stages.afterRename(run.finalPath);
     }
 
-    UniqueFile installerLock = OpenInstallerLock(finalPath);
+    UniqueFile installerLock = OpenInstallerLock(run.finalPath);
     if (!installerLock) {
-        RemoveDownloadedFile(finalPath);
+        RemoveRun(run.finalPath, run);
         stages.destroyProgress(progress);
         return Fail(stages, kLockFailedText, MB_ICONERROR, SetupResult::VerificationFailed);
     }
@@ -117,21 +124,21 @@ SetupResult RunInApartment(const SetupStages& stages) {
     // publisher. Now that no writer can exist, prove again that this is the file that was hashed.
     if (!stages.lockedFileMatches(installerLock.Get(), package)) {
         stages.destroyProgress(progress);
-        UnlockAndRemove(installerLock, finalPath);
+        UnlockAndRemove(installerLock, run);
         return Fail(stages, kDigestMismatchText, MB_ICONERROR, SetupResult::VerificationFailed);
     }
 
-    const bool trusted = stages.verifyInstallerTrust(finalPath, manifest.publisher, errorText);
+    const bool trusted = stages.verifyInstallerTrust(run.finalPath, manifest.publisher, errorText);
     stages.destroyProgress(progress);
     if (!trusted) {
-        UnlockAndRemove(installerLock, finalPath);
+        UnlockAndRemove(installerLock, run);
         return Fail(stages, TextOr(errorText, kPublisherMismatchText), MB_ICONERROR,
                     SetupResult::VerificationFailed);
     }
 
     std::uint32_t installerExitCode = 1;
-    const bool launched = stages.launchInstaller(finalPath, installerExitCode);
-    UnlockAndRemove(installerLock, finalPath);
+    const bool launched = stages.launchInstaller(run.finalPath, run.folderPath, installerExitCode);
+    UnlockAndRemove(installerLock, run);
     if (!launched) {
         return Fail(stages, kLaunchFailedText, MB_ICONERROR, SetupResult::LaunchFailed);
     }
@@ -154,6 +161,13 @@ bool IsNative64BitWindows() {
 
 void ShowErrorBox(const WideString& text, UINT style) {
     ::MessageBoxW(nullptr, text.c_str(), kMessageCaption, style | MB_SETFOREGROUND);
+}
+
+SetupResult RefuseDllRedirection(DllRedirection redirection, const SetupStages& stages) {
+    if (redirection == DllRedirection::InForce) {
+        return SetupResult::ComInitFailed;
+    }
+    return Fail(stages, kComInitFailedText, MB_ICONERROR, SetupResult::ComInitFailed);
 }
 
 SetupResult RunSetup(const SetupStages& stages) {

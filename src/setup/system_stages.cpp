@@ -22,7 +22,7 @@ const SetupStages kSystemStages = {
     ShowStatus,
     UpdateProgress,
     Destroy,
-    MakeStagingPaths,
+    [](StagedRun& run) { return MakeStagingPaths(run); },
     DownloadPackage,
     FileMatchesPackage,
     VerifyInstallerTrust,

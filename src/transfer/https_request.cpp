@@ -1,5 +1,7 @@
 #include "transfer/https_request.h"
 
+#include <algorithm>
+
 #include "transfer/transfer_faults.h"
 
 namespace {
@@ -23,6 +25,18 @@ constexpr wchar_t kUnexpectedResponse[] = L"The download server returned an unex
 
 }  // namespace
 
+DWORD TransferDeadline::Remaining() const {
+    const ULONGLONG now = ::GetTickCount64();
+    return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
+}
+
+void TransferDeadline::CapTimeouts(HINTERNET request, DWORD phases) const {
+    // Never 0: WinHTTP reads a time-out of 0 as no time-out at all.
+    const int share = static_cast<int>(Remaining() / phases) + 1;
+    ::WinHttpSetTimeouts(request, std::min(kResolveTimeoutMs, share), std::min(kConnectTimeoutMs, share),
+                         std::min(kSendTimeoutMs, share), std::min(kReceiveTimeoutMs, share));
+}
+
 bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, std::uint16_t& port) {
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof(parts);
@@ -44,7 +58,7 @@ bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, st
 }
 
 bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle& connection,
-                  InternetHandle& request, ErrorText& error) {
+                  InternetHandle& request, ErrorText& error, const TransferDeadline* deadline) {
     WideString host;
     WideString path;
     std::uint16_t port = INTERNET_DEFAULT_HTTPS_PORT;
@@ -80,8 +94,18 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     ::WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
 
-    if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !::WinHttpReceiveResponse(request.Get(), nullptr)) {
+    // Sending resolves, connects, shakes hands and sends: four waits that share what is left.
+    if (deadline != nullptr) {
+        deadline->CapTimeouts(request.Get(), 4);
+    }
+    if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+        error = kSendFailed;
+        return false;
+    }
+    if (deadline != nullptr) {
+        deadline->CapTimeouts(request.Get(), 1);
+    }
+    if (!::WinHttpReceiveResponse(request.Get(), nullptr)) {
         error = kSendFailed;
         return false;
     }

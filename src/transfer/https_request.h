@@ -17,7 +17,25 @@ using InternetHandle = UniqueHandle<InternetHandleTraits>;
 
 bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, std::uint16_t& port);
 
+// A limit on a whole exchange, request and body together, counted from its construction. The time-outs
+// of each call bound one wait; this bounds their sum, so that a server that answers just often enough
+// cannot keep the program waiting without end.
+class TransferDeadline {
+public:
+    explicit TransferDeadline(DWORD totalMs) : end_(::GetTickCount64() + totalMs) {}
+
+    // Milliseconds left; 0 once the deadline has passed.
+    DWORD Remaining() const;
+    bool Passed() const { return Remaining() == 0; }
+    // Caps the request's own time-outs to what is left, so that no single wait outlives the deadline.
+    // The calls that send a request wait in several phases, so it gives each phase a share.
+    void CapTimeouts(HINTERNET request, DWORD phases) const;
+
+private:
+    ULONGLONG end_;
+};
+
 // On true the request is ready for WinHttpReadData. The caller owns the three holders and releases
-// them request, connection, session on every path.
+// them request, connection, session on every path. With a deadline, no wait of the request outlives it.
 bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle& connection,
-                  InternetHandle& request, ErrorText& error);
+                  InternetHandle& request, ErrorText& error, const TransferDeadline* deadline = nullptr);

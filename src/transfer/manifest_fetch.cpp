@@ -15,12 +15,13 @@ constexpr wchar_t kTooLarge[] = L"The release information is unexpectedly large.
 // A 200 with nothing in it is no manifest; the driver shows this text, so it must say something.
 constexpr wchar_t kEmpty[] = L"The release information is empty.";
 
-// Reads the whole body of an answered request into body, bounded by kMaxManifestBytes.
-bool ReadManifestBody(HINTERNET request, Utf8String& body, ErrorText& error) {
+// Reads the whole body of an answered request into body, bounded by kMaxManifestBytes and the deadline.
+bool ReadManifestBody(HINTERNET request, const TransferDeadline& deadline, Utf8String& body, ErrorText& error) {
     std::vector<char> buffer(kManifestBlockSize);
     for (;;) {
+        deadline.CapTimeouts(request, 1);
         DWORD bytesRead = 0;
-        if (!::WinHttpReadData(request, buffer.data(), kManifestBlockSize, &bytesRead)) {
+        if (!::WinHttpReadData(request, buffer.data(), kManifestBlockSize, &bytesRead) || deadline.Passed()) {
             error = kReadFailed;
             return false;
         }
@@ -42,15 +43,20 @@ bool ReadManifestBody(HINTERNET request, Utf8String& body, ErrorText& error) {
 
 }  // namespace
 
-bool FetchManifestAt(const WideString& url, Utf8String& body, ErrorText& error) {
+bool FetchManifestAt(const WideString& url, Utf8String& body, ErrorText& error, DWORD timeLimitMs) {
+    const TransferDeadline deadline(timeLimitMs);
     // Declared in this order so that scope releases request, connection, session.
     InternetHandle session;
     InternetHandle connection;
     InternetHandle request;
-    if (!OpenHttpsGet(url, session, connection, request, error)) {
+    if (!OpenHttpsGet(url, session, connection, request, error, &deadline)) {
+        // Out of time while the server was still being asked: a read that broke off, like one mid-body.
+        if (deadline.Passed()) {
+            error = kReadFailed;
+        }
         return false;
     }
-    return ReadManifestBody(request.Get(), body, error);
+    return ReadManifestBody(request.Get(), deadline, body, error);
 }
 
 bool FetchReleaseManifest(Utf8String& body, ErrorText& error) {

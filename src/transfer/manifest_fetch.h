@@ -1,8 +1,16 @@
 #pragma once
+#include <windows.h>
+
 #include "common/wide_string.h"
 
 // Reads the release manifest at kManifestUrl into body, at most 65,536 bytes.
 bool FetchReleaseManifest(Utf8String& body, ErrorText& error);
 
-// The same fetch, block size, cap and texts for another https URL (the release tool's verify).
-bool FetchManifestAt(const WideString& url, Utf8String& body, ErrorText& error);
+// The longest a whole manifest fetch may take, request and body together. A manifest is at most
+// 64 KiB: on any working link it takes well under a second.
+inline constexpr DWORD kManifestTimeLimitMs = 60000;
+
+// The same fetch, block size, cap and texts for another https URL (the release tool's verify), within
+// timeLimitMs.
+bool FetchManifestAt(const WideString& url, Utf8String& body, ErrorText& error,
+                     DWORD timeLimitMs = kManifestTimeLimitMs);

@@ -177,10 +177,11 @@ bool DownloadPackage(const PackageEntry& package, const WideString& partialPath,
         return false;
     }
 
-    UniqueFile file(::CreateFileW(partialPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, kPartialFileFlags,
+    // Only a file this call makes itself: whatever already stands at that path is not ours.
+    UniqueFile file(::CreateFileW(partialPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kPartialFileFlags,
                                   nullptr));
     if (!file) {
-        // Whatever stands at that path is not ours: leave it alone.
+        // Leave it alone.
         error = kCreateFailed;
         return false;
     }

@@ -1,6 +1,31 @@
 #pragma once
-#include "common/wide_string.h"
+#include <windows.h>
+#include <objbase.h>
 
-// Ensures the per-user staging folder exists and names this run's files after a fresh GUID.
-// Writes the outputs only on success.
-bool MakeStagingPaths(WideString& partialPath, WideString& finalPath);
+#include "common/wide_string.h"
+#include "common/win32_handles.h"
+
+// A run's own folder inside the per-user staging folder, and the paths of the run's two files.
+struct StagedRun {
+    // Held from the moment the folder is made until the run ends, without delete sharing, so that
+    // nobody can rename or delete the folder, or any folder above it, while the run uses its paths.
+    UniqueFile folder;
+    // The folder as the system reports it for the held handle: no link is left in it.
+    WideString folderPath;
+    WideString partialPath;
+    WideString finalPath;
+};
+
+// Ensures the per-user staging folder exists, creates this run's folder inside it (only SYSTEM and
+// Administrators may touch it) and names the run's files after a fresh GUID. Fills run only on
+// success. createGuid is CoCreateGuid; a test may name the run itself.
+bool MakeStagingPaths(StagedRun& run, HRESULT(WINAPI* createGuid)(GUID*) = ::CoCreateGuid);
+
+// Lets go of the run folder and removes it; what cannot be removed now (an entry still in use) is
+// scheduled for deletion at the next restart. Delete the run's files first.
+void RemoveRunFolder(StagedRun& run);
+
+// The security descriptor the run folder is created with: owned by Administrators, full control for
+// SYSTEM and Administrators, inherited by everything made inside it, nothing inherited from above.
+// Invalid when it could not be built.
+UniqueLocalMemory MakeRunFolderSecurity();

@@ -46,11 +46,14 @@ struct World {
     UINT boxStyle = 0;
     int boxes = 0;
     bool downloadAtBox = false;
+    bool runFolderAtBox = false;
+    bool otherOpener = false;
 };
 World world;
 
-std::wstring PartialPath() { return world.folder + L"\\BrimlowAIQuillo-Setup-TEST.exe.part"; }
-std::wstring FinalPath() { return world.folder + L"\\BrimlowAIQuillo-Setup-TEST.exe"; }
+std::wstring RunFolder() { return world.folder + L"\\RUN"; }
+std::wstring PartialPath() { return RunFolder() + L"\\BrimlowAIQuillo-Setup-TEST.exe.part"; }
+std::wstring FinalPath() { return RunFolder() + L"\\BrimlowAIQuillo-Setup-TEST.exe"; }
 
 const SetupStages kStandIns = {
     [](LPVOID, DWORD) { world.events.push_back(L"CoInitializeEx"); return world.comResult; },
@@ -85,11 +88,17 @@ const SetupStages kStandIns = {
         world.events.push_back(progress.window ? L"destroy" : L"destroy-empty");
         progress.window = nullptr;
     },
-    [](WideString& partial, WideString& final) {
+    [](StagedRun& run) {
         world.events.push_back(L"staging");
         if (!world.stagingOk) return false;
-        partial = PartialPath();
-        final = FinalPath();
+        // A run folder held as the real one is: others may read and write in it, but not delete it.
+        CreateDirectoryW(RunFolder().c_str(), nullptr);
+        run.folder.Reset(CreateFileW(RunFolder().c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        EXPECT_TRUE(run.folder);
+        run.folderPath = RunFolder();
+        run.partialPath = PartialPath();
+        run.finalPath = FinalPath();
         if (world.finalIsFolder) {
             CreateDirectoryW(FinalPath().c_str(), nullptr);
             test_support::WriteWholeFile(FinalPath() + L"\\keep", "x");
@@ -122,8 +131,9 @@ const SetupStages kStandIns = {
         if (!world.trustOk) error = world.trustError;
         return world.trustOk;
     },
-    [](const WideString& final, std::uint32_t& exitCode) {
+    [](const WideString& final, const WideString& runFolder, std::uint32_t& exitCode) {
         world.events.push_back(L"launch:" + std::to_wstring(exitCode));
+        EXPECT_EQ(runFolder, RunFolder());
         EXPECT_TRUE(FileExists(final));
         EXPECT_FALSE(DeleteFileW(final.c_str())) << "the installer lock must keep the file while it runs";
         if (world.launchOk) exitCode = world.installerExit;
@@ -136,6 +146,7 @@ const SetupStages kStandIns = {
         ++world.boxes;
         // The user reads the box with the download already gone.
         world.downloadAtBox = FileExists(PartialPath()) || (!world.finalIsFolder && FileExists(FinalPath()));
+        world.runFolderAtBox = FileExists(RunFolder());
     },
     [](const WideString& final) {
         if (world.afterRename) world.afterRename(final);
@@ -154,6 +165,7 @@ protected:
     static void RemoveFinalFolder() {
         DeleteFileW((FinalPath() + L"\\keep").c_str());
         RemoveDirectoryW(FinalPath().c_str());
+        RemoveDirectoryW(RunFolder().c_str());
     }
 
     SetupResult Run() { return RunSetup(kStandIns); }
@@ -176,10 +188,15 @@ protected:
         for (auto& e : world.events) count += e == L"CoUninitialize";
         EXPECT_EQ(count, 1);
     }
+    // Nothing of the run is left: neither file, nor the run folder, unless something the test planted
+    // keeps the folder (it is then scheduled for the next restart).
     static void ExpectNoDownloadLeft() {
         EXPECT_FALSE(FileExists(PartialPath()));
         if (!world.finalIsFolder) {
             EXPECT_FALSE(FileExists(FinalPath()));
+        }
+        if (!world.finalIsFolder && !world.otherOpener) {
+            EXPECT_FALSE(FileExists(RunFolder()));
         }
     }
 };
@@ -267,31 +284,32 @@ struct FailureCase {
 
 TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
     const std::vector<FailureCase> cases = {
-        {"F3 fetch", [] { world.fetchOk = false; world.fetchError = L"Could not read release information."; },
+        {"the manifest cannot be fetched", [] { world.fetchOk = false; world.fetchError = L"Could not read release information."; },
          L"Could not read release information.", kError, SetupResult::ManifestFetchFailed, nullptr},
-        {"F4 invalid", [] { world.validOk = false; }, L"Release metadata failed strict security validation.", kError,
+        {"the manifest is invalid", [] { world.validOk = false; }, L"Release metadata failed strict security validation.", kError,
          SetupResult::ManifestInvalid, nullptr},
-        {"F5 unpublished", [] { world.published = false; },
+        {"the release is not published", [] { world.published = false; },
          L"The signed online release is not available yet. Please try again later.", MB_ICONINFORMATION,
          SetupResult::ReleaseNotPublished, nullptr},
-        {"F6 window", [] { world.createOk = false; },
+        {"the progress window cannot open", [] { world.createOk = false; },
          L"Windows could not open the secure installation progress window.", kError, SetupResult::DownloadFailed,
          nullptr},
-        {"F7 staging", [] { world.stagingOk = false; }, L"The installer could not be downloaded.", kError,
+        {"the staging folder cannot be made", [] { world.stagingOk = false; }, L"The installer could not be downloaded.", kError,
          SetupResult::DownloadFailed, L"destroy"},
-        {"F7 download with text", [] { world.downloadOk = false; world.downloadError = L"Download cancelled."; },
+        {"the download fails with a reason", [] { world.downloadOk = false; world.downloadError = L"Download cancelled."; },
          L"Download cancelled.", kError, SetupResult::DownloadFailed, L"destroy"},
-        {"F7 download without text", [] { world.downloadOk = false; }, L"The installer could not be downloaded.",
+        {"the download fails without a reason", [] { world.downloadOk = false; }, L"The installer could not be downloaded.",
          kError, SetupResult::DownloadFailed, L"destroy"},
-        {"F8 rename onto a folder", [] { world.finalIsFolder = true; }, L"Could not prepare the verified installer.",
+        {"the rename meets a folder", [] { world.finalIsFolder = true; }, L"Could not prepare the verified installer.",
          kError, SetupResult::PrepareFailed, L"destroy"},
-        {"F9 lock while another opener denies reading",
+        {"the lock meets an opener that denies reading",
          [] {
              world.afterRename = [](const std::wstring& final) {
                  // Allows delete but not read, so the lock cannot open and the clean-up can still delete.
                  world.holder = CreateFileW(final.c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr,
                                             OPEN_EXISTING, 0, nullptr);
                  world.events.push_back(world.holder == INVALID_HANDLE_VALUE ? L"hold-failed" : L"held");
+                 world.otherOpener = true;
              };
          },
          L"Could not lock the installer for final security verification.", kError, SetupResult::VerificationFailed,
@@ -299,7 +317,7 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
         {"file replaced before the lock", [] { world.lockedMatches = false; },
          L"Security check failed: the installer SHA-256 does not match.", kError, SetupResult::VerificationFailed,
          L"destroy"},
-        {"F10 authenticode",
+        {"the Authenticode check fails",
          [] {
              world.trustOk = false;
              world.trustError =
@@ -308,10 +326,10 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
          },
          L"Security check failed: the downloaded installer does not have a valid trusted Authenticode signature.",
          kError, SetupResult::VerificationFailed, L"destroy"},
-        {"F10 publisher", [] { world.trustOk = false; },
+        {"the publisher does not match", [] { world.trustOk = false; },
          L"Security check failed: the installer publisher does not match Brimlow AI Labs.", kError,
          SetupResult::VerificationFailed, L"destroy"},
-        {"F11 launch", [] { world.launchOk = false; }, L"The verified installer could not be started.", kError,
+        {"the launch fails", [] { world.launchOk = false; }, L"The verified installer could not be started.", kError,
          SetupResult::LaunchFailed, L"destroy"},
     };
     for (const auto& c : cases) {
@@ -335,6 +353,9 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
         // shows a file in that state; Windows does not).
         if (world.holder == INVALID_HANDLE_VALUE) {
             EXPECT_FALSE(world.downloadAtBox) << "a downloaded file was still there when the box showed";
+            if (!world.finalIsFolder) {
+                EXPECT_FALSE(world.runFolderAtBox) << "the run folder was still there when the box showed";
+            }
         }
         if (world.holder != INVALID_HANDLE_VALUE) {
             CloseHandle(world.holder);
@@ -370,6 +391,19 @@ TEST_F(SetupDriver, AFileReplacedBetweenTheRenameAndTheLockIsNeverStarted) {
     SetUp();
     EXPECT_EQ(RunSetup(stages), SetupResult::Success);
     EXPECT_NE(IndexOf(L"launch:1"), SIZE_MAX);
+}
+
+TEST_F(SetupDriver, DllRedirectionBesideTheProgramEndsTheRunBeforeAnythingElse) {
+    // Planted beside the program: the box with the initialisation text, code 1.
+    EXPECT_EQ(RefuseDllRedirection(DllRedirection::Planted, kStandIns), SetupResult::ComInitFailed);
+    ExpectBox(L"Windows could not initialize the installer.", kError);
+    const std::vector<std::wstring> onlyTheBox = {L"box"};
+    EXPECT_EQ(world.events, onlyTheBox);
+
+    // In force: no box either, since drawing one would load Common Controls through the redirection.
+    SetUp();
+    EXPECT_EQ(RefuseDllRedirection(DllRedirection::InForce, kStandIns), SetupResult::ComInitFailed);
+    EXPECT_TRUE(world.events.empty());
 }
 
 TEST(Architecture, SixtyFourBitWindowsMeansAmd64OrArm64) {

@@ -108,4 +108,21 @@ void WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     CloseHandle(file);
 }
 
+std::wstring PendingFileRenames() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS) {
+        return {};
+    }
+    DWORD size = 0;
+    std::wstring value;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+        value.resize(size / sizeof(wchar_t));
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(value.data()),
+                         &size);
+    }
+    RegCloseKey(key);
+    return value;
+}
+
 }  // namespace test_support

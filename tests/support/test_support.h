@@ -26,4 +26,8 @@ bool FileExists(const std::wstring& path);
 std::string ReadWholeFile(const std::wstring& path);
 void WriteWholeFile(const std::wstring& path, const std::string& bytes);
 
+// The prefix's list of files to delete or rename at the next restart (PendingFileRenameOperations), as
+// one string with its zero separators kept; empty when there is none.
+std::wstring PendingFileRenames();
+
 }  // namespace test_support

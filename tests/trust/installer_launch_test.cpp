@@ -25,17 +25,32 @@ std::wstring StageProbe(const std::wstring& folderName, const std::wstring& file
     return path;
 }
 
-std::wstring ReadMarker(const std::wstring& programPath) {
+// What the probe saw: its command line, its current directory and its own path.
+struct ProbeReport {
+    std::wstring commandLine;
+    std::wstring directory;
+    std::wstring image;
+};
+
+ProbeReport ReadMarker(const std::wstring& programPath) {
     const std::string bytes = test_support::ReadWholeFile(programPath + L".ran");
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    const std::size_t first = text.find(L'\n');
+    const std::size_t second = text.find(L'\n', first + 1);
+    if (first == std::wstring::npos || second == std::wstring::npos) return {text, {}, {}};
+    return {text.substr(0, first), text.substr(first + 1, second - first - 1), text.substr(second + 1)};
 }
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
 
 TEST(InstallerLaunch, APathWithBlanksStartsWithOnlyTheQuotedPathAsCommandLine) {
     const std::wstring path = StageProbe(L"launch with blanks", L"exit-0.exe");
     std::uint32_t exitCode = 1;
-    ASSERT_TRUE(LaunchInstaller(path, exitCode));
+    ASSERT_TRUE(LaunchInstaller(path, FolderOf(path), exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(ReadMarker(path), L"\"" + path + L"\"");
+    const ProbeReport report = ReadMarker(path);
+    EXPECT_EQ(report.commandLine, L"\"" + path + L"\"");
+    EXPECT_EQ(report.directory, FolderOf(path)) << "the installer runs in its own folder";
 }
 
 TEST(InstallerLaunch, EveryExitCodeIsHandedBackUnchanged) {
@@ -43,7 +58,7 @@ TEST(InstallerLaunch, EveryExitCodeIsHandedBackUnchanged) {
         const std::wstring path =
             StageProbe(L"launch exit codes " + std::to_wstring(code), L"exit-" + std::to_wstring(code) + L".exe");
         std::uint32_t exitCode = code == 1 ? 0 : 1;
-        ASSERT_TRUE(LaunchInstaller(path, exitCode)) << code;
+        ASSERT_TRUE(LaunchInstaller(path, FolderOf(path), exitCode)) << code;
         EXPECT_EQ(exitCode, code);
     }
 }
@@ -76,7 +91,7 @@ TEST(InstallerLaunch, AnInstallerThatWaitsIsWaitedFor) {
     ASSERT_TRUE(releaser);
 
     std::uint32_t exitCode = 1;
-    ASSERT_TRUE(LaunchInstaller(path, exitCode));
+    ASSERT_TRUE(LaunchInstaller(path, FolderOf(path), exitCode));
     EXPECT_EQ(release.released, 1) << "the launch returned before the installer was released";
     EXPECT_EQ(exitCode, 7u);
     ::WaitForSingleObject(releaser.Get(), INFINITE);
@@ -86,7 +101,7 @@ TEST(InstallerLaunch, WhatCannotBeStartedFailsAndLeavesTheExitCode) {
     // A validly signed DLL under an .exe name passes the trust check but is no program.
     for (const std::wstring& path : {TrustFile("signed-library.exe"), TrustFile("does-not-exist.exe")}) {
         std::uint32_t exitCode = 1;
-        EXPECT_FALSE(LaunchInstaller(path, exitCode));
+        EXPECT_FALSE(LaunchInstaller(path, FolderOf(path), exitCode));
         EXPECT_EQ(exitCode, 1u);
     }
 }
@@ -143,7 +158,7 @@ TEST(InstallerLock, TheLockedFileIsStillVerifiedAndStartedWhileTheLockIsHeld) {
     EXPECT_TRUE(VerifyInstallerTrust(path, L"BRIMLOW AI LABS PRIVATE LIMITED", error));
     EXPECT_TRUE(error.empty());
     std::uint32_t exitCode = 1;
-    ASSERT_TRUE(LaunchInstaller(path, exitCode));
+    ASSERT_TRUE(LaunchInstaller(path, folder, exitCode));
     EXPECT_EQ(exitCode, 3010u);
 }
 

@@ -2,7 +2,7 @@
  * behaviour comes from its own file name:
  *   exit-N.exe   exits with N (decimal, up to 4294967295)
  *   wait-N.exe   signals "<name>.ready", waits for "<name>.go", then exits with N
- * Before exiting it writes its command line to "<its path>.ran". */
+ * Before exiting it writes its command line, current directory and own path to "<its path>.ran". */
 #include <windows.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -38,9 +38,14 @@ int wmain(void) {
     marker[MAX_PATH + 7] = L'\0';
     HANDLE file = CreateFileW(marker, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return 103;
-    const wchar_t* commandLine = GetCommandLineW();
-    DWORD written = 0;
-    WriteFile(file, commandLine, (DWORD)(wcslen(commandLine) * sizeof(wchar_t)), &written, NULL);
+    /* Three lines: the command line, the current directory and the program's own path. */
+    wchar_t directory[MAX_PATH] = {0};
+    GetCurrentDirectoryW(MAX_PATH, directory);
+    const wchar_t* lines[] = {GetCommandLineW(), L"\n", directory, L"\n", path};
+    for (size_t i = 0; i < sizeof lines / sizeof lines[0]; ++i) {
+        DWORD written = 0;
+        WriteFile(file, lines[i], (DWORD)(wcslen(lines[i]) * sizeof(wchar_t)), &written, NULL);
+    }
     CloseHandle(file);
     return (int)code;
 }
