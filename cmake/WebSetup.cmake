@@ -24,12 +24,17 @@ if(WIN32)
   # the DLL search to System32. Exports are taken from MinGW's own import library for the DLL.
   function(websetup_delay_lib dll)
     set(lib "${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a")
-    set(def "${PROJECT_SOURCE_DIR}/cmake/delayload/${dll}.def")
+    # Hand-written .def files carry decorated 32-bit names; the 64-bit build has its own.
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+      set(def "${PROJECT_SOURCE_DIR}/cmake/delayload/x86_64/${dll}.def")
+    else()
+      set(def "${PROJECT_SOURCE_DIR}/cmake/delayload/${dll}.def")
+    endif()
     if(EXISTS "${def}")
       set(make_def "")
     else()
       set(def "${CMAKE_BINARY_DIR}/delayload/${dll}.def")
-      set(make_def COMMAND "${CMAKE_COMMAND}" -DNM=${CMAKE_NM} -DDLL=${dll}
+      set(make_def COMMAND "${CMAKE_COMMAND}" -DNM=${CMAKE_NM} -DDLL=${dll} -DARCH=${CMAKE_SYSTEM_PROCESSOR}
                            -DIMPLIB=/usr/${MINGW_PREFIX}/lib/lib${dll}.a -DOUT=${def}
                            -P "${PROJECT_SOURCE_DIR}/cmake/MakeDelayDef.cmake")
     endif()

@@ -210,6 +210,11 @@ if [ $ran = 1 ]; then
     { echo "the running setup program's file could be overwritten or renamed"; status=1; }
   [ -f "$marker" ] || { echo "the setup program did not run"; status=1; }
   grep -q 'flavour=x64' "$marker" 2>/dev/null || { echo "expected the x64 package on this 64-bit prefix"; status=1; }
+  # It runs from its own run folder, which is also its current directory, never the web setup's.
+  image=$(tr -d '\r' < "$marker" | sed -n 's/^image=//p')
+  cwd=$(tr -d '\r' < "$marker" | sed -n 's/^cwd=//p')
+  [ -n "$image" ] && [ "$cwd" = "${image%\\*}" ] ||
+    { echo "the setup program ran in '$cwd', not in its own folder ('${image%\\*}')"; status=1; }
 else
   [ ! -f "$marker" ] || { echo "the setup program ran, and must not have"; status=1; }
 fi

@@ -7,6 +7,11 @@ export WINEPREFIX=$HARNESS_BUILD/wineprefix
 export WINEDEBUG=${WINEDEBUG:--all}
 # Skips the Mono and Gecko installers that a new prefix would otherwise offer.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Where the kernel runs no 32-bit code, every wine command goes to Wine's 64-bit loader.
+if [ "$("$(dirname "${BASH_SOURCE[0]}")/wine-arch.sh")" = x86_64 ]; then
+  case ":$PATH:" in *":$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64:"*) ;;
+    *) export PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64:$PATH" ;; esac
+fi
 
 harness_ensure_prefix() {
   [ -f "$WINEPREFIX/.websetup-ready" ] && return 0

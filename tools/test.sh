@@ -6,8 +6,20 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
 jobs=$(nproc)
 
-cmake -S "$root" -B "$root/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The product is 32-bit. Where this machine's kernel runs no 32-bit code, Wine starts only 64-bit
+# programs: the tests then run a 64-bit build of the same code, and the 32-bit program is built beside
+# it for the checks that read the file.
+arch=$("$root/tools/wine-arch.sh")
+product_flags=()
+if [ "$arch" != i686 ]; then
+  echo "This kernel runs no 32-bit x86 code: the tests run a $arch build; the 32-bit program is checked as a file."
+  cmake -S "$root" -B "$root/build-i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DWEBSETUP_TESTS=OFF >/dev/null
+  cmake --build "$root/build-i686" -j"$jobs" --target BrimlowAIQuillo-WebSetup
+  product_flags=(-DWEBSETUP_PRODUCT_EXE="$root/build-i686/src/BrimlowAIQuillo-WebSetup.exe")
+fi
+cmake -S "$root" -B "$root/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
+  -DCMAKE_BUILD_TYPE=Release "${product_flags[@]}" >/dev/null
 cmake --build "$root/build" -j"$jobs"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -20,10 +20,17 @@
 // The two Common Controls entry points the program uses, reached through their delay-load thunks.
 // commctrl.h declares them dllimport, with the same effect as for CryptoAPI above; naming the thunk
 // itself keeps it, and the DLL still loads on first use, from System32. These work in any include order.
+// The 64-bit build, which the tests use where the machine runs no 32-bit code, has undecorated names.
+#ifdef _WIN64
+#define PLATFORM_COMPAT_THUNK(name, bytes) #name
+#else
+#define PLATFORM_COMPAT_THUNK(name, bytes) "_" #name "@" #bytes
+#endif
 extern "C" BOOL WINAPI CallInitCommonControlsEx(const INITCOMMONCONTROLSEX* controls)
-    __asm__("_InitCommonControlsEx@4");
+    __asm__(PLATFORM_COMPAT_THUNK(InitCommonControlsEx, 4));
 extern "C" HRESULT WINAPI CallTaskDialogIndirect(const TASKDIALOGCONFIG* config, int* button, int* radioButton,
-                                                 BOOL* verificationChecked) __asm__("_TaskDialogIndirect@16");
+                                                 BOOL* verificationChecked)
+    __asm__(PLATFORM_COMPAT_THUNK(TaskDialogIndirect, 16));
 
 // MinGW's wintrust.h does not define this provider flag.
 #ifndef WTD_DISABLE_MD2_MD4

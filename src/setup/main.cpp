@@ -14,16 +14,17 @@ constexpr const wchar_t* kSystemLibraries[] = {L"bcrypt.dll", L"crypt32.dll", L"
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // Before any DLL beyond the KnownDLLs loads: a .local file or folder that anyone could have put
-    // beside this program in the Downloads folder would choose the Common Controls it runs elevated.
+    // First, before anything resolves a DLL by search path: this elevated program usually starts from a
+    // Downloads folder where anyone can drop a winhttp.dll or version.dll beside it. Only KnownDLLs are
+    // imported statically; every other system DLL is found in System32 alone. This loads nothing.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Then, before any DLL beyond the KnownDLLs loads (the refusal's own box loads Common Controls): a
+    // .local file or folder that anyone could have put beside this program would choose the DLLs it runs
+    // elevated.
     const DllRedirection redirection = FindDllRedirection();
     if (redirection != DllRedirection::None) {
         return static_cast<int>(RefuseDllRedirection(redirection, kSystemStages));
     }
-    // First, before anything resolves a DLL by search path: this elevated program usually starts from a
-    // Downloads folder where anyone can drop a winhttp.dll or version.dll beside it. Only KnownDLLs are
-    // imported statically; every other system DLL is found in System32 alone.
-    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     for (const wchar_t* library : kSystemLibraries) {
         ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     }

@@ -1,5 +1,6 @@
 #include "transfer/manifest_fetch.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/build_config.h"
@@ -19,9 +20,17 @@ constexpr wchar_t kEmpty[] = L"The release information is empty.";
 bool ReadManifestBody(HINTERNET request, const TransferDeadline& deadline, Utf8String& body, ErrorText& error) {
     std::vector<char> buffer(kManifestBlockSize);
     for (;;) {
+        // Wait for the next bytes within the time left, then read no more than have come: a read of a
+        // whole block would go on waiting for as long as a server sends a byte now and then.
         deadline.CapTimeouts(request, 1);
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(request, &available) || deadline.Passed()) {
+            error = kReadFailed;
+            return false;
+        }
         DWORD bytesRead = 0;
-        if (!::WinHttpReadData(request, buffer.data(), kManifestBlockSize, &bytesRead) || deadline.Passed()) {
+        if (available > 0 &&
+            !::WinHttpReadData(request, buffer.data(), std::min(available, kManifestBlockSize), &bytesRead)) {
             error = kReadFailed;
             return false;
         }

@@ -16,6 +16,8 @@ constexpr wchar_t kPartialSuffix[] = L".part";
 constexpr wchar_t kRunFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
+constexpr int kRemoveAttempts = 20;
+constexpr DWORD kRemoveRetryMs = 50;
 
 // Read access only, shared for reading and writing but never for delete: the setup program can make
 // the folder its current directory, while nobody can rename or delete it (or, on Windows, rename any
@@ -36,6 +38,12 @@ bool StartsWith(const WideString& text, const wchar_t* prefix) {
 // junction, a link or a plain file there: only a real folder is used.
 UniqueFile OpenStagingFolder(const WideString& folder) {
     if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        return UniqueFile();
+    }
+    // Wine opens a link's target even when asked for the link itself, and reports the link only by
+    // its path; Windows reports it on the handle below. Both are asked.
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return UniqueFile();
     }
     UniqueFile handle(::CreateFileW(folder.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | FILE_READ_ATTRIBUTES,
@@ -196,7 +204,17 @@ void RemoveRunFolder(StagedRun& run) {
     }
     // The folder cannot be removed while this handle keeps others from deleting it.
     run.folder.Reset();
-    if (!::RemoveDirectoryW(run.folderPath.c_str()) && !IsGone(::GetLastError())) {
-        ScheduleRemovalAtRestart(run.folderPath);
+    // A file deleted a moment ago can hold on to its name for a little while: the image of a setup
+    // program that has just exited, or a scanner's handle. A short, bounded wait covers that; what
+    // is still there after it stays in use, and goes at the next restart.
+    for (int attempt = 1;; ++attempt) {
+        if (::RemoveDirectoryW(run.folderPath.c_str()) || IsGone(::GetLastError())) {
+            return;
+        }
+        if (attempt == kRemoveAttempts) {
+            break;
+        }
+        ::Sleep(kRemoveRetryMs);
     }
+    ScheduleRemovalAtRestart(run.folderPath);
 }

@@ -1,5 +1,5 @@
-/* Stands in for the vendor's setup program in end-to-end runs: it records that it ran (and from
-   where) in the file named by WEBSETUP_MARKER, then exits with WEBSETUP_SETUP_EXIT (default 0).
+/* Stands in for the vendor's setup program in end-to-end runs: it records that it ran (from which
+   file, in which current directory) in the file named by WEBSETUP_MARKER, then exits with WEBSETUP_SETUP_EXIT (default 0).
    With WEBSETUP_LINGER set it first starts a copy of itself that keeps running for that many
    milliseconds, holding its image open, as an installer's leftover child can. It also tries to
    overwrite and to rename its own file, and records whether anything let it: while it runs, the
@@ -46,7 +46,9 @@ int main(int argc, char** argv) {
         if (renamed) MoveFileExA(moved, self, 0);
         FILE* out = fopen(marker, "w");
         if (out) {
-            fprintf(out, "flavour=%s\nimage=%s\nreplace=%s\n", FLAVOUR, self,
+            char directory[MAX_PATH] = {0};
+            GetCurrentDirectoryA(MAX_PATH, directory);
+            fprintf(out, "flavour=%s\nimage=%s\ncwd=%s\nreplace=%s\n", FLAVOUR, self, directory,
                     writable || renamed ? "allowed" : "refused");
             fclose(out);
         }

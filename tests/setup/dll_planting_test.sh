@@ -78,4 +78,28 @@ fi
 grep -q 'text=The download server returned an unexpected response.' "$dir/planted.log.box" || {
   echo "unexpected box: $(cat "$dir/planted.log.box")"; status=1; }
 [ $status = 0 ] && echo "no planted DLL was loaded; the installer reached its first outcome"
+
+# A .local folder (holding a Common Controls of its own) or a .local file beside the installer could
+# redirect which DLLs it loads: it must stop before any prompt or request, with code 1 and its box.
+# (This Wine never applies .local redirection, so what is shown here is the refusal, not the attack.)
+local_name="$dir/BrimlowAIQuillo-WebSetup.exe.local"
+for kind in folder file; do
+  rm -rf "$local_name"
+  if [ $kind = folder ]; then
+    mkdir "$local_name"
+    cp "$planted" "$local_name/comctl32.dll"
+  else
+    echo planted > "$local_name"
+  fi
+  requests_before=$(wc -l < "$HARNESS_DIR/server/requests.log" 2>/dev/null || echo 0)
+  code=$(run_installer "$dir/local-$kind.log")
+  requests_after=$(wc -l < "$HARNESS_DIR/server/requests.log" 2>/dev/null || echo 0)
+  [ "$code" = 1 ] || { echo "with a .local $kind the installer ended with $code, expected 1"; status=1; }
+  grep -q 'text=Windows could not initialize the installer.' "$dir/local-$kind.log.box" || {
+    echo "with a .local $kind, unexpected box: $(cat "$dir/local-$kind.log.box")"; status=1; }
+  [ "$requests_before" = "$requests_after" ] || { echo "with a .local $kind the installer reached the server"; status=1; }
+  if ls "$dir"/*.loaded >/dev/null 2>&1; then echo "with a .local $kind, planted DLLs were loaded"; status=1; fi
+done
+rm -rf "$local_name"
+[ $status = 0 ] && echo "a .local folder or file beside the installer stops it before any prompt or request"
 exit $status

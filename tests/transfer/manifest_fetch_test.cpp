@@ -67,4 +67,40 @@ TEST_F(ManifestFetchTest, AStatusOtherThan200IsTheRequestsFailure) {
     EXPECT_TRUE(body.empty());
 }
 
+TEST_F(ManifestFetchTest, AServerThatTricklesOrStallsIsCutOffAtTheDeadline) {
+    // The program's limit is a minute; a shorter one here shows the same rule in seconds.
+    constexpr DWORD kLimitMs = 3000;
+    const struct {
+        const char* what;
+        std::string route;
+    } cases[] = {
+        // Every read gets its byte well inside its own time-out, but the whole body would take 30 s.
+        {"one byte every 0.3 s", R"("body_size": 100, "chunk": 1, "delay_ms": 300)"},
+        // The headers come at once, then nothing for longer than the limit.
+        {"silence after the headers", R"("body_size": 10, "chunk": 10, "delay_ms": 20000)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test_support::WriteRoutes(kTable, R"({"/download/releases/online-latest.json": {)" + c.route + "}}");
+        body.clear();
+        error.clear();
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_FALSE(FetchManifestAt(transfer_test::LocalUrl("/download/releases/online-latest.json"), body, error,
+                                     kLimitMs));
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        EXPECT_EQ(error, L"Could not read release information.");
+        EXPECT_GE(elapsed, kLimitMs - 500);
+        // Bounded by the limit, not by the 30 s that a read may otherwise wait or the body would take.
+        EXPECT_LT(elapsed, kLimitMs + 5000);
+    }
+}
+
+TEST_F(ManifestFetchTest, AManifestThatArrivesSlowlyButWithinTheLimitIsTaken) {
+    test_support::WriteRoutes(kTable,
+                              R"({"/download/releases/online-latest.json": {"body_size": 8, "chunk": 1, "delay_ms": 100}})");
+    EXPECT_TRUE(FetchManifestAt(transfer_test::LocalUrl("/download/releases/online-latest.json"), body, error, 5000));
+    EXPECT_EQ(body, transfer_test::Generated(8));
+    EXPECT_EQ(error, L"");
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include "common/win32_handles.h"
 #include "setup/installer_launch.h"
 #include "support/test_support.h"
+#include "transfer/staging_paths.h"
 #include "trust/installer_trust.h"
 
 namespace {
@@ -61,6 +62,39 @@ TEST(InstallerLaunch, EveryExitCodeIsHandedBackUnchanged) {
         ASSERT_TRUE(LaunchInstaller(path, FolderOf(path), exitCode)) << code;
         EXPECT_EQ(exitCode, code);
     }
+}
+
+TEST(InstallerLaunch, AStagedRunStartsInItsOwnFolderWithNoLinkInItsPath) {
+    // TMP names tmp-link\, a host symbolic link to real-tmp (made by the transfer tests' CTest fixture):
+    // a same-user process could re-point such a link at any time, so nothing the installer runs may
+    // be reached through it.
+    wchar_t savedTmp[32768] = {};
+    wchar_t savedTemp[32768] = {};
+    GetEnvironmentVariableW(L"TMP", savedTmp, 32768);
+    GetEnvironmentVariableW(L"TEMP", savedTemp, 32768);
+    const std::wstring linked = test_support::HarnessPath("transfer-link");
+    SetEnvironmentVariableW(L"TMP", (linked + L"\\tmp-link\\").c_str());
+    SetEnvironmentVariableW(L"TEMP", (linked + L"\\tmp-link\\").c_str());
+    StagedRun run;
+    const bool staged = MakeStagingPaths(run);
+    SetEnvironmentVariableW(L"TMP", savedTmp);
+    SetEnvironmentVariableW(L"TEMP", savedTemp);
+    ASSERT_TRUE(staged);
+
+    ASSERT_TRUE(::CopyFileW(TrustFile("launch_probe.exe").c_str(), run.finalPath.c_str(), TRUE));
+    std::uint32_t exitCode = 1;
+    ASSERT_TRUE(LaunchInstaller(run.finalPath, run.folderPath, exitCode));
+    const ProbeReport report = ReadMarker(run.finalPath);
+    EXPECT_EQ(report.image, run.finalPath);
+    EXPECT_EQ(report.image.find(L"tmp-link"), std::wstring::npos)
+        << std::string(report.image.begin(), report.image.end());
+    EXPECT_NE(report.image.find(L"\\real-tmp\\BrimlowAIQuillo\\"), std::wstring::npos);
+    EXPECT_EQ(report.directory, run.folderPath) << "the installer runs in the run folder";
+
+    DeleteFileW((run.finalPath + L".ran").c_str());
+    DeleteFileW(run.finalPath.c_str());
+    RemoveRunFolder(run);
+    EXPECT_EQ(test_support::CountEntries(linked + L"\\real-tmp\\BrimlowAIQuillo"), 0);
 }
 
 struct Release {
