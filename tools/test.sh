@@ -9,6 +9,7 @@ jobs=$(nproc)
 cmake -S "$root" -B "$root/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$root/build" -j"$jobs"
+echo "Web setup SHA-256: $(sha256sum "$root/build/src/BrimlowAIQuillo-WebSetup.exe" | cut -d' ' -f1)"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build-native" -j"$jobs"
