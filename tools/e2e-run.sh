@@ -151,7 +151,8 @@ export WEBSETUP_SETUP_EXIT=$setup_exit
 # Saves the installer's window with that caption, as it is on the display, to a PNG file.
 screenshot() {  # caption file
   local id="" candidate geometry
-  for _ in $(seq 200); do
+  # As long as answer_box waits for the same window: a minute.
+  for _ in $(seq 1200); do
     # Wine may keep an unmapped X window of a closed one with the same caption: only a viewable one counts.
     for candidate in $(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\": (\"$(basename "$INSTALLER")\"" |
                        awk '{print $1}'); do
