@@ -14,7 +14,10 @@ source_copy=$work/source-copy
 second=$work/second-build
 rm -rf "$work"
 mkdir -p "$source_copy"
-tar -C "$root" --exclude=./.git --exclude=./build --exclude='./build-*' -cf - . | tar -C "$source_copy" -xf -
+# Build folders stay behind, the first one too wherever it is inside the sources (the copy goes there).
+excludes=(--exclude=./.git --exclude=./build --exclude='./build-*')
+case $first in "$root"/*) excludes+=("--exclude=./${first#"$root"/}") ;; esac
+tar -C "$root" "${excludes[@]}" -cf - . | tar -C "$source_copy" -xf -
 
 # The same configuration as the first build, so that only the folders and the time differ.
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$first/CMakeCache.txt"; }
