@@ -1,5 +1,11 @@
 # Build helpers shared by the program, its test variants and the tools.
 
+# Reproducible output: two builds of one commit in different folders give the same bytes, so nothing
+# that names the build machine's folders (__FILE__, debug info) may reach an object. The build folder
+# comes last: it lies inside the source folder in the usual layout, and the last matching map wins.
+add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+                    -ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/)
+
 # Warnings are errors in our own code only (not in GoogleTest).
 function(websetup_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
@@ -20,6 +26,20 @@ function(websetup_config name host publisher)
 endfunction()
 
 if(WIN32)
+  # The PE header of a program we ship. No link time (zero), so that a rebuild of the commit matches
+  # byte for byte. Subsystem and OS version 6.0: the programs run on Windows 10 and 11 only, and 6.0 is
+  # what current toolchains mark a Vista-or-later program with. ASLR with relocations kept, DEP, terminal
+  # server aware (no INI or registry redirection is needed), and no SEH: neither our code nor the
+  # MinGW-w64 CRT, libgcc (DWARF unwinding) or libstdc++ linked in registers a handler in fs:[0], so the
+  # system may refuse any handler claimed for the image. tests/setup/check_executable.py holds both
+  # executables to all of this.
+  function(websetup_pe_header target)
+    target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp
+      -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0
+      -Wl,--major-os-version,6 -Wl,--minor-os-version,0
+      -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
+  endfunction()
+
   # Delay-load import libraries: the DLLs behind them load on first use, after wWinMain has restricted
   # the DLL search to System32. Exports are taken from MinGW's own import library for the DLL.
   function(websetup_delay_lib dll)

@@ -7,6 +7,8 @@
 #             oversized-manifest | long-body | not-a-program | unconfigured | moved-manifest |
 #             untrusted-server | cut-download | cancel-download
 #   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
+#   WEBSETUP_SCREENSHOTS=DIR (not interactive): the packages are served slowly, and the prompt and the
+#   progress window in mid-download are saved as DIR/prompt.png and DIR/progress.png.
 # Prints what happened and exits 0 when the outcome is the one the scenario expects.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -64,6 +66,13 @@ case $scenario in
   cancel-download) nginx_extra=$slowly mid_download=cancel expected=6 ran=0 box="Download cancelled." ;;
   *) echo "unknown scenario: $scenario" >&2; exit 2 ;;
 esac
+shots=
+if [ -n "${WEBSETUP_SCREENSHOTS:-}" ] && [ "$interactive" != --interactive ]; then
+  shots=$WEBSETUP_SCREENSHOTS
+  mkdir -p "$shots"
+  # About eight seconds for the 230 KiB package: long enough to catch the window, short for a demo.
+  [ -n "$nginx_extra" ] || nginx_extra="location /download/releases/$version/ { limit_rate 32k; }"
+fi
 
 "$here/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
 harness_ensure_display
@@ -139,10 +148,31 @@ marker=$work/setup-ran.txt
 export WEBSETUP_MARKER
 WEBSETUP_MARKER=$(winepath -w "$marker")
 export WEBSETUP_SETUP_EXIT=$setup_exit
+# Saves the installer's window with that caption, as it is on the display, to a PNG file.
+screenshot() {  # caption file
+  local id="" candidate geometry
+  # As long as answer_box waits for the same window: a minute.
+  for _ in $(seq 1200); do
+    # Wine may keep an unmapped X window of a closed one with the same caption: only a viewable one counts.
+    for candidate in $(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\": (\"$(basename "$INSTALLER")\"" |
+                       awk '{print $1}'); do
+      xwininfo -id "$candidate" 2>/dev/null | grep -q 'Map State: IsViewable' && id=$candidate && break
+    done
+    [ -z "$id" ] || break
+    sleep 0.05
+  done
+  [ -n "$id" ] || { echo "no window \"$1\" to take a picture of" >&2; return 0; }
+  sleep 0.7  # lets the window finish painting
+  geometry=$(xwininfo -id "$id" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+                                       /Width:/ {w=$NF} /Height:/ {h=$NF} END {print w "x" h "+" x "+" y}')
+  import -window root -crop "$geometry" +repage -strip "$2"
+}
+
 date +%s%N > "$work/started.ns"
 wine "$INSTALLER" &
 installer=$!
 if [ "$interactive" != --interactive ]; then
+  [ -z "$shots" ] || [ $prompt = 0 ] || screenshot "Brimlow AI Quillo Setup" "$shots/prompt.png"
   [ "$expected" = 5 ] || [ $prompt = 0 ] || wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 60000 "$answer" task "$(basename "$INSTALLER")" >"$work/prompt.txt" ||
     echo "the prompt did not appear" >&2
   # A failure ends with a message box: answer it so the run can end, and keep its text.
@@ -159,6 +189,11 @@ if [ "$interactive" != --interactive ]; then
       >"$work/progress.txt" || echo "the download did not get under way" >&2
     [ $mid_download = cut ] && pkill -KILL -P "$(cat "$work/nginx.pid")" nginx
   fi
+  if [ -n "$shots" ] && [ $ran = 1 ]; then
+    wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 60000 0 progress "$(basename "$INSTALLER")" >/dev/null ||
+      echo "the download did not get under way" >&2
+    screenshot "Brimlow AI Quillo Setup" "$shots/progress.png"
+  fi
 fi
 code=0
 wait $installer || code=$?
@@ -171,6 +206,9 @@ after=$(ls "$staging" 2>/dev/null | sort || true)
 left=$(comm -13 <(echo "$before") <(echo "$after") | grep -v '^$' || true)
 
 echo "Exit code: $code (${names[$code]:-unknown})"
+for picture in "$shots"/prompt.png "$shots"/progress.png; do
+  [ -z "$shots" ] || [ ! -f "$picture" ] || echo "Screenshot: $picture"
+done
 echo "Version offered: $version"
 if [ -f "$marker" ]; then
   echo "The verified setup program ran: $(grep -E '^(flavour|image)=' "$marker" | tr '\n' ' ')"

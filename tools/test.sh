@@ -15,12 +15,15 @@ if [ "$arch" != i686 ]; then
   echo "This kernel runs no 32-bit x86 code: the tests run a $arch build; the 32-bit program is checked as a file."
   cmake -S "$root" -B "$root/build-i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWEBSETUP_TESTS=OFF >/dev/null
-  cmake --build "$root/build-i686" -j"$jobs" --target BrimlowAIQuillo-WebSetup
-  product_flags=(-DWEBSETUP_PRODUCT_EXE="$root/build-i686/src/BrimlowAIQuillo-WebSetup.exe")
+  cmake --build "$root/build-i686" -j"$jobs" --target BrimlowAIQuillo-WebSetup quillo-release
+  product_flags=(-DWEBSETUP_PRODUCT_BUILD="$root/build-i686")
 fi
 cmake -S "$root" -B "$root/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
   -DCMAKE_BUILD_TYPE=Release "${product_flags[@]}" >/dev/null
 cmake --build "$root/build" -j"$jobs"
+product=$root/build
+[ "$arch" = i686 ] || product=$root/build-i686
+echo "Web setup SHA-256: $(sha256sum "$product/src/BrimlowAIQuillo-WebSetup.exe" | cut -d' ' -f1)"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build-native" -j"$jobs"

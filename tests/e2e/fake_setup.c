@@ -3,7 +3,8 @@
    With WEBSETUP_LINGER set it first starts a copy of itself that keeps running for that many
    milliseconds, holding its image open, as an installer's leftover child can. It also tries to
    overwrite and to rename its own file, and records whether anything let it: while it runs, the
-   installer that verified the file must keep anyone from replacing it. */
+   installer that verified the file must keep anyone from replacing it. With WEBSETUP_STARTED_AT set,
+   the first thing it does is to write its QueryPerformanceCounter value there, for the benchmark. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,6 +15,16 @@
 #endif
 
 int main(int argc, char** argv) {
+    const char* startedAt = getenv("WEBSETUP_STARTED_AT");
+    if (startedAt) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        FILE* out = fopen(startedAt, "w");
+        if (out) {
+            fprintf(out, "%lld\n", (long long)now.QuadPart);
+            fclose(out);
+        }
+    }
     const char* linger = getenv("WEBSETUP_LINGER");
     if (argc > 1 && strcmp(argv[1], "child") == 0) {
         Sleep(linger ? (DWORD)atoi(linger) : 0);

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Checks the built installer as a file: a 32-bit GUI PE of at most 256 KiB, importing only KnownDLLs
-the ordinary way, and carrying exactly the manifest, version and icon resources it ships with."""
+the ordinary way, and carrying exactly the manifest, version and icon resources it ships with; and the
+PE header of every program we ship (with --header-only, that alone, for quillo-release.exe).
+Usage: check_executable.py [--header-only] EXE"""
 import re
 import struct
 import subprocess
@@ -21,6 +23,38 @@ failures = []
 def check(condition, what):
     if not condition:
         failures.append(what)
+
+
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x0400, 0x8000
+# A handler is registered on x86 by storing a frame into the TEB's first field, fs:[0]. In AT&T syntax
+# the destination comes last: a store ends with "%fs:0x0", a pop into it names it too.
+SEH_REGISTRATION = re.compile(r"(,%fs:0x0$)|(\bpop[lw]?\s+%fs:0x0$)")
+
+
+def check_header(exe, blob):
+    """The header fields a reproducible build for Windows 10 and 11 must carry (see cmake/WebSetup.cmake)."""
+    pe = struct.unpack_from("<I", blob, 0x3C)[0]
+    check(blob[pe:pe + 4] == b"PE\0\0", "PE signature")
+    _machine, _sections, timestamp, _symbols, _count, _optsize, characteristics = struct.unpack_from("<HHIIIHH", blob, pe + 4)
+    opt = pe + 24
+    check(timestamp == 0, f"no link time in the header, found {timestamp}")
+    check(not characteristics & IMAGE_FILE_RELOCS_STRIPPED, "relocations not stripped")
+    os_version = struct.unpack_from("<HH", blob, opt + 40)
+    subsystem_version = struct.unpack_from("<HH", blob, opt + 48)
+    check(subsystem_version >= (6, 0), f"subsystem version 6.0 or later, found {subsystem_version}")
+    check(os_version == subsystem_version, f"OS version {os_version} matches the subsystem version")
+    dll_characteristics = struct.unpack_from("<H", blob, opt + 70)[0]
+    for flag, name in ((DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT"), (NO_SEH, "NO_SEH"),
+                       (TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")):
+        check(dll_characteristics & flag, f"DllCharacteristics has {name}, found {dll_characteristics:#06x}")
+    relocations = struct.unpack_from("<II", blob, opt + 96 + 8 * 5)
+    check(relocations[1] > 0, "a base relocation table, so ASLR can move the image")
+    # NO_SEH is only true while nothing linked in registers a handler.
+    code = subprocess.run(["i686-w64-mingw32-objdump", "-d", "--no-show-raw-insn", "-j", ".text", exe],
+                          check=True, capture_output=True, text=True).stdout
+    registrations = [line.strip() for line in code.splitlines() if SEH_REGISTRATION.search(line.strip())]
+    check(not registrations, f"no SEH handler registered through fs:[0], found {registrations[:3]}")
 
 
 def resource(exe, rtype, name):
@@ -46,7 +80,13 @@ def version_strings(blob):
 
 
 def main():
-    exe = sys.argv[1]
+    header_only = sys.argv[1] == "--header-only"
+    exe = sys.argv[-1]
+    with open(exe, "rb") as f:
+        check_header(exe, f.read())
+    if header_only:
+        return report()
+
     size = os.path.getsize(exe)
     print(f"size: {size} bytes")
     check(size <= MAX_SIZE, f"size {size} is at most {MAX_SIZE}")
@@ -108,6 +148,10 @@ def main():
         check(resource(exe, 3, icon_id).startswith(b"\x89PNG\r\n\x1a\n"), f"icon {icon_id} is PNG-compressed")
     check(sorted(sizes) == [16, 20, 24, 32, 40, 48, 64, 128, 256], f"icon sizes {sorted(sizes)}")
 
+    return report()
+
+
+def report():
     for failure in failures:
         print("FAILED:", failure)
     return 1 if failures else 0

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Proves the build reproducible: builds the web setup and quillo-release a second time, from a copy of
+# the sources in another folder into another build folder, and compares them byte for byte with the
+# first build's. Then checks that neither executable names a folder of either build, and that a copy of
+# the web setup signed by the test PKI, with its signature removed again, is the unsigned file: the check
+# docs/releasing.md tells a third party to make.
+# Usage: check-reproducible.sh BUILD_DIR   (the first build, already built; the second goes under it)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+first=$(cd "$1" && pwd)
+work=$first/reproducible
+# Other folder names than the first build's, at both levels, so that a path that leaks shows up.
+source_copy=$work/source-copy
+second=$work/second-build
+rm -rf "$work"
+mkdir -p "$source_copy"
+# Build folders stay behind, the first one too wherever it is inside the sources (the copy goes there).
+excludes=(--exclude=./.git --exclude=./build --exclude='./build-*')
+case $first in "$root"/*) excludes+=("--exclude=./${first#"$root"/}") ;; esac
+tar -C "$root" "${excludes[@]}" -cf - . | tar -C "$source_copy" -xf -
+
+# The same configuration as the first build, so that only the folders and the time differ.
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$first/CMakeCache.txt"; }
+cmake -S "$source_copy" -B "$second" -DCMAKE_TOOLCHAIN_FILE="$source_copy/cmake/toolchain-mingw-i686.cmake" \
+  -DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" -DRELEASE_HOST="$(cache RELEASE_HOST)" \
+  -DEXPECTED_PUBLISHER="$(cache EXPECTED_PUBLISHER)" -DWEBSETUP_TESTS=OFF >/dev/null
+cmake --build "$second" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup quillo-release >/dev/null
+
+status=0
+for exe in src/BrimlowAIQuillo-WebSetup.exe tools/release_tool/quillo-release.exe; do
+  a=$first/$exe b=$second/$exe
+  echo "$(sha256sum "$a" | cut -d' ' -f1)  $a"
+  echo "$(sha256sum "$b" | cut -d' ' -f1)  $b"
+  if cmp -s "$a" "$b"; then
+    echo "identical: $(basename "$exe")"
+  else
+    echo "DIFFERENT: $(basename "$exe") (first differing bytes below)"; cmp -l "$a" "$b" | head -5 || true; status=1
+  fi
+  # Both text encodings, since the resources and wide literals are UTF-16.
+  for folder in "$root" "$first" "$source_copy" "$second"; do
+    if { strings -a "$a"; strings -a -el "$a"; strings -a "$b"; strings -a -el "$b"; } | grep -qF "$folder"; then
+      echo "BUILD PATH in $(basename "$exe"): $folder"; status=1
+    fi
+  done
+done
+
+# A signature removed again gives back the unsigned file, header checksum included.
+pki=$work/pki
+"$root/tools/make-test-pki.sh" init "$pki" >/dev/null
+websetup=$first/src/BrimlowAIQuillo-WebSetup.exe
+osslsigncode sign -pkcs12 "$pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
+  -in "$websetup" -out "$work/signed.exe" >/dev/null
+osslsigncode remove-signature -in "$work/signed.exe" -out "$work/unsigned-again.exe" >/dev/null
+if cmp -s "$work/signed.exe" "$websetup"; then
+  echo "SIGNING CHANGED NOTHING"; status=1
+elif cmp -s "$work/unsigned-again.exe" "$second/src/BrimlowAIQuillo-WebSetup.exe"; then
+  echo "identical: the signed web setup with its signature removed, and the second build"
+else
+  echo "DIFFERENT: the signed web setup with its signature removed, and the second build"
+  cmp -l "$work/unsigned-again.exe" "$second/src/BrimlowAIQuillo-WebSetup.exe" | head -5 || true; status=1
+fi
+exit $status
