@@ -1,6 +1,7 @@
 #pragma once
 // The release manifest format and the records that hold a validated manifest.
 #include <cstdint>
+#include <string_view>
 
 #include "common/wide_string.h"
 
@@ -21,6 +22,23 @@ struct ReleaseManifest {
     PackageEntry x64;
     PackageEntry x86;
 };
+
+// False for a character the installer must not show in its prompt and progress window: the controls
+// (C0, DEL, C1), the format characters (category Cf: bidirectional embeddings, overrides, isolates and
+// marks, zero-width characters, the byte-order mark, tags and the like) and the separators other than
+// the ordinary blank U+0020 (the other space separators, the line and paragraph separators). They
+// could make the shown version read as something else. A fixed table of Unicode 15, locale-free.
+bool IsShowableCharacter(char32_t codePoint);
+
+// True when every character of the UTF-16 text is showable; a lone surrogate is not.
+bool IsShowableVersion(std::basic_string_view<WideChar> version);
+
+// The part of a package url after the release base URL. False when its path (up to the first "?" or
+// "#") has a segment made only of dots (".", "..", "..."), each dot written literally or as %2e / %2E,
+// or when any of it, query and fragment included, holds %2f, %2F, %5c or %5C: a server or proxy that
+// resolves such a path could serve a file from outside the release folder. A segment that merely
+// holds dots ("a..b", ".hidden") is an ordinary name.
+bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase);
 
 // True when every check passed; fields are filled as far as the checks got.
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest);

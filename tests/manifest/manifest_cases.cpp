@@ -1,8 +1,10 @@
 #include "manifest_cases.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "common/build_config.h"
+#include "utf8_encode.h"
 
 namespace manifest_cases {
 
@@ -67,6 +69,37 @@ std::string Digest(const std::string& digest) { return Edit(kDigest64, digest); 
 
 // Replaces the x64 url after the base URL is taken off.
 std::string X64Url(const std::string& url) { return Edit(BaseUrl() + kX64Url, url); }
+
+// Replaces the version.
+std::string Version(const std::string& version) { return Edit("2.3.1\"", version + "\""); }
+
+std::string Utf8Of(char32_t codePoint) {
+    std::string text;
+    AppendUtf8(codePoint, text);
+    return text;
+}
+
+std::string CodePointName(char32_t codePoint) {
+    char name[16];
+    std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(codePoint));
+    return name;
+}
+
+// Controls, format characters and separators that could hide or reorder the version's text, at the ends
+// of each refused range and the ones named most often (U+202E, U+200B, U+FEFF), some as surrogate pairs.
+constexpr char32_t kUnshowable[] = {
+    0x01,    0x1F,    0x7F,    0x80,    0x85,    0x9F,    0xA0,    0xAD,    0x600,   0x605,   0x61C,
+    0x6DD,   0x70F,   0x890,   0x8E2,   0x1680,  0x180E,  0x2000,  0x200A,  0x200B,  0x200D,  0x200E,
+    0x200F,  0x2028,  0x2029,  0x202A,  0x202E,  0x202F,  0x205F,  0x2060,  0x2064,  0x2066,  0x2069,
+    0x206A,  0x206F,  0x3000,  0xFEFF,  0xFFF9,  0xFFFB,  0x110BD, 0x13430, 0x1BCA3, 0x1D173, 0x1D17A,
+    0xE0001, 0xE0020, 0xE007F,
+};
+
+// Their neighbours, which are letters, marks, symbols or punctuation and show as themselves.
+constexpr char32_t kShowableNeighbours[] = {
+    0x7E,   0xA1,   0xAC,   0xAE,   0x606,  0x61B,  0x6DE,  0x710,  0x167F, 0x1681, 0x1810,
+    0x2010, 0x2027, 0x2030, 0x205E, 0x2070, 0x3001, 0xFF01, 0xFFFC, 0x1D172, 0x1D17B, 0xE0100,
+};
 
 }  // namespace
 
@@ -158,7 +191,7 @@ std::vector<ValidationCase> ValidationCases() {
         }
     }
     const std::string emoji = "\xF0\x9F\x98\x80";  // U+1F600: two UTF-16 code units
-    return {
+    std::vector<ValidationCase> cases = {
         {"the example manifest passes", ValidManifest(), true, true, u"2.3.1"},
         {"published false passes with published false", Edit("true", "false"), true, false},
         {"a literal followed by more letters is read as that literal", Edit("true", "trueish"), true},
@@ -237,7 +270,40 @@ std::vector<ValidationCase> ValidationCases() {
         {"a size above the 32-bit range fails", Edit("52428800", "4294967297"), false},
         {"a size of 2^64 fails", Edit("52428800", "18446744073709551616"), false},
         {"a quoted size fails", Edit("52428800", "\"52428800\""), false},
+        // Version characters the installer would show as something else, or not at all.
+        {"a version with words, blanks, dashes and brackets passes", Version("2.3.1-rc.1 (build 7)"), true, true,
+         u"2.3.1-rc.1 (build 7)"},
+        {"a version in another script passes", Version("\xE7\x89\x88\xE6\x9C\xAC 2"), true, true, u"\u7248\u672c 2"},
+        {"a version with a character above U+FFFF passes", Version("2.3.1 " + emoji), true},
+        {"a right-to-left override as a 32nd code unit fails", Version(std::string(31, 'v') + Utf8Of(0x202E)),
+         false},
+        {"a version made only of a zero-width space fails", Version(Utf8Of(0x200B)), false},
+        // Package url paths that would leave the release folder.
+        {"a url with dots inside a name passes", X64Url(base + "2.3.1/a..b.exe"), true},
+        {"a url with a name that starts with a dot passes", X64Url(base + ".hidden/setup.exe"), true},
+        {"a url with a name that starts with two dots passes", X64Url(base + "2.3.1/..setup.exe"), true},
+        {"a url with dot segments in its query and fragment passes", X64Url(base + "x.exe?p=../..#./.."), true},
+        {"a url with %2e inside a name passes", X64Url(base + "2.3.1/setup%2eexe"), true},
+        {"a url with another percent-encoding passes", X64Url(base + "2.3.1/setup%20x64.exe"), true},
+        {"a url with an empty path segment passes", X64Url(base + "2.3.1//setup-x64.exe"), true},
+        {"a url whose remainder is a lone percent sign passes", X64Url(base + "x%2"), true},
     };
+    for (const char* path :
+         {"2.3.1/./x", "2.3.1/../x", "../x", "./x", "x/..", "x/.", "..", ".", "...", "x/.../y", "%2e%2E/x",
+          ".%2e/x", "%2E./x", "%2e/x", "x/%2E%2e", "2.3.1/%2e%2e?q", "2.3.1/..#f", "2.3.1%2fsetup.exe",
+          "2.3.1%2Fsetup.exe", "2.3.1%5csetup.exe", "2.3.1%5Csetup.exe", "x.exe?from=%2F", "x.exe#%5c",
+          "%2e%2e%2fx"}) {
+        cases.push_back({std::string("a url ending in ") + path + " fails", X64Url(base + path), false});
+    }
+    for (const char32_t codePoint : kUnshowable) {
+        cases.push_back({"a version holding " + CodePointName(codePoint) + " fails",
+                         Version("2.3" + Utf8Of(codePoint) + "1"), false});
+    }
+    for (const char32_t codePoint : kShowableNeighbours) {
+        cases.push_back({"a version holding " + CodePointName(codePoint) + " passes",
+                         Version("2.3" + Utf8Of(codePoint) + "1"), true});
+    }
+    return cases;
 }
 
 }  // namespace manifest_cases

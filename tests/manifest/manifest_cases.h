@@ -24,7 +24,7 @@ struct ScanCase {
 };
 
 struct ValidationCase {
-    const char* name;
+    std::string name;
     std::string text;
     bool ok;
     bool published = true;

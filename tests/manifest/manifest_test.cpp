@@ -106,6 +106,29 @@ TEST(ManifestValidation, EveryManifestOfTheTableValidatesAsExpected) {
     }
 }
 
+// The predicates that the release tool also applies to its own command line, where, unlike in a manifest,
+// a lone surrogate can occur.
+TEST(ManifestValidation, AVersionIsShowableOnlyWithWholeSurrogatePairsOfShowableCharacters) {
+    struct Case {
+        const char* name;
+        std::u16string version;
+        bool showable;
+    };
+    const Case cases[] = {
+        {"a pair for U+1F600", u"2 \xD83D\xDE00", true},
+        {"a pair for the variation selector U+E0100", u"2\xDB40\xDD00", true},
+        {"a pair for the tag U+E0001", u"2\xDB40\xDC01", false},
+        {"a lone high surrogate at the end", u"2.3\xD83D", false},
+        {"a lone high surrogate before a letter", u"\xD83D" u"a", false},
+        {"a lone low surrogate", u"\xDE00" u"2", false},
+        {"two high surrogates", u"\xD83D\xD83D\xDE00", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsShowableVersion(WideString(c.version.begin(), c.version.end())), c.showable);
+    }
+}
+
 TEST(ManifestValidation, TheExampleManifestYieldsEveryField) {
     ReleaseManifest manifest;
     ASSERT_TRUE(ValidateReleaseManifest(ValidManifest(), manifest));

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Makes the packages the release tool tests sign, serve and verify, at test time (nothing signed is
 # committed).
-# Usage: make_release_files.sh HARNESS_DIR MAKE_TEST_PKI PACKAGE_X64_EXE PACKAGE_X86_EXE
-# Writes HARNESS_DIR/release/files: setup-x64.exe and setup-x86.exe signed by the publisher,
-# unsigned.exe, other-signer.exe (a trusted certificate of another name), tampered-x64.exe (the signed
-# x64 package with one byte changed, same size), and a NAME.sha256 beside each package.
+# Usage: make_release_files.sh HARNESS_DIR MAKE_TEST_PKI PACKAGE_X64_EXE PACKAGE_X86_EXE PACKAGE_OLD_EXE
+#                              PACKAGE_UNVERSIONED_EXE PACKAGE_DLL
+# Writes HARNESS_DIR/release/files: setup-x64.exe and setup-x86.exe (product version 9.8.7) signed by the
+# publisher, unsigned.exe, other-signer.exe (a trusted certificate of another name), tampered-x64.exe
+# (the signed x64 package with one byte changed, same size), and, signed by the publisher:
+# old-version.exe (product version 1.2.3), unversioned.exe (no version resource), library.dll (a DLL)
+# and x64-machine.exe (the x86 package with its PE machine field set to x64 before signing). A
+# NAME.sha256 stands beside each package that the tests serve.
 set -euo pipefail
-harness=$1 pki_tool=$2 x64=$3 x86=$4
+harness=$1 pki_tool=$2 x64=$3 x86=$4 old=$5 unversioned=$6 dll=$7
 out=$harness/release
 pki=$out/pki
 files=$out/files
@@ -25,6 +29,23 @@ sign "$harness/pki/publisher.pfx" "$x64" "$files/setup-x64.exe"
 sign "$harness/pki/publisher.pfx" "$x86" "$files/setup-x86.exe"
 sign "$pki/other.pfx" "$x64" "$files/other-signer.exe"
 cp "$x64" "$files/unsigned.exe"
+sign "$harness/pki/publisher.pfx" "$old" "$files/old-version.exe"
+sign "$harness/pki/publisher.pfx" "$unversioned" "$files/unversioned.exe"
+sign "$harness/pki/publisher.pfx" "$dll" "$files/library.dll"
+
+# IMAGE_FILE_HEADER.Machine, at the PE header (whose offset is at 0x3C) plus 4: IMAGE_FILE_MACHINE_AMD64.
+cp "$x86" "$out/x64-machine.exe"
+python3 - "$out/x64-machine.exe" <<'PY'
+import struct, sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(0x3C)
+    pe = struct.unpack("<I", f.read(4))[0]
+    f.seek(pe)
+    assert f.read(4) == b"PE\0\0"
+    f.write(struct.pack("<H", 0x8664))
+PY
+sign "$harness/pki/publisher.pfx" "$out/x64-machine.exe" "$files/x64-machine.exe"
+rm "$out/x64-machine.exe"
 
 cp "$files/setup-x64.exe" "$files/tampered-x64.exe"
 python3 - "$files/tampered-x64.exe" <<'PY'
@@ -37,6 +58,6 @@ with open(sys.argv[1], "r+b") as f:
 PY
 
 cd "$files"
-for name in setup-x64.exe setup-x86.exe unsigned.exe; do
+for name in setup-x64.exe setup-x86.exe unsigned.exe old-version.exe x64-machine.exe; do
   sha256sum "$name" | cut -d' ' -f1 > "$name.sha256"
 done

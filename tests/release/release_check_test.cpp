@@ -142,6 +142,7 @@ TEST(ReleaseCheck, NamesTheFirstRuleThatFails) {
     const std::string httpUrl = "http" + x64Url.substr(5);
     std::string tabbedDigest = digest;
     tabbedDigest[0] = '\t';
+    const std::string climbingUrl = base + "2.3.1/%2e%2E/setup-x64.exe";
     const std::string otherPathUrl = "https" + base.substr(5, base.size() - 5 - 9) + "beta/setup-x64.exe";
     const std::vector<RuleCase> cases = {
         {"too large", ValidManifest() + std::string(65537 - ValidManifest().size(), ' '),
@@ -166,6 +167,15 @@ TEST(ReleaseCheck, NamesTheFirstRuleThatFails) {
          L"\"version\": holds a control character such as a tab or a line break."},
         {"version not UTF-8", Edit("2.3.1\"", "2.3\xFF\""), L"\"version\": is not valid UTF-8."},
         {"version unquoted", Edit("\"2.3.1\"", "2.3.1"), L"\"version\": is not a text in quotation marks."},
+        {"version with a right-to-left override", Edit("2.3.1\"", "2.3\xE2\x80\xAE" "1\""),
+         L"\"version\": holds U+202E, a control, format or separator character that the installer will not show; "
+         L"only letters, digits, marks, symbols, punctuation and the ordinary blank are allowed."},
+        {"version with a tag character", Edit("2.3.1\"", "2.3.1\xF3\xA0\x81\x81\""),
+         L"\"version\": holds U+E0041, a control, format or separator character that the installer will not show; "
+         L"only letters, digits, marks, symbols, punctuation and the ordinary blank are allowed."},
+        {"version too long and with a zero-width space: the length is checked first",
+         Edit("2.3.1\"", std::string(31, 'v') + "\xE2\x80\x8B\xE2\x80\x8B\""),
+         L"\"version\": must be at most 32 characters, found 33."},
         {"publisher in other case", Edit("BRIMLOW AI LABS PRIVATE LIMITED", "Brimlow AI Labs Private Limited"),
          L"\"publisher\": must be exactly \"BRIMLOW AI LABS PRIVATE LIMITED\", found \"Brimlow AI Labs Private "
          L"Limited\"."},
@@ -178,6 +188,14 @@ TEST(ReleaseCheck, NamesTheFirstRuleThatFails) {
         {"x64 url under another path", Edit(x64Url, otherPathUrl),
          L"\"x64\" \"url\": must start with the release base URL " + wideBase + L", found " +
              std::wstring(otherPathUrl.begin(), otherPathUrl.end()) + L"."},
+        {"x64 url climbing out of the release folder", Edit(x64Url, climbingUrl),
+         L"\"x64\" \"url\": must stay inside the release folder: no path segment made only of dots (such as "
+         L"\"..\", also written with %2e) and no encoded slash or backslash (%2f, %5c), found " +
+             std::wstring(climbingUrl.begin(), climbingUrl.end()) + L"."},
+        {"x86 url with an encoded slash", Edit("2.3.1/setup-x86", "2.3.1%2Fsetup-x86"),
+         L"\"x86\" \"url\": must stay inside the release folder: no path segment made only of dots (such as "
+         L"\"..\", also written with %2e) and no encoded slash or backslash (%2f, %5c), found " + wideBase +
+             L"2.3.1%2Fsetup-x86.exe."},
         {"x64 digest of 63", Edit(digest, digest.substr(1)),
          L"\"x64\" \"sha256\": must be 64 hexadecimal digits, found 63 characters."},
         {"x86 digest with a G", Edit("FEDCBA98", "FEDCBA9G"),

@@ -133,6 +133,10 @@ TEST_F(ReleaseTool, AnUnpublishedReleaseIsWrittenWithPublishedFalse) {
     EXPECT_TRUE(Contains(run.out, "not published")) << run.out;
 }
 
+constexpr char kVersionRefusal[] =
+    "--version cannot hold a quotation mark, a backslash, a control, format or separator character (such as a tab, "
+    "a right-to-left override or a zero-width space; the blank is fine) or broken Unicode.";
+
 struct Refusal {
     const char* name;
     std::vector<std::wstring> arguments;
@@ -150,6 +154,8 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
     test_support::WriteWholeFile(sameName, test_support::ReadWholeFile(x86));
     const std::wstring spaced = test_support::MakeScratchFolder(L"release-tool-spaced") + L"\\setup x64.exe";
     test_support::WriteWholeFile(spaced, test_support::ReadWholeFile(x64));
+    const std::wstring text = test_support::MakeScratchFolder(L"release-tool-text") + L"\\notes.exe";
+    test_support::WriteWholeFile(text, "Release notes: not a program.");
 
     auto with = [&](std::vector<std::wstring> arguments, std::size_t at, const std::wstring& value) {
         arguments[at] = value;
@@ -172,11 +178,15 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
         {"an empty package, signature check skipped", plus(with(good, 6, empty), L"--skip-signature-check"),
          "Refused: the manifest would not pass the installer's validation: \"x64\" \"size\": must be from 1 to "
          "629,145,600 bytes, found 0."},
-        {"a version that would end the JSON text early", with(good, 2, L"9.8\"7"),
-         "--version cannot hold a quotation mark, a backslash, a control character or broken Unicode."},
+        {"a version that would end the JSON text early", with(good, 2, L"9.8\"7"), kVersionRefusal},
+        {"a version with a right-to-left override", with(good, 2, L"9.8\u202E7"), kVersionRefusal},
+        {"a version with a byte-order mark", with(good, 2, L"\uFEFF9.8.7"), kVersionRefusal},
+        {"a version with a lone surrogate", with(good, 2, L"9.8.7\xD800"), kVersionRefusal},
         {"a release path that climbs out of the release folder", with(good, 4, L"9.8.7/../../other"),
          "--path must be one or more folder names made of letters, digits, \".\", \"-\", \"_\" and \"~\", "
-         "separated by \"/\" (for example 2.3.1)."},
+         "none of them only dots, separated by \"/\" (for example 2.3.1)."},
+        {"a release path with a folder of three dots", with(good, 4, L"9.8.7/..."),
+         "--path must be one or more folder names"},
         {"a release path with a query", with(good, 4, L"9.8.7?x=1"),
          "--path must be one or more folder names"},
         {"a file name that needs escaping in a URL", with(good, 6, spaced),
@@ -185,6 +195,16 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
          "The x64 and x86 packages are different files with the same name \"setup-x64.exe\", so they would share "
          "one download URL."},
         {"a missing package", with(good, 8, PackageFile("missing.exe")), "The x86 package "},
+        // An x86 package must start on 32-bit Windows; the x64 one is not held to that.
+        {"an x64 program as the x86 package", with(good, 8, PackageFile("x64-machine.exe")),
+         "The x86 package x64-machine.exe is built for x64 (machine type 0x8664), not for 32-bit x86, so it could "
+         "never start on 32-bit Windows."},
+        {"a DLL as the x86 package", with(good, 8, PackageFile("library.dll")),
+         "The x86 package library.dll is a DLL, not a program, so it could never start as a setup program on "
+         "32-bit Windows."},
+        {"a text file as the x86 package, signature check skipped",
+         plus(with(good, 8, text), L"--skip-signature-check"),
+         "The x86 package notes.exe is not a Windows program: it has no valid PE headers."},
         {"--out naming a package", with(good, 10, x86), "--out must name a file of its own, not one of the packages."},
         {"no --out", std::vector<std::wstring>(good.begin(), good.end() - 2),
          "make needs --out. Run \"quillo-release --help\" for usage.", 2},
@@ -206,6 +226,84 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
     EXPECT_EQ(RunTool(with(good, 6, PackageFile("unsigned.exe"))).exitCode, 1);
     EXPECT_EQ(test_support::ReadWholeFile(out_), "earlier");
     EXPECT_EQ(test_support::CountEntries(folder_), 1);
+}
+
+// A package's own product version is compared with the release's; a difference is a warning on standard
+// error, and the manifest is written all the same.
+TEST_F(ReleaseTool, MakeWarnsWhenAPackageSaysItIsAnotherVersion) {
+    struct Case {
+        const char* name;
+        std::wstring version;
+        std::string x64;
+        std::string x86;
+        std::string warnings;
+    };
+    const std::vector<Case> cases = {
+        {"the same version", L"9.8.7", "setup-x64.exe", "setup-x86.exe", ""},
+        {"the same version with a label", L"9.8.7 beta", "setup-x64.exe", "setup-x86.exe", ""},
+        {"the same version with its fourth part", L"9.8.7.0", "setup-x64.exe", "setup-x86.exe", ""},
+        {"an older x86 package", L"9.8.7", "setup-x64.exe", "old-version.exe",
+         "Warning: the x86 package old-version.exe has product version 1.2.3.0, which differs from --version "
+         "9.8.7.\r\n"},
+        {"another build of both", L"9.8.7.1", "setup-x64.exe", "setup-x86.exe",
+         "Warning: the x64 package setup-x64.exe has product version 9.8.7.0, which differs from --version 9.8.7.1.\r\n"
+         "Warning: the x86 package setup-x86.exe has product version 9.8.7.0, which differs from --version "
+         "9.8.7.1.\r\n"},
+        {"no version resource", L"9.8.7", "unversioned.exe", "setup-x86.exe",
+         "Warning: the x64 package unversioned.exe has no version resource, so its product version cannot be "
+         "compared with --version 9.8.7.\r\n"},
+        {"a DLL as the x64 package", L"9.8.7", "library.dll", "setup-x86.exe",
+         "Warning: the x64 package library.dll has no version resource, so its product version cannot be compared "
+         "with --version 9.8.7.\r\n"},
+        {"a version without a number", L"Autumn", "setup-x64.exe", "old-version.exe",
+         "Warning: --version Autumn does not start with a version number such as 2.3.1, so it cannot be compared "
+         "with the product version 9.8.7.0 of the x64 package setup-x64.exe.\r\n"
+         "Warning: --version Autumn does not start with a version number such as 2.3.1, so it cannot be compared "
+         "with the product version 1.2.3.0 of the x86 package old-version.exe.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::wstring> arguments = MakeArguments(PackageFile(c.x64), PackageFile(c.x86));
+        arguments[2] = c.version;
+        const ToolRun run = RunTool(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, c.warnings);
+        ReleaseManifest manifest;
+        EXPECT_TRUE(ValidateReleaseManifest(test_support::ReadWholeFile(out_), manifest));
+    }
+}
+
+TEST_F(ReleaseTool, VerifyWarnsOfAnotherProductVersionAndFailsAnX86PackageBuiltForX64) {
+    ToolRun run = RunTool(MakeArguments(PackageFile("setup-x64.exe"), PackageFile("old-version.exe")));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Serve(ManifestHostPath(), {{"setup-x64.exe", "setup-x64.exe"}, {"old-version.exe", "old-version.exe"}});
+    const int leftovers = release_test::CountVerifyLeftovers();
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "x86: OK: ")) << run.out;
+    EXPECT_EQ(run.err, "x86: warning: the package has product version 1.2.3.0, which differs from the manifest's "
+                       "version 9.8.7.\r\n");
+
+    // make refuses the x64 program as the x86 package, so it is put in a made manifest by hand, with its
+    // own digest and size: it downloads and its signature holds, and verify still fails it.
+    run = RunTool(MakeArguments(PackageFile("setup-x64.exe"), PackageFile("setup-x86.exe")));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::string text = test_support::ReadWholeFile(out_);
+    const auto swap = [&text](const std::string& from, const std::string& to) {
+        text.replace(text.find(from), from.size(), to);
+    };
+    swap("setup-x86.exe", "x64-machine.exe");
+    swap(Sha256Of("setup-x86.exe"), Sha256Of("x64-machine.exe"));
+    swap("\"size\": " + std::to_string(SizeOf("setup-x86.exe")) + "\n  }\n}",
+         "\"size\": " + std::to_string(SizeOf("x64-machine.exe")) + "\n  }\n}");
+    test_support::WriteWholeFile(out_, text);
+    Serve(ManifestHostPath(), {{"setup-x64.exe", "setup-x64.exe"}, {"x64-machine.exe", "x64-machine.exe"}});
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "x86: FAILED: The package is built for x64 (machine type 0x8664), not for 32-bit x86, so it "
+                       "could never start on 32-bit Windows.\r\n");
+    EXPECT_TRUE(Contains(run.out, "x64: OK: ")) << run.out;
+    EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
 }
 
 TEST_F(ReleaseTool, VerifyCatchesAPackageReplacedOnTheServerAfterMake) {

@@ -1,5 +1,6 @@
 #include "manifest_diagnosis.h"
 
+#include <cwchar>
 #include <string_view>
 
 #include "common/build_config.h"
@@ -78,6 +79,24 @@ bool IsHexDigit(wchar_t unit) {
     return (unit >= L'0' && unit <= L'9') || (unit >= L'A' && unit <= L'F') || (unit >= L'a' && unit <= L'f');
 }
 
+// "U+202E" for the first character the version may not hold; the verdict is IsShowableVersion's.
+WideString FirstUnshowableCharacter(const WideString& version) {
+    for (std::size_t at = 0; at < version.size(); ++at) {
+        char32_t codePoint = version[at];
+        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && at + 1 < version.size() && version[at + 1] >= 0xDC00 &&
+            version[at + 1] <= 0xDFFF) {
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (static_cast<char32_t>(version[at + 1]) - 0xDC00);
+            ++at;
+        }
+        if ((codePoint >= 0xD800 && codePoint <= 0xDFFF) || !IsShowableCharacter(codePoint)) {
+            wchar_t name[16] = {};
+            ::swprintf(name, 16, L"U+%04X", static_cast<unsigned>(codePoint));
+            return name;
+        }
+    }
+    return L"a character";
+}
+
 bool Fail(WideString& finding, const WideString& label, const WideString& what) {
     finding = label + L": " + what + L".";
     return false;
@@ -98,6 +117,12 @@ bool DiagnosePackage(const Utf8String& objectText, const WideString& object, Pac
     if (entry.url.size() < base.size() || std::wstring_view(entry.url).substr(0, base.size()) != base) {
         return Fail(finding, Label(object, "url"),
                     L"must start with the release base URL " + WideString(base) + L", found " + entry.url);
+    }
+    if (!IsContainedPackagePath(std::wstring_view(entry.url).substr(base.size()))) {
+        return Fail(finding, Label(object, "url"),
+                    L"must stay inside the release folder: no path segment made only of dots (such as \"..\", "
+                    L"also written with %2e) and no encoded slash or backslash (%2f, %5c), found " +
+                        entry.url);
     }
     if (entry.sha256.size() != kDigestLength) {
         return Fail(finding, Label(object, "sha256"),
@@ -158,6 +183,12 @@ bool DiagnoseManifest(const Utf8String& text, ReleaseManifest& manifest, WideStr
         return Fail(finding, Quoted("version"),
                     L"must be at most " + GroupedNumber(kMaxVersionLength) + L" characters, found " +
                         GroupedNumber(manifest.version.size()));
+    }
+    if (!IsShowableVersion(manifest.version)) {
+        return Fail(finding, Quoted("version"),
+                    L"holds " + FirstUnshowableCharacter(manifest.version) +
+                        L", a control, format or separator character that the installer will not show; only letters, "
+                        L"digits, marks, symbols, punctuation and the ordinary blank are allowed");
     }
     if (!ReadStringValue(text, "publisher", manifest.publisher)) {
         return Fail(finding, Quoted("publisher"), StringFault(text, "publisher"));

@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "console_output.h"
 #include "manifest/release_manifest.h"
 #include "manifest_diagnosis.h"
+#include "package_image.h"
 #include "transfer/https_request.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"
@@ -172,7 +175,8 @@ bool IsUrlSafe(wchar_t c) {
 }
 
 bool IsSafeSegment(std::wstring_view segment) {
-    if (segment.empty() || segment == L"." || segment == L"..") {
+    // A name made only of dots is left to IsContainedPackagePath, the validation's own rule.
+    if (segment.empty() || !IsContainedPackagePath(segment)) {
         return false;
     }
     for (const wchar_t c : segment) {
@@ -183,7 +187,8 @@ bool IsSafeSegment(std::wstring_view segment) {
     return true;
 }
 
-// One or more safe segments separated by single slashes; ".." could leave the release folder.
+// One or more safe segments separated by single slashes; "..", or any name made only of dots, could
+// leave the release folder.
 bool IsSafeReleasePath(const WideString& path) {
     std::size_t start = 0;
     for (;;) {
@@ -200,15 +205,11 @@ bool IsSafeReleasePath(const WideString& path) {
     }
 }
 
-// The scanner reads a string up to the next quotation mark and refuses backslashes and control
-// characters, so a version holding one would read back as something else or not at all.
+// The scanner reads a string up to the next quotation mark and refuses backslashes, so a version holding
+// one would read back as something else or not at all; the rest is the validation's own rule, which also
+// refuses a lone surrogate.
 bool IsWritableVersion(const WideString& version) {
-    for (const wchar_t c : version) {
-        if (c < 0x20 || c == 0x7F || c == L'"' || c == L'\\') {
-            return false;
-        }
-    }
-    return true;
+    return version.find_first_of(L"\"\\") == WideString::npos && IsShowableVersion(version);
 }
 
 WideString FileNameOf(const WideString& path) {
@@ -222,12 +223,107 @@ struct PackageFacts {
     WideString url;
     WideString sha256;
     std::uint64_t size = 0;
+    bool isImage = false;  // the file has PE headers; image holds what they say
+    PackageImage image;
 };
+
+// Reads the package's headers through the handle held on it, so the bytes inspected are the bytes
+// hashed and trust-checked.
+bool InspectOpenPackage(HANDLE file, PackageImage& image) {
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+        return false;
+    }
+    const ReadFileAt read = [file](std::uint64_t offset, std::size_t count, unsigned char* out) {
+        while (count > 0) {
+            OVERLAPPED at = {};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 20));
+            DWORD got = 0;
+            if (!::ReadFile(file, out, chunk, &got, &at) || got == 0) {
+                return false;
+            }
+            offset += got;
+            out += got;
+            count -= got;
+        }
+        return true;
+    };
+    return ReadPackageImage(static_cast<std::uint64_t>(size.QuadPart), read, image);
+}
+
+WideString HexWord(std::uint16_t value) {
+    wchar_t text[8] = {};
+    ::swprintf(text, 8, L"0x%04X", static_cast<unsigned>(value));
+    return text;
+}
+
+WideString ProductVersionText(const PackageImage& image) {
+    return std::to_wstring(image.productVersion[0]) + L"." + std::to_wstring(image.productVersion[1]) + L"." +
+           std::to_wstring(image.productVersion[2]) + L"." + std::to_wstring(image.productVersion[3]);
+}
+
+// What keeps a package from starting on 32-bit x86 Windows, as the end of a sentence about it; empty
+// when nothing does. A 64-bit setup program, a DLL or a driver given as the x86 package would pass every
+// other check and then fail on every 32-bit machine.
+WideString X86Problem(bool isImage, const PackageImage& image) {
+    if (!isImage) {
+        return L"is not a Windows program: it has no valid PE headers.";
+    }
+    switch (CheckX86Program(image)) {
+        case X86Fit::Program:
+            return L"";
+        case X86Fit::OtherMachine: {
+            const WideString machine = image.machine == kMachineAmd64   ? L"x64"
+                                       : image.machine == kMachineArm64 ? L"ARM64"
+                                       : image.machine == kMachineArm   ? L"ARM"
+                                                                        : L"another processor";
+            return L"is built for " + machine + L" (machine type " + HexWord(image.machine) +
+                   L"), not for 32-bit x86, so it could never start on 32-bit Windows.";
+        }
+        case X86Fit::NotPe32:
+            return L"has a 64-bit (PE32+) optional header, not a 32-bit (PE32) one, so it could never start on "
+                   L"32-bit Windows.";
+        case X86Fit::Dll:
+            return L"is a DLL, not a program, so it could never start as a setup program on 32-bit Windows.";
+        case X86Fit::OtherSubsystem:
+            return L"has subsystem " + std::to_wstring(image.subsystem) +
+                   L", not a Windows GUI (2) or console (3) program, so it could never start on 32-bit Windows.";
+    }
+    return L"could not be classified as a 32-bit x86 program.";
+}
+
+// A warning when the package's product version and the release's version disagree or cannot be
+// compared; empty when they agree. subject names the package, source the version it is compared with.
+WideString VersionWarning(const WideString& subject, bool isImage, const PackageImage& image,
+                          const WideString& source, const WideString& version) {
+    if (!isImage) {
+        return subject + L" is not a Windows program, so it has no product version to compare with " + source +
+               L" " + version + L".";
+    }
+    if (!image.hasVersion) {
+        return subject + L" has no version resource, so its product version cannot be compared with " + source +
+               L" " + version + L".";
+    }
+    switch (CompareProductVersion(version, image)) {
+        case VersionMatch::Same:
+            return L"";
+        case VersionMatch::Differs:
+            return subject + L" has product version " + ProductVersionText(image) + L", which differs from " +
+                   source + L" " + version + L".";
+        case VersionMatch::NotComparable:
+            break;
+    }
+    return source + L" " + version + L" does not start with a version number such as 2.3.1, so it cannot be "
+                                     L"compared with the product version " +
+           ProductVersionText(image) + L" of " + subject + L".";
+}
 
 // Hashes one package and, unless told not to, puts it through the installer's own trust check. The file
 // is held against writers throughout, so the bytes hashed are the bytes verified.
-bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& releasePath, bool checkSignature,
-                 PackageFacts& facts) {
+bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& releasePath, bool mustRunOnX86,
+                 bool checkSignature, PackageFacts& facts) {
     const WideString label = WideString(L"The ") + arch + L" package ";
     wchar_t full[MAX_PATH * 4] = {};
     const DWORD fullLength = ::GetFullPathNameW(file.c_str(), MAX_PATH * 4, full, nullptr);
@@ -261,6 +357,14 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     if (!HashOpenFileLowerCase(lock.Get(), facts.sha256, facts.size)) {
         PrintFailure(label + fullPath + L" cannot be read and hashed.");
         return false;
+    }
+    facts.isImage = InspectOpenPackage(lock.Get(), facts.image);
+    if (mustRunOnX86) {
+        const WideString problem = X86Problem(facts.isImage, facts.image);
+        if (!problem.empty()) {
+            PrintFailure(label + fileName + L" " + problem);
+            return false;
+        }
     }
     if (checkSignature) {
         ErrorText error;
@@ -319,8 +423,9 @@ bool SamePackage(const PackageEntry& entry, const PackageFacts& facts) {
 // verify
 
 // Downloads one package as the installer would, proves its signature, and deletes it again.
-bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const WideString& publisher,
-                   const TempFolder& folder) {
+bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const ReleaseManifest& manifest,
+                   bool mustRunOnX86, const TempFolder& folder) {
+    const WideString& publisher = manifest.publisher;
     const WideString label = WideString(arch) + L": ";
     const WideString path = folder.Path() + L"\\setup-" + arch + L".exe";
     ErrorText error;
@@ -330,6 +435,8 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const WideStr
     }
     bool trusted = false;
     WideString signer;
+    bool isImage = false;
+    PackageImage image;
     {
         // The same read lock the installer holds: nothing can swap the file while it is checked.
         const UniqueFile lock = OpenInstallerLock(path);
@@ -338,6 +445,7 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const WideStr
             if (!trusted && error.empty()) {
                 ExtractSignerName(path, signer);
             }
+            isImage = trusted && InspectOpenPackage(lock.Get(), image);
         } else {
             error = L"The downloaded package could not be opened for the signature check.";
         }
@@ -353,8 +461,20 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const WideStr
         PrintFailure(label + L"FAILED: " + error);
         return false;
     }
+    if (mustRunOnX86) {
+        const WideString problem = X86Problem(isImage, image);
+        if (!problem.empty()) {
+            PrintFailure(label + L"FAILED: The package " + problem);
+            return false;
+        }
+    }
     PrintLine(label + L"OK: " + GroupedNumber(entry.size) + L" bytes, SHA-256 matches, signed by " + publisher +
               L", from " + entry.url);
+    const WideString warning =
+        VersionWarning(L"the package", isImage, image, L"the manifest's version", manifest.version);
+    if (!warning.empty()) {
+        PrintFailure(label + L"warning: " + warning);
+    }
     return true;
 }
 
@@ -373,18 +493,20 @@ bool PublisherConfigured() { return std::wstring_view(kExpectedPublisher) != std
 bool MakeManifest(const MakeOptions& options) {
     if (!IsSafeReleasePath(options.path)) {
         PrintFailure(L"--path must be one or more folder names made of letters, digits, \".\", \"-\", \"_\" and "
-                     L"\"~\", separated by \"/\" (for example 2.3.1).");
+                     L"\"~\", none of them only dots, separated by \"/\" (for example 2.3.1).");
         return false;
     }
     Utf8String version;
     if (!IsWritableVersion(options.version) || !ToUtf8(options.version, version)) {
-        PrintFailure(L"--version cannot hold a quotation mark, a backslash, a control character or broken Unicode.");
+        PrintFailure(L"--version cannot hold a quotation mark, a backslash, a control, format or separator character "
+                     L"(such as a tab, a right-to-left override or a zero-width space; the blank is fine) or broken "
+                     L"Unicode.");
         return false;
     }
     PackageFacts x64;
     PackageFacts x86;
-    if (!ReadPackage(L"x64", options.x64File, options.path, !options.skipSignatureCheck, x64) ||
-        !ReadPackage(L"x86", options.x86File, options.path, !options.skipSignatureCheck, x86)) {
+    if (!ReadPackage(L"x64", options.x64File, options.path, false, !options.skipSignatureCheck, x64) ||
+        !ReadPackage(L"x86", options.x86File, options.path, true, !options.skipSignatureCheck, x86)) {
         return false;
     }
     // One URL can serve both architectures only if it is one and the same package.
@@ -440,6 +562,14 @@ bool MakeManifest(const MakeOptions& options) {
     if (options.skipSignatureCheck) {
         PrintLine(L"The packages' signatures were not checked: sign them before publishing, then run make again.");
     }
+    // Warnings only: a package may carry its own numbering, but most often this is the wrong build.
+    for (const auto& [arch, facts] : {std::pair{L"x64", &x64}, std::pair{L"x86", &x86}}) {
+        const WideString warning = VersionWarning(WideString(L"the ") + arch + L" package " + facts->fileName,
+                                                  facts->isImage, facts->image, L"--version", options.version);
+        if (!warning.empty()) {
+            PrintFailure(L"Warning: " + warning);
+        }
+    }
     return true;
 }
 
@@ -486,7 +616,7 @@ bool VerifyRelease(const WideString& url) {
         return false;
     }
     // Both packages are checked, so one report names every problem of the release.
-    const bool x64 = VerifyPackage(L"x64", manifest.x64, manifest.publisher, folder);
-    const bool x86 = VerifyPackage(L"x86", manifest.x86, manifest.publisher, folder);
+    const bool x64 = VerifyPackage(L"x64", manifest.x64, manifest, false, folder);
+    const bool x86 = VerifyPackage(L"x86", manifest.x86, manifest, true, folder);
     return x64 && x86;
 }

@@ -27,6 +27,36 @@ bool IsHex(WideChar unit) {
     return (unit >= '0' && unit <= '9') || (unit >= 'A' && unit <= 'F') || (unit >= 'a' && unit <= 'f');
 }
 
+// Independent of the validation's table: the characters most likely to disguise a version.
+bool LooksHidden(std::uint32_t unit) {
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0xA0) || unit == 0xAD || unit == 0x61C ||
+           (unit >= 0x2000 && unit <= 0x200F) || (unit >= 0x2028 && unit <= 0x202F) ||
+           (unit >= 0x2060 && unit <= 0x2069) || unit == 0xFEFF;
+}
+
+// Independent of the validation's code: decode %2e first, then split the path; any encoded separator fails.
+bool StaysInside(const WideString& rest) {
+    std::string lower;
+    for (const WideChar unit : rest) {
+        lower.push_back(unit < 0x80 ? static_cast<char>(unit >= 'A' && unit <= 'Z' ? unit - 'A' + 'a' : unit) : 'u');
+    }
+    if (lower.find("%2f") != std::string::npos || lower.find("%5c") != std::string::npos) {
+        return false;
+    }
+    std::string path = lower.substr(0, lower.find_first_of("?#"));
+    for (std::size_t at; (at = path.find("%2e")) != std::string::npos;) {
+        path.replace(at, 3, ".");
+    }
+    path += '/';
+    for (std::size_t start = 0, slash; (slash = path.find('/', start)) != std::string::npos; start = slash + 1) {
+        const std::string segment = path.substr(start, slash - start);
+        if (!segment.empty() && segment.find_first_not_of('.') == std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void CheckManifest(const Utf8String& text) {
     ReleaseManifest manifest;
     if (!ValidateReleaseManifest(text, manifest)) {
@@ -34,10 +64,14 @@ void CheckManifest(const Utf8String& text) {
     }
     Require(text.size() <= kMaxManifestBytes);
     Require(!manifest.version.empty() && manifest.version.size() <= kMaxVersionLength);
+    for (const WideChar unit : manifest.version) {
+        Require(!LooksHidden(unit));
+    }
     Require(manifest.publisher == WideString(kExpectedPublisher));
     const WideString base(kReleaseBaseUrl);
     for (const PackageEntry* entry : {&manifest.x64, &manifest.x86}) {
         Require(entry->url.compare(0, base.size(), base) == 0);
+        Require(StaysInside(entry->url.substr(base.size())));
         Require(entry->sha256.size() == 64);
         for (const WideChar unit : entry->sha256) {
             Require(IsHex(unit));
