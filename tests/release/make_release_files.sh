@@ -27,8 +27,8 @@ sign() {  # pfx in out
 
 sign "$harness/pki/publisher.pfx" "$x64" "$files/setup-x64.exe"
 sign "$harness/pki/publisher.pfx" "$x86" "$files/setup-x86.exe"
-sign "$pki/other.pfx" "$x64" "$files/other-signer.exe"
-cp "$x64" "$files/unsigned.exe"
+sign "$pki/other.pfx" "$x86" "$files/other-signer.exe"
+cp "$x86" "$files/unsigned.exe"
 sign "$harness/pki/publisher.pfx" "$old" "$files/old-version.exe"
 sign "$harness/pki/publisher.pfx" "$unversioned" "$files/unversioned.exe"
 sign "$harness/pki/publisher.pfx" "$dll" "$files/library.dll"
