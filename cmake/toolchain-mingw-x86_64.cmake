@@ -1,16 +1,5 @@
 # Cross-compiles the same code as a 64-bit Windows program, for machines whose kernel runs no 32-bit x86
-# code, where Wine can start only 64-bit programs: the tests then run this build (see tools/harness-env.sh).
-set(CMAKE_SYSTEM_NAME Windows)
+# code, where Wine can start only 64-bit programs: the tests then run this build (see tools/wine-arch.sh).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-win32)
-set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${MINGW_PREFIX}-dlltool)
-set(CMAKE_NM ${MINGW_PREFIX}-nm)
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Tests run under Wine through the harness wrapper, which owns the prefix and the display.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain-common.cmake)

@@ -107,6 +107,7 @@ wait $runner || true
 mib=600
 ratio() { python3 -c "import sys; a, b = sys.argv[1:3]; print(f'{float(a)/float(b):.2f}' if a and b else 'n/a')" "${1:-}" "${2:-}"; }
 size=$(stat -c %s "$build/src/BrimlowAIQuillo-WebSetup.exe")
+arch=$("$root/tools/wine-arch.sh")
 table="| Measure | Value |
 |---|---|
 | installer's download stage, 600 MiB | $stage_ms ms ($(python3 -c "print(f'{$mib/($stage_ms/1000):.1f}')") MiB/s) |
@@ -117,7 +118,7 @@ table="| Measure | Value |
 | 600 MiB package: download's last byte to the setup program's start ($verify_parts) | ${verify_ms:-not measured} ms |
 | WinVerifyTrust alone on the same 600 MiB file, same Wine | ${trust_ms:-not measured} ms (last byte to start / WinVerifyTrust = $(ratio "$verify_ms" "$trust_ms")) |
 | process start to the prompt on screen (manifest fetched and validated on loopback) | ${prompt_ms:-not seen} ms |
-| release executable | $size bytes ($((size / 1024)) KiB) |"
+| this build's executable ($arch) | $size bytes ($((size / 1024)) KiB) |"
 verification_note="How the verification time is measured: tools/bench/bench_verify.exe runs the installer's
 driver with the program's own stages (kSystemStages) against a loopback release whose x64 package is
 600 MiB, signed by the test publisher. Only the prompt is answered in code, and the download, the
@@ -130,6 +131,8 @@ same call with the same flags on the same file, once, right after the run, so th
 cache for both."
 echo "$table"
 { echo "# Benchmark results"; echo; echo "Measured $(date -u +%Y-%m-%d) on $(nproc) cores, Wine $(wine --version)," \
-  "load average $(cut -d' ' -f1 /proc/loadavg) at the end: times are only comparable within one quiet run."
+  "load average $(cut -d' ' -f1 /proc/loadavg) at the end: times are only comparable within one quiet run." \
+  "Programs built for $arch (tools/wine-arch.sh): where the kernel runs no 32-bit code, the same code" \
+  "built for x86_64; the shipped 32-bit executable's size is in the test command's output."
   echo; echo "$table"; echo; echo "$verification_note"; } \
   > "$root/tools/bench/results.md"
