@@ -1,5 +1,8 @@
 // The driver's every way to end, with stand-in stages around real files, rename and installer lock.
+#include "common/platform_compat.h"
+
 #include <objbase.h>
+#include <winternl.h>
 
 #include <gtest/gtest.h>
 
@@ -404,6 +407,30 @@ TEST_F(SetupDriver, DllRedirectionBesideTheProgramEndsTheRunBeforeAnythingElse) 
     SetUp();
     EXPECT_EQ(RefuseDllRedirection(DllRedirection::InForce, kStandIns), SetupResult::ComInitFailed);
     EXPECT_TRUE(world.events.empty());
+}
+
+TEST(DllRedirection, AnEntryBesideTheProgramAndTheLoadersFlagAreBothSeen) {
+    EXPECT_EQ(FindDllRedirection(), DllRedirection::None);
+
+    // A .local file beside this test program, as one beside the web setup.
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    const std::wstring local = std::wstring(self) + L".local";
+    test_support::WriteWholeFile(local, "planted");
+    EXPECT_EQ(FindDllRedirection(), DllRedirection::Planted);
+    DeleteFileW(local.c_str());
+
+    // The flag the loader sets when it applies .local redirection (this Wine never sets it), set here in
+    // this process's own parameters: it is read from where the platform keeps it.
+    PROCESS_BASIC_INFORMATION basic = {};
+    ASSERT_GE(NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr),
+              0);
+    auto* head = reinterpret_cast<ProcessParametersHead*>(basic.PebBaseAddress->ProcessParameters);
+    const ULONG saved = head->flags;
+    head->flags = saved | kProcessDllRedirectionLocal;
+    EXPECT_EQ(FindDllRedirection(), DllRedirection::InForce);
+    head->flags = saved;
+    EXPECT_EQ(FindDllRedirection(), DllRedirection::None);
 }
 
 TEST(Architecture, SixtyFourBitWindowsMeansAmd64OrArm64) {
