@@ -82,7 +82,7 @@ bool DigestMatches(const WideString& expected, const WideString& actual) {
     return ToUpperCase(expected) == ToUpperCase(actual);
 }
 
-// Steps 4 to 6 of a download: hash, stream block by block under both caps, then prove size and digest.
+// The body of a download: hash, stream block by block under both caps, then prove size and digest.
 bool ReceiveIntoFile(HINTERNET request, HANDLE file, std::vector<BYTE>& buffer, const PackageEntry& package,
                      ProgressWindow* progress, ErrorText& error) {
     Sha256 sha;

@@ -22,7 +22,8 @@ void SetTextIfPresent(HWND control, const wchar_t* text) {
     }
 }
 
-// Steps 2 to 5 of a cancel request, shared by the window procedure's path and the WM_QUIT path.
+// Records a cancel request and says so in the window: the flag, the disabled button and the two texts.
+// Shared by the window procedure (Cancel, the close button) and the pump (WM_QUIT).
 void MarkCancelled(ProgressWindow& progress) {
     progress.cancelRequested = true;
     if (progress.cancelButton) {
