@@ -107,20 +107,27 @@ bool IsShowableCharacter(char32_t codePoint) {
     return true;
 }
 
-bool IsShowableVersion(std::basic_string_view<WideChar> version) {
-    for (std::size_t at = 0; at < version.size(); ++at) {
-        char32_t codePoint = version[at];
-        if (IsHighSurrogate(codePoint) && at + 1 < version.size() && IsLowSurrogate(version[at + 1])) {
-            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (static_cast<char32_t>(version[at + 1]) - 0xDC00);
+bool FindUnshowableCharacter(std::basic_string_view<WideChar> text, char32_t& found) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char32_t codePoint = text[at];
+        if (IsHighSurrogate(codePoint) && at + 1 < text.size() && IsLowSurrogate(text[at + 1])) {
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (static_cast<char32_t>(text[at + 1]) - 0xDC00);
             ++at;
         } else if (IsHighSurrogate(codePoint) || IsLowSurrogate(codePoint)) {
-            return false;
+            found = codePoint;
+            return true;
         }
         if (!IsShowableCharacter(codePoint)) {
-            return false;
+            found = codePoint;
+            return true;
         }
     }
-    return true;
+    return false;
+}
+
+bool IsShowableVersion(std::basic_string_view<WideChar> version) {
+    char32_t found = 0;
+    return !FindUnshowableCharacter(version, found);
 }
 
 bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {

@@ -30,6 +30,10 @@ struct ReleaseManifest {
 // could make the shown version read as something else. A fixed table of Unicode 15, locale-free.
 bool IsShowableCharacter(char32_t codePoint);
 
+// Finds the first character of the UTF-16 text that is not showable, a lone surrogate counting as one
+// (found is then that surrogate); false when there is none.
+bool FindUnshowableCharacter(std::basic_string_view<WideChar> text, char32_t& found);
+
 // True when every character of the UTF-16 text is showable; a lone surrogate is not.
 bool IsShowableVersion(std::basic_string_view<WideChar> version);
 

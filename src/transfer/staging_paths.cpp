@@ -5,6 +5,8 @@
 #include <sddl.h>
 #include <winternl.h>
 
+#include "common/file_cleanup.h"
+
 namespace {
 
 constexpr DWORD kTempPathCapacity = MAX_PATH;
@@ -24,10 +26,6 @@ constexpr DWORD kRemoveRetryMs = 50;
 // folder above it) until this handle is closed.
 constexpr ACCESS_MASK kRunFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr ULONG kRunFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-bool IsGone(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
 
 bool StartsWith(const WideString& text, const wchar_t* prefix) {
     return text.compare(0, WideString(prefix).size(), prefix) == 0;
@@ -208,7 +206,7 @@ void RemoveRunFolder(StagedRun& run) {
     // program that has just exited, or a scanner's handle. A short, bounded wait covers that; what
     // is still there after it stays in use, and goes at the next restart.
     for (int attempt = 1;; ++attempt) {
-        if (::RemoveDirectoryW(run.folderPath.c_str()) || IsGone(::GetLastError())) {
+        if (::RemoveDirectoryW(run.folderPath.c_str()) || IsAlreadyGone(::GetLastError())) {
             return;
         }
         if (attempt == kRemoveAttempts) {

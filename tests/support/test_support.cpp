@@ -49,25 +49,35 @@ void WriteRoutes(const std::string& table, const std::string& json) {
     MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
+void RemoveTree(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) {
+                    RemoveTree(path + L"\\" + data.cFileName);
+                }
+            } while (FindNextFileW(find, &data));
+            FindClose(find);
+        }
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
 std::wstring MakeScratchFolder(const std::wstring& name) {
     const std::wstring root = HarnessPath("scratch");
     CreateDirectoryW(root.c_str(), nullptr);
     const std::wstring folder = root + L"\\" + name;
     // Remove what an earlier run left.
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring entry = folder + L"\\" + data.cFileName;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) RemoveDirectoryW(entry.c_str());
-            } else {
-                SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(entry.c_str());
-            }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
+    RemoveTree(folder);
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }

@@ -16,6 +16,9 @@ unsigned TestPort();
 // Writes this program's route table for the HTTPS fixture server (a JSON object keyed by path).
 void WriteRoutes(const std::string& table, const std::string& json);
 
+// Removes a file, or a folder with everything below it; a link is removed, never followed.
+void RemoveTree(const std::wstring& path);
+
 // A fresh, empty folder under the harness folder, for files a test makes.
 std::wstring MakeScratchFolder(const std::wstring& name);
 

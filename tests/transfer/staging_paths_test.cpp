@@ -28,14 +28,14 @@ class StagingPathsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         root = test_support::MakeScratchFolder(L"transfer-staging");
-        RemoveTree(StagingFolder());
+        test_support::RemoveTree(StagingFolder());
         saved = {Variable(L"TMP"), Variable(L"TEMP")};
         UseTemp(root + L"\\");
     }
     void TearDown() override {
         SetEnvironmentVariableW(L"TMP", saved.first.c_str());
         SetEnvironmentVariableW(L"TEMP", saved.second.c_str());
-        RemoveTree(StagingFolder());
+        test_support::RemoveTree(StagingFolder());
     }
 
     static std::wstring Variable(const wchar_t* name) {
@@ -46,27 +46,6 @@ protected:
     static void UseTemp(const std::wstring& path) {
         SetEnvironmentVariableW(L"TMP", path.c_str());
         SetEnvironmentVariableW(L"TEMP", path.c_str());
-    }
-    // What an earlier case left: folders, files, and links, which are removed without being followed.
-    static void RemoveTree(const std::wstring& path) {
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return;
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            DeleteFileW(path.c_str());
-            return;
-        }
-        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            WIN32_FIND_DATAW data;
-            HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-            if (find != INVALID_HANDLE_VALUE) {
-                do {
-                    const std::wstring name = data.cFileName;
-                    if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
-                } while (FindNextFileW(find, &data));
-                FindClose(find);
-            }
-        }
-        RemoveDirectoryW(path.c_str());
     }
     std::wstring StagingFolder() const { return root + L"\\BrimlowAIQuillo"; }
 
@@ -207,7 +186,7 @@ TEST_F(StagingPathsTest, AnEntryAlreadyUnderTheRunsNameIsRefusedAndNothingIsWrit
         EXPECT_FALSE(run.folder);
         EXPECT_EQ(CountEntries(linked + L"\\target"), 0);
         EXPECT_EQ(CountEntries(staging), 1);
-        if (c.temp == root) RemoveTree(planted);
+        if (c.temp == root) test_support::RemoveTree(planted);
     }
 
     // With nothing in the way, the same name is the run's.

@@ -79,24 +79,6 @@ bool IsHexDigit(wchar_t unit) {
     return (unit >= L'0' && unit <= L'9') || (unit >= L'A' && unit <= L'F') || (unit >= L'a' && unit <= L'f');
 }
 
-// "U+202E" for the first character the version may not hold; the verdict is IsShowableVersion's.
-WideString FirstUnshowableCharacter(const WideString& version) {
-    for (std::size_t at = 0; at < version.size(); ++at) {
-        char32_t codePoint = version[at];
-        if (codePoint >= 0xD800 && codePoint <= 0xDBFF && at + 1 < version.size() && version[at + 1] >= 0xDC00 &&
-            version[at + 1] <= 0xDFFF) {
-            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (static_cast<char32_t>(version[at + 1]) - 0xDC00);
-            ++at;
-        }
-        if ((codePoint >= 0xD800 && codePoint <= 0xDFFF) || !IsShowableCharacter(codePoint)) {
-            wchar_t name[16] = {};
-            ::swprintf(name, 16, L"U+%04X", static_cast<unsigned>(codePoint));
-            return name;
-        }
-    }
-    return L"a character";
-}
-
 bool Fail(WideString& finding, const WideString& label, const WideString& what) {
     finding = label + L": " + what + L".";
     return false;
@@ -184,9 +166,11 @@ bool DiagnoseManifest(const Utf8String& text, ReleaseManifest& manifest, WideStr
                     L"must be at most " + GroupedNumber(kMaxVersionLength) + L" characters, found " +
                         GroupedNumber(manifest.version.size()));
     }
-    if (!IsShowableVersion(manifest.version)) {
+    if (char32_t found = 0; FindUnshowableCharacter(manifest.version, found)) {
+        wchar_t name[16] = {};
+        ::swprintf(name, 16, L"U+%04X", static_cast<unsigned>(found));
         return Fail(finding, Quoted("version"),
-                    L"holds " + FirstUnshowableCharacter(manifest.version) +
+                    L"holds " + WideString(name) +
                         L", a control, format or separator character that the installer will not show; only letters, "
                         L"digits, marks, symbols, punctuation and the ordinary blank are allowed");
     }

@@ -4,7 +4,7 @@
 
 namespace {
 
-// Offsets and sizes of the PE format (Microsoft's "PE Format" specification), all little-endian.
+// Offsets and sizes of the PE format, as Microsoft documents it, all little-endian.
 constexpr std::size_t kDosHeaderSize = 64;
 constexpr std::size_t kNewHeaderOffsetAt = 0x3C;
 constexpr std::size_t kFileHeaderSize = 24;  // "PE\0\0" and IMAGE_FILE_HEADER
