@@ -40,6 +40,23 @@ if(WIN32)
       -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
   endfunction()
 
+  # A C program or DLL compiled for 32-bit x86 beside a 64-bit test build (see tools/wine-arch.sh), for a
+  # package whose role needs one. Makes target NAME and sets OUT_VAR to the file it builds. FLAGS go to
+  # the compiler; PREPARE is a command to run first (a resource compile whose object is among FLAGS),
+  # DEPENDS what else the file is made from.
+  function(websetup_i686_binary name source out_var)
+    cmake_parse_arguments(B "" "SUFFIX" "FLAGS;PREPARE;DEPENDS" ${ARGN})
+    if(NOT B_SUFFIX)
+      set(B_SUFFIX .exe)
+    endif()
+    set(out "${CMAKE_CURRENT_BINARY_DIR}/${name}${B_SUFFIX}")
+    add_custom_command(OUTPUT "${out}" ${B_PREPARE}
+      COMMAND i686-w64-mingw32-gcc-win32 -Os -static ${B_FLAGS} -o "${out}" "${source}"
+      DEPENDS "${source}" ${B_DEPENDS} VERBATIM)
+    add_custom_target(${name} ALL DEPENDS "${out}")
+    set(${out_var} "${out}" PARENT_SCOPE)
+  endfunction()
+
   # Delay-load import libraries: the DLLs behind them load on first use, after wWinMain has restricted
   # the DLL search to System32. Exports are taken from MinGW's own import library for the DLL.
   function(websetup_delay_lib dll)
