@@ -21,6 +21,14 @@ struct KernelHandleTraits {
 using UniqueProcess = UniqueHandle<KernelHandleTraits>;
 using UniqueThread = UniqueHandle<KernelHandleTraits>;
 
+// A top-level window; its child controls go with it.
+struct WindowHandleTraits {
+    using Handle = HWND;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { ::DestroyWindow(handle); }
+};
+using UniqueWindow = UniqueHandle<WindowHandleTraits>;
+
 struct FontHandleTraits {
     using Handle = HFONT;
     static Handle Invalid() { return nullptr; }

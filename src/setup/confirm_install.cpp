@@ -1,14 +1,12 @@
 #include "setup/confirm_install.h"
 
-#include "common/platform_compat.h"
+#include "common/product_texts.h"
+#include "common/resource_ids.h"
 #include "common/win32_handles.h"
-#include "setup/setup_driver.h"
 
 namespace {
 
-constexpr wchar_t kPromptTitle[] = L"Brimlow AI Quillo Setup";
 constexpr wchar_t kPromptInstruction[] = L"Ready to install Brimlow AI Quillo";
-constexpr wchar_t kVersionPrefix[] = L"Version ";
 constexpr wchar_t kArchitecture64[] = L"  \u2022  64-bit Windows detected\n\n";
 constexpr wchar_t kArchitecture32[] = L"  \u2022  32-bit Windows detected\n\n";
 constexpr wchar_t kPromptPromise[] =
@@ -21,22 +19,12 @@ constexpr wchar_t kInstallButtonText[] =
     L"Download and install\nDownload the verified Quillo package and begin setup.";
 constexpr wchar_t kFallbackPrefix[] = L"Brimlow AI Quillo ";
 constexpr wchar_t kFallbackSuffix[] = L" will be downloaded securely, verified and then installed.\n\nContinue?";
-constexpr wchar_t kFallbackCaption[] = L"Brimlow AI Quillo";
-
-constexpr int kApplicationIconId = 1;
 
 }  // namespace
 
-const PromptApi kSystemPromptApi = {
-    CallTaskDialogIndirect,
-    IsNative64BitWindows,
-};
-
-int ConfirmInstall(const ReleaseManifest& manifest) { return ConfirmInstall(manifest, kSystemPromptApi); }
-
-int ConfirmInstall(const ReleaseManifest& manifest, const PromptApi& api) {
+int ConfirmInstall(const ReleaseManifest& manifest, const PromptCalls& calls) {
     const WideString content = kVersionPrefix + manifest.version +
-                               (api.isNative64BitWindows() ? kArchitecture64 : kArchitecture32) + kPromptPromise;
+                               (calls.isNative64BitWindows() ? kArchitecture64 : kArchitecture32) + kPromptPromise;
     const WideString footer = kFooterPrefix + manifest.publisher + kFooterSuffix;
 
     const HMODULE module = ::GetModuleHandleW(nullptr);
@@ -47,10 +35,10 @@ int ConfirmInstall(const ReleaseManifest& manifest, const PromptApi& api) {
     config.hInstance = module;
     config.dwFlags = TDF_USE_HICON_MAIN | TDF_ALLOW_DIALOG_CANCELLATION | TDF_USE_COMMAND_LINKS | TDF_SIZE_TO_CONTENT;
     config.dwCommonButtons = TDCBF_CANCEL_BUTTON;
-    config.pszWindowTitle = kPromptTitle;
+    config.pszWindowTitle = kSetupWindowTitle;
     // The dialog takes a null icon as "no icon"; nothing to report if the resource is missing.
     const UniqueIcon mainIcon(static_cast<HICON>(
-        ::LoadImageW(module, MAKEINTRESOURCEW(kApplicationIconId), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR)));
+        ::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR)));
     config.hMainIcon = mainIcon.Get();
     config.pszMainInstruction = kPromptInstruction;
     config.pszContent = content.c_str();
@@ -62,13 +50,13 @@ int ConfirmInstall(const ReleaseManifest& manifest, const PromptApi& api) {
     config.pszFooter = footer.c_str();
 
     int button = IDCANCEL;
-    if (SUCCEEDED(api.taskDialogIndirect(&config, &button, nullptr, nullptr))) {
+    if (SUCCEEDED(calls.taskDialogIndirect(&config, &button, nullptr, nullptr))) {
         return button;
     }
 
     // The task dialog could not be shown: a plain question still lets the user decide.
     const WideString question = kFallbackPrefix + manifest.version + kFallbackSuffix;
-    const int answer = ::MessageBoxW(nullptr, question.c_str(), kFallbackCaption,
+    const int answer = ::MessageBoxW(nullptr, question.c_str(), kMessageCaption,
                                      MB_YESNO | MB_ICONINFORMATION | MB_SETFOREGROUND);
     return answer == IDYES ? kInstallButtonId : IDCANCEL;
 }

@@ -23,10 +23,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // elevated.
     const DllRedirection redirection = FindDllRedirection();
     if (redirection != DllRedirection::None) {
-        return static_cast<int>(RefuseDllRedirection(redirection, kSystemStages));
+        return static_cast<int>(RefuseDllRedirection(redirection));
     }
     for (const wchar_t* library : kSystemLibraries) {
         ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    return static_cast<int>(RunSetup(kSystemStages));
+    return static_cast<int>(RunSetup());
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "transfer/transfer_faults.h"
 
 namespace {
 
@@ -58,7 +57,8 @@ bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, st
 }
 
 bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle& connection,
-                  InternetHandle& request, ErrorText& error, const TransferDeadline* deadline) {
+                  InternetHandle& request, ErrorText& error, const TransferDeadline* deadline,
+                  const TransferCalls& calls) {
     WideString host;
     WideString path;
     std::uint16_t port = INTERNET_DEFAULT_HTTPS_PORT;
@@ -67,15 +67,15 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
         return false;
     }
 
-    session.Reset(transferCalls.winHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                            WINHTTP_NO_PROXY_BYPASS, 0));
+    session.Reset(calls.winHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         error = kSessionFailed;
         return false;
     }
     ::WinHttpSetTimeouts(session.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
 
-    connection.Reset(transferCalls.winHttpConnect(session.Get(), host.c_str(), port, 0));
+    connection.Reset(calls.winHttpConnect(session.Get(), host.c_str(), port, 0));
     if (!connection) {
         error = kConnectFailed;
         return false;
@@ -83,9 +83,8 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
 
     // Do not add SECURITY_FLAG_IGNORE_* options or a certificate callback here: the platform's full
     // certificate check is the only thing that proves we are talking to the release server.
-    request.Reset(transferCalls.winHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr,
-                                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                   kSecureFreshRequest));
+    request.Reset(calls.winHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                           WINHTTP_DEFAULT_ACCEPT_TYPES, kSecureFreshRequest));
     if (!request) {
         error = kRequestFailed;
         return false;

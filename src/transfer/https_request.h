@@ -7,6 +7,7 @@
 
 #include "common/unique_handle.h"
 #include "common/wide_string.h"
+#include "transfer/transfer_calls.h"
 
 struct InternetHandleTraits {
     using Handle = HINTERNET;
@@ -38,4 +39,5 @@ private:
 // On true the request is ready for WinHttpReadData. The caller owns the three holders and releases
 // them request, connection, session on every path. With a deadline, no wait of the request outlives it.
 bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle& connection,
-                  InternetHandle& request, ErrorText& error, const TransferDeadline* deadline = nullptr);
+                  InternetHandle& request, ErrorText& error, const TransferDeadline* deadline = nullptr,
+                  const TransferCalls& calls = {});

@@ -57,7 +57,7 @@ UniqueFile OpenStagingFolder(const WideString& folder) {
 }
 
 // 32 upper-case hexadecimal digits: the GUID's text form without braces and hyphens.
-bool MakeRunTag(HRESULT(WINAPI* createGuid)(GUID*), WideString& runTag) {
+bool MakeRunTag(decltype(&::CoCreateGuid) createGuid, WideString& runTag) {
     GUID guid = {};
     if (FAILED(createGuid(&guid))) {
         return false;
@@ -155,7 +155,7 @@ UniqueLocalMemory MakeRunFolderSecurity() {
     return UniqueLocalMemory(descriptor);
 }
 
-bool MakeStagingPaths(StagedRun& run, HRESULT(WINAPI* createGuid)(GUID*)) {
+bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls) {
     wchar_t tempPath[kTempPathCapacity + 1] = {};
     const DWORD length = ::GetTempPathW(kTempPathCapacity, tempPath);
     if (length == 0 || length > kTempPathCapacity) {
@@ -168,7 +168,7 @@ bool MakeStagingPaths(StagedRun& run, HRESULT(WINAPI* createGuid)(GUID*)) {
     }
 
     WideString runTag;
-    if (!MakeRunTag(createGuid, runTag)) {
+    if (!MakeRunTag(calls.createGuid, runTag)) {
         return false;
     }
     const UniqueLocalMemory security = MakeRunFolderSecurity();

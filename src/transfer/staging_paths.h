@@ -16,10 +16,15 @@ struct StagedRun {
     WideString finalPath;
 };
 
+// The GUID that names a run; a test may name the run itself.
+struct StagingCalls {
+    decltype(&::CoCreateGuid) createGuid = ::CoCreateGuid;
+};
+
 // Ensures the per-user staging folder exists, creates this run's folder inside it (only SYSTEM and
 // Administrators may touch it) and names the run's files after a fresh GUID. Fills run only on
-// success. createGuid is CoCreateGuid; a test may name the run itself.
-bool MakeStagingPaths(StagedRun& run, HRESULT(WINAPI* createGuid)(GUID*) = ::CoCreateGuid);
+// success.
+bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls = {});
 
 // Lets go of the run folder and removes it; what cannot be removed now (an entry still in use) is
 // scheduled for deletion at the next restart. Delete the run's files first.

@@ -36,8 +36,6 @@ void MarkCancelled(ProgressWindow& progress) {
 
 }  // namespace
 
-const ProgressApi kSystemProgressApi = {::GetTickCount64};
-
 void PumpMessages(ProgressWindow& progress) {
     MSG msg{};
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -61,15 +59,12 @@ void RequestCancel(ProgressWindow& progress) {
     MarkCancelled(progress);
 }
 
-void UpdateProgress(ProgressWindow& progress, std::uint64_t received, std::uint64_t total) {
-    UpdateProgress(progress, received, total, kSystemProgressApi);
-}
-
-void UpdateProgress(ProgressWindow& progress, std::uint64_t received, std::uint64_t total, const ProgressApi& api) {
+void UpdateProgress(ProgressWindow& progress, std::uint64_t received, std::uint64_t total,
+                    const ProgressCalls& calls) {
     if (!progress.window || total == 0) {
         return;
     }
-    const std::uint64_t now = api.getTickCount64();
+    const std::uint64_t now = calls.getTickCount64();
     if (received > total) {
         received = total;
     } else if (received < total && now - progress.lastProgressTick < kRedrawIntervalMs) {
@@ -100,4 +95,13 @@ void ShowStatus(ProgressWindow& progress, const WideString& status, const WideSt
     SetTextIfPresent(progress.statusLabel, status.c_str());
     SetTextIfPresent(progress.detailLabel, detail.c_str());
     PumpMessages(progress);
+}
+
+bool ProgressWindowObserver::ContinueDownload() {
+    PumpMessages(progress_);
+    return !progress_.cancelRequested;
+}
+
+void ProgressWindowObserver::BlockReceived(std::uint64_t received, std::uint64_t total) {
+    UpdateProgress(progress_, received, total);
 }

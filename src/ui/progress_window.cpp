@@ -3,12 +3,12 @@
 #include <commctrl.h>
 
 #include "common/platform_compat.h"
+#include "common/resource_ids.h"
 #include "ui/progress.h"
 
 namespace {
 
 constexpr wchar_t kTitleText[] = L"Installing Brimlow AI Quillo";
-constexpr wchar_t kVersionPrefix[] = L"Version ";
 constexpr wchar_t kVersionSuffix[] = L"  \u2022  Secure online setup";
 constexpr wchar_t kInitialStatusText[] = L"Connecting to Brimlow secure servers\u2026";
 constexpr wchar_t kInitialDetailText[] = L"Preparing the verified installer download.";
@@ -19,7 +19,6 @@ constexpr wchar_t kReassuranceText[] =
 constexpr wchar_t kCancelText[] = L"Cancel";
 constexpr wchar_t kFontFace[] = L"Segoe UI";
 
-constexpr int kApplicationIconId = 1;
 constexpr int kDesignDpi = 96;
 constexpr int kPointsPerInch = 72;
 constexpr int kDesignWidth = 600;
@@ -85,17 +84,17 @@ constexpr ChildLayout kNoteLayout = {L"STATIC", SS_LEFT, 28, 242, 405, 40, 0};
 constexpr ChildLayout kCancelLayout = {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 458, 244, 104, 34, kCancelButtonId};
 
 void MakeChildren(ProgressWindow& progress, HMODULE module, const Scaler& scale, const WideString& version) {
-    const HWND parent = progress.window;
+    const HWND parent = progress.window.Get();
     const HWND iconPicture = MakeChild(parent, module, scale, kIconLayout, nullptr, nullptr);
     if (iconPicture) {
-        ::SendMessageW(iconPicture, STM_SETICON, reinterpret_cast<WPARAM>(progress.icon), 0);
+        ::SendMessageW(iconPicture, STM_SETICON, reinterpret_cast<WPARAM>(progress.icon.Get()), 0);
     }
-    MakeChild(parent, module, scale, kTitleLayout, kTitleText, progress.titleFont);
+    MakeChild(parent, module, scale, kTitleLayout, kTitleText, progress.titleFont.Get());
     const WideString versionLine = kVersionPrefix + version + kVersionSuffix;
-    MakeChild(parent, module, scale, kVersionLayout, versionLine.c_str(), progress.bodyFont);
+    MakeChild(parent, module, scale, kVersionLayout, versionLine.c_str(), progress.bodyFont.Get());
     MakeChild(parent, module, scale, kSeparatorLayout, nullptr, nullptr);
-    progress.statusLabel = MakeChild(parent, module, scale, kStatusLayout, kInitialStatusText, progress.headingFont);
-    progress.detailLabel = MakeChild(parent, module, scale, kDetailLayout, kInitialDetailText, progress.bodyFont);
+    progress.statusLabel = MakeChild(parent, module, scale, kStatusLayout, kInitialStatusText, progress.headingFont.Get());
+    progress.detailLabel = MakeChild(parent, module, scale, kDetailLayout, kInitialDetailText, progress.bodyFont.Get());
     progress.progressBar = MakeChild(parent, module, scale, kBarLayout, nullptr, nullptr);
     if (progress.progressBar) {
         ::SendMessageW(progress.progressBar, PBM_SETRANGE32, 0, kBarRange);
@@ -104,26 +103,26 @@ void MakeChildren(ProgressWindow& progress, HMODULE module, const Scaler& scale,
         ::SendMessageW(progress.progressBar, PBM_SETBKCOLOR, 0, kBarBackgroundColour);
     }
     progress.percentLabel =
-        MakeChild(parent, module, scale, kPercentLayout, kInitialPercentText, progress.emphasisFont);
-    progress.bytesLabel = MakeChild(parent, module, scale, kBytesLayout, kInitialBytesText, progress.bodyFont);
-    MakeChild(parent, module, scale, kNoteLayout, kReassuranceText, progress.bodyFont);
-    progress.cancelButton = MakeChild(parent, module, scale, kCancelLayout, kCancelText, progress.bodyFont);
+        MakeChild(parent, module, scale, kPercentLayout, kInitialPercentText, progress.emphasisFont.Get());
+    progress.bytesLabel = MakeChild(parent, module, scale, kBytesLayout, kInitialBytesText, progress.bodyFont.Get());
+    MakeChild(parent, module, scale, kNoteLayout, kReassuranceText, progress.bodyFont.Get());
+    progress.cancelButton = MakeChild(parent, module, scale, kCancelLayout, kCancelText, progress.bodyFont.Get());
 }
 
-bool RegisterProgressClass(HMODULE module, const WindowApi& api) {
+bool RegisterProgressClass(HMODULE module, const WindowCalls& calls) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = ProgressWindowProc;
     windowClass.hInstance = module;
     // The class icons belong to the process for its lifetime, like the class itself.
     windowClass.hIcon = static_cast<HICON>(
-        ::LoadImageW(module, MAKEINTRESOURCEW(kApplicationIconId), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+        ::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = kProgressWindowClass;
     windowClass.hIconSm = static_cast<HICON>(
-        ::LoadImageW(module, MAKEINTRESOURCEW(kApplicationIconId), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
-    if (api.registerClassExW(&windowClass) != 0) {
+        ::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    if (calls.registerClassExW(&windowClass) != 0) {
         return true;
     }
     const DWORD error = ::GetLastError();
@@ -139,22 +138,16 @@ bool RegisterProgressClass(HMODULE module, const WindowApi& api) {
 
 }  // namespace
 
-const WindowApi kSystemWindowApi = {::GetDpiForSystem, ::RegisterClassExW, ::CreateWindowExW};
-
-bool Create(ProgressWindow& progress, const WideString& version) {
-    return Create(progress, version, kSystemWindowApi);
-}
-
-bool Create(ProgressWindow& progress, const WideString& version, const WindowApi& api) {
+bool ProgressWindow::Create(const WideString& version, const WindowCalls& calls) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
     CallInitCommonControlsEx(&controls);
 
     const HMODULE module = ::GetModuleHandleW(nullptr);
-    if (!RegisterProgressClass(module, api)) {
+    if (!RegisterProgressClass(module, calls)) {
         return false;
     }
 
-    const Scaler scale(static_cast<int>(api.getDpiForSystem()));
+    const Scaler scale(static_cast<int>(calls.getDpiForSystem()));
     const int width = scale.Length(kDesignWidth);
     const int height = scale.Length(kDesignHeight);
     RECT workArea{};
@@ -162,44 +155,36 @@ bool Create(ProgressWindow& progress, const WideString& version, const WindowApi
     const int x = workArea.left + (workArea.right - workArea.left - width) / 2;
     const int y = workArea.top + (workArea.bottom - workArea.top - height) / 2;
 
-    progress.window = api.createWindowExW(WS_EX_APPWINDOW, kProgressWindowClass, kProgressWindowTitle, kWindowStyle,
-                                          x, y, width, height, nullptr, nullptr, module, &progress);
-    if (!progress.window) {
+    window.Reset(calls.createWindowExW(WS_EX_APPWINDOW, kProgressWindowClass, kSetupWindowTitle, kWindowStyle, x, y,
+                                       width, height, nullptr, nullptr, module, this));
+    if (!window) {
         return false;
     }
 
-    progress.bodyFont = MakeFont(scale, 10, FW_NORMAL);
-    progress.titleFont = MakeFont(scale, 18, FW_SEMIBOLD);
-    progress.headingFont = MakeFont(scale, 11, FW_SEMIBOLD);
-    progress.emphasisFont = MakeFont(scale, 10, FW_BOLD);
+    bodyFont.Reset(MakeFont(scale, 10, FW_NORMAL));
+    titleFont.Reset(MakeFont(scale, 18, FW_SEMIBOLD));
+    headingFont.Reset(MakeFont(scale, 11, FW_SEMIBOLD));
+    emphasisFont.Reset(MakeFont(scale, 10, FW_BOLD));
     const int iconSize = scale.Length(kDesignIconSize);
-    progress.icon = static_cast<HICON>(
-        ::LoadImageW(module, MAKEINTRESOURCEW(kApplicationIconId), IMAGE_ICON, iconSize, iconSize, LR_DEFAULTCOLOR));
+    icon.Reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, iconSize,
+                                               iconSize, LR_DEFAULTCOLOR)));
 
-    MakeChildren(progress, module, scale, version);
+    MakeChildren(*this, module, scale, version);
 
-    ::ShowWindow(progress.window, SW_SHOWNORMAL);
-    ::UpdateWindow(progress.window);
-    PumpMessages(progress);
+    ::ShowWindow(window.Get(), SW_SHOWNORMAL);
+    ::UpdateWindow(window.Get());
+    PumpMessages(*this);
     return true;
 }
 
-void Destroy(ProgressWindow& progress) {
+void ProgressWindow::Destroy() {
     // The window first: its children still draw with the fonts and the icon until it is gone.
-    if (progress.window) {
-        ::DestroyWindow(progress.window);
-        progress.window = nullptr;
-    }
-    if (progress.icon) {
-        ::DestroyIcon(progress.icon);
-        progress.icon = nullptr;
-    }
-    for (HFONT* font : {&progress.bodyFont, &progress.titleFont, &progress.headingFont, &progress.emphasisFont}) {
-        if (*font) {
-            ::DeleteObject(*font);
-            *font = nullptr;
-        }
-    }
+    window.Reset();
+    icon.Reset();
+    bodyFont.Reset();
+    titleFont.Reset();
+    headingFont.Reset();
+    emphasisFont.Reset();
 }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

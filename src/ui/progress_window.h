@@ -4,42 +4,51 @@
 
 #include <cstdint>
 
+#include "common/product_texts.h"
 #include "common/wide_string.h"
+#include "common/win32_handles.h"
 
 inline constexpr int kProgressBarId = 2001;
 inline constexpr int kCancelButtonId = 2002;
 inline constexpr wchar_t kProgressWindowClass[] = L"BrimlowAIQuilloInstallerProgress";
-inline constexpr wchar_t kProgressWindowTitle[] = L"Brimlow AI Quillo Setup";
 
-// The driver owns one, zeroed, as a local. Field order is part of the design.
+// The system DPI is fixed for a process's lifetime, and class registration and window creation do not
+// fail on a test machine: tests replace these to see the window scaled, and to see it not made at all.
+struct WindowCalls {
+    decltype(&::GetDpiForSystem) getDpiForSystem = ::GetDpiForSystem;
+    decltype(&::RegisterClassExW) registerClassExW = ::RegisterClassExW;
+    decltype(&::CreateWindowExW) createWindowExW = ::CreateWindowExW;
+};
+
+// The driver owns one as a local. The window procedure finds it through the window, so it never moves.
 struct ProgressWindow {
-    HWND window = nullptr;
+    ProgressWindow() = default;
+    ~ProgressWindow() { Destroy(); }
+    ProgressWindow(const ProgressWindow&) = delete;
+    ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+    // Shows the window for the release's version. False when the class or the window cannot be made;
+    // the record then holds nothing.
+    bool Create(const WideString& version, const WindowCalls& calls = {});
+    // Destroys the window (its controls with it), then the icon, then the fonts. Safe on a record that
+    // holds nothing and safe to call twice.
+    void Destroy();
+
+    UniqueWindow window;
+    // The controls the program writes to; they belong to window.
     HWND progressBar = nullptr;
     HWND statusLabel = nullptr;
     HWND detailLabel = nullptr;
     HWND percentLabel = nullptr;
     HWND bytesLabel = nullptr;
     HWND cancelButton = nullptr;
-    HFONT bodyFont = nullptr;
-    HFONT titleFont = nullptr;
-    HFONT headingFont = nullptr;
-    HFONT emphasisFont = nullptr;
-    HICON icon = nullptr;
+    UniqueFont bodyFont;
+    UniqueFont titleFont;
+    UniqueFont headingFont;
+    UniqueFont emphasisFont;
+    UniqueIcon icon;
     bool cancelRequested = false;
     std::uint64_t lastProgressTick = 0;
 };
 
-// The system DPI is fixed for a process's lifetime, and class registration and window creation do not
-// fail on a test machine: tests swap these to see the window scaled, and to see it not made at all.
-struct WindowApi {
-    UINT(WINAPI* getDpiForSystem)();
-    decltype(&::RegisterClassExW) registerClassExW;
-    decltype(&::CreateWindowExW) createWindowExW;
-};
-
-extern const WindowApi kSystemWindowApi;
-
-bool Create(ProgressWindow& progress, const WideString& version);
-bool Create(ProgressWindow& progress, const WideString& version, const WindowApi& api);
-void Destroy(ProgressWindow& progress);
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -12,7 +12,7 @@ UINT boxStyle = 0;
 int uninitialized = 0;
 
 SetupStages StagesThatStopAtTheFetch() {
-    SetupStages stages = kSystemStages;
+    SetupStages stages;
     stages.coInitializeEx = [](LPVOID, DWORD) -> HRESULT { return S_OK; };
     stages.coUninitialize = [] { ++uninitialized; };
     stages.fetchReleaseManifest = [](Utf8String&, ErrorText& error) {

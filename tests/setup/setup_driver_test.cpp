@@ -80,7 +80,7 @@ const SetupStages kStandIns = {
     [](const ReleaseManifest&) { world.events.push_back(L"confirm"); return world.confirmResult; },
     [](ProgressWindow& progress, const WideString&) {
         world.events.push_back(L"create");
-        if (world.createOk) progress.window = reinterpret_cast<HWND>(1);
+        if (world.createOk) progress.window.Reset(reinterpret_cast<HWND>(1));
         return world.createOk;
     },
     [](ProgressWindow&, const WideString& status, const WideString&) { world.events.push_back(L"status:" + status); },
@@ -89,7 +89,7 @@ const SetupStages kStandIns = {
     },
     [](ProgressWindow& progress) {
         world.events.push_back(progress.window ? L"destroy" : L"destroy-empty");
-        progress.window = nullptr;
+        progress.window.Release();
     },
     [](StagedRun& run) {
         world.events.push_back(L"staging");
@@ -108,10 +108,10 @@ const SetupStages kStandIns = {
         }
         return true;
     },
-    [](const PackageEntry& package, const WideString& partial, ProgressWindow* progress, ErrorText& error) {
+    [](const PackageEntry& package, const WideString& partial, DownloadObserver* observer, ErrorText& error) {
         world.events.push_back(L"download");
         world.downloadedSize = package.size;
-        EXPECT_NE(progress, nullptr);
+        EXPECT_NE(observer, nullptr);
         if (!world.downloadOk) {
             error = world.downloadError;
             return false;
@@ -213,7 +213,7 @@ TEST_F(SetupDriver, AHealthyRunLaunchesTheVerifiedFileAndReturnsZero) {
         L"CoInitializeEx", L"fetch", L"validate", L"confirm", L"create",
         L"status:Downloading the verified installer\u2026", L"staging", L"download",
         L"status:Verifying publisher and file integrity\u2026", L"progress:64/64", L"rehash", L"trust", L"destroy",
-        L"launch:1", L"CoUninitialize"};
+        L"launch:1", L"destroy-empty", L"CoUninitialize"};
     EXPECT_EQ(world.events, expected);
     EXPECT_TRUE(world.lockBlockedWriter);
     ExpectNoDownloadLeft();
@@ -373,7 +373,7 @@ TEST_F(SetupDriver, AFileReplacedBetweenTheRenameAndTheLockIsNeverStarted) {
     // The real re-check over the lock handle; the download wrote "MZ package", whose digest the manifest
     // names, and a same-user process swaps in other bytes of the same size before the lock is taken.
     SetupStages stages = kStandIns;
-    stages.lockedFileMatches = kSystemStages.lockedFileMatches;
+    stages.lockedFileMatches = SetupStages{}.lockedFileMatches;
     stages.validateReleaseManifest = [](const Utf8String&, ReleaseManifest& manifest) {
         manifest.published = true;
         manifest.version = L"2.3.1";

@@ -1,6 +1,6 @@
-// The download loop's conversation with the progress window, seen through recording stand-ins for the
-// progress operations (this program links them in place of the real ones): what is called, in which
-// order, with which counts, and where a cancel request is noticed.
+// The download's conversation with its observer, seen through a recording observer and recording
+// write and hash calls: what is called, in which order, with which counts, and where a request to stop
+// is noticed.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,22 +8,22 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "transfer/download_observer.h"
 #include "transfer/package_download.h"
-#include "transfer/transfer_faults.h"
+#include "transfer/transfer_calls.h"
 #include "transfer/transfer_test_util.h"
-#include "ui/progress.h"
 
 namespace {
 
+constexpr std::uint64_t kSize = 300000;
+
 struct Event {
-    char kind;  // 'p' pump, 'w' write, 'h' hash, 'u' progress update
+    char kind;  // 'p' asked whether to go on, 'w' write, 'h' hash, 'u' told of a block
     std::uint64_t count;
 };
 std::vector<Event> events;
-std::function<void(ProgressWindow&, std::uint64_t)> onUpdate;
-std::function<void(ProgressWindow&)> onPump;
 
-const TransferCalls kReal = transferCalls;
+const TransferCalls kReal;
 BOOL WINAPI RecordWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     events.push_back({'w', size});
     return kReal.writeFile(file, data, size, written, overlapped);
@@ -33,23 +33,24 @@ NTSTATUS WINAPI RecordHash(BCRYPT_HASH_HANDLE hash, PUCHAR data, ULONG size, ULO
     return kReal.bcryptHashData(hash, data, size, flags);
 }
 
-}  // namespace
+// Stands where the progress window is in the program; a test stops the download from a callback.
+class RecordingObserver final : public DownloadObserver {
+public:
+    bool ContinueDownload() override {
+        events.push_back({'p', 0});
+        if (onAsked) onAsked(*this);
+        return !stopRequested;
+    }
+    void BlockReceived(std::uint64_t received, std::uint64_t total) override {
+        EXPECT_EQ(total, kSize);
+        events.push_back({'u', received});
+        if (onBlock) onBlock(*this, received);
+    }
 
-void PumpMessages(ProgressWindow& progress) {
-    events.push_back({'p', 0});
-    if (onPump) onPump(progress);
-}
-void RequestCancel(ProgressWindow& progress) { progress.cancelRequested = true; }
-void UpdateProgress(ProgressWindow& progress, std::uint64_t received, std::uint64_t total) {
-    EXPECT_EQ(total, 300000u);
-    events.push_back({'u', received});
-    if (onUpdate) onUpdate(progress, received);
-}
-void ShowStatus(ProgressWindow&, const WideString&, const WideString&) {}
-
-namespace {
-
-constexpr std::uint64_t kSize = 300000;
+    std::function<void(RecordingObserver&)> onAsked;
+    std::function<void(RecordingObserver&, std::uint64_t)> onBlock;
+    bool stopRequested = false;
+};
 
 class DownloadProgressTest : public ::testing::Test {
 protected:
@@ -62,30 +63,28 @@ protected:
     void SetUp() override {
         partial = test_support::MakeScratchFolder(L"transfer-progress") + L"\\BrimlowAIQuillo-Setup-TEST.exe.part";
         events.clear();
-        onUpdate = nullptr;
-        onPump = nullptr;
-        transferCalls.writeFile = RecordWrite;
-        transferCalls.bcryptHashData = RecordHash;
+        calls.writeFile = RecordWrite;
+        calls.bcryptHashData = RecordHash;
     }
-    void TearDown() override { transferCalls = kReal; }
 
-    bool Download(ProgressWindow* progress) {
+    bool Download(DownloadObserver* observer) {
         const PackageEntry package{transfer_test::LocalUrl("/transfer/progress/package"),
                                    transfer_test::Widen(transfer_test::Sha256Hex(transfer_test::Generated(kSize))),
                                    kSize};
-        return DownloadPackage(package, partial, progress, error);
+        return DownloadPackage(package, partial, observer, error, calls);
     }
 
+    TransferCalls calls;
     std::wstring partial;
     ErrorText error;
 };
 
-TEST_F(DownloadProgressTest, EachBlockIsPumpedReadWrittenHashedCountedAndShownInThatOrder) {
-    ProgressWindow progress;
-    ASSERT_TRUE(Download(&progress));
+TEST_F(DownloadProgressTest, BeforeEachReadTheObserverIsAskedAndEachBlockIsWrittenHashedAndReported) {
+    RecordingObserver observer;
+    ASSERT_TRUE(Download(&observer));
 
-    // pump, then per block: write n, hash n, update to the new count, pump; the last pump comes
-    // before the read that ends the body, and no update follows it.
+    // asked, then per block: write n, hash n, report the new count, asked; the last question comes
+    // before the read that ends the body, and no report follows it.
     ASSERT_GE(events.size(), 5u);
     ASSERT_EQ(events.front().kind, 'p');
     ASSERT_EQ(events.back().kind, 'p');
@@ -107,7 +106,7 @@ TEST_F(DownloadProgressTest, EachBlockIsPumpedReadWrittenHashedCountedAndShownIn
     EXPECT_EQ(received, kSize);
 }
 
-TEST_F(DownloadProgressTest, WithoutAWindowNothingIsPumpedOrShown) {
+TEST_F(DownloadProgressTest, WithoutAnObserverTheDownloadRunsAlone) {
     ASSERT_TRUE(Download(nullptr));
     for (const Event& e : events) {
         EXPECT_TRUE(e.kind == 'w' || e.kind == 'h') << e.kind;
@@ -115,7 +114,7 @@ TEST_F(DownloadProgressTest, WithoutAWindowNothingIsPumpedOrShown) {
     EXPECT_EQ(test_support::ReadWholeFile(partial), transfer_test::Generated(kSize));
 }
 
-TEST_F(DownloadProgressTest, ACancelDuringAProgressUpdateStopsBeforeTheNextRead) {
+TEST_F(DownloadProgressTest, AStopRequestedWhileABlockIsReportedEndsTheDownloadBeforeTheNextRead) {
     const struct {
         const char* what;
         std::uint64_t cancelAt;  // the count shown when the user cancels
@@ -124,26 +123,26 @@ TEST_F(DownloadProgressTest, ACancelDuringAProgressUpdateStopsBeforeTheNextRead)
         SCOPED_TRACE(c.what);
         events.clear();
         std::uint64_t firstShown = 0;
-        onUpdate = [&](ProgressWindow& progress, std::uint64_t received) {
+        RecordingObserver observer;
+        observer.onBlock = [&](RecordingObserver& self, std::uint64_t received) {
             if (firstShown == 0) firstShown = received;
-            if (received == (c.cancelAt ? c.cancelAt : firstShown)) RequestCancel(progress);
+            if (received == (c.cancelAt ? c.cancelAt : firstShown)) self.stopRequested = true;
         };
-        ProgressWindow progress;
         error.clear();
-        EXPECT_FALSE(Download(&progress));
+        EXPECT_FALSE(Download(&observer));
         EXPECT_EQ(error, L"Download cancelled.");
         EXPECT_FALSE(test_support::FileExists(partial));
-        // The pump after the cancelling update is the last thing that happened: no further write.
+        // The question after the report that stopped it is the last thing that happened: no further write.
         ASSERT_GE(events.size(), 2u);
         EXPECT_EQ(events[events.size() - 2].kind, 'u');
         EXPECT_EQ(events.back().kind, 'p');
     }
 }
 
-TEST_F(DownloadProgressTest, ACancelFoundAtTheFirstPumpReadsNothing) {
-    onPump = [](ProgressWindow& progress) { RequestCancel(progress); };
-    ProgressWindow progress;
-    EXPECT_FALSE(Download(&progress));
+TEST_F(DownloadProgressTest, AStopRequestedBeforeTheFirstReadReadsNothing) {
+    RecordingObserver observer;
+    observer.onAsked = [](RecordingObserver& self) { self.stopRequested = true; };
+    EXPECT_FALSE(Download(&observer));
     EXPECT_EQ(error, L"Download cancelled.");
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].kind, 'p');

@@ -7,7 +7,7 @@
 
 #include "support/test_support.h"
 #include "transfer/https_request.h"
-#include "transfer/transfer_faults.h"
+#include "transfer/transfer_calls.h"
 #include "transfer/transfer_test_util.h"
 
 namespace {
@@ -94,12 +94,12 @@ protected:
     static void TearDownTestSuite() { transfer_test::RemoveRoutes("transfer_request"); }
 
     // Opens, and records which of the three holders hold a handle afterwards.
-    bool Open(const std::wstring& url) {
+    bool Open(const std::wstring& url, const TransferCalls& calls = {}) {
         error.clear();
         InternetHandle session;
         InternetHandle connection;
         InternetHandle request;
-        const bool ok = OpenHttpsGet(url, session, connection, request, error);
+        const bool ok = OpenHttpsGet(url, session, connection, request, error, nullptr, calls);
         held = {session.IsValid(), connection.IsValid(), request.IsValid()};
         if (ok) {
             char buffer[64] = {};
@@ -217,22 +217,21 @@ HINTERNET WINAPI NoRequest(HINTERNET, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWST
 }
 
 TEST_F(OpenHttpsGetTest, AHandleThatCannotBeMadeEndsTheCallAndLeavesTheOnesBeforeItToTheCaller) {
-    const TransferCalls real = transferCalls;
     const struct {
         const char* what;
-        void (*arrange)();
+        void (*arrange)(TransferCalls& calls);
         const wchar_t* text;
         std::vector<bool> held;
     } cases[] = {
-        {"session", [] { transferCalls.winHttpOpen = NoSession; }, kSessionFailed, kNone},
-        {"connection", [] { transferCalls.winHttpConnect = NoConnection; }, kConnectFailed, {true, false, false}},
-        {"request", [] { transferCalls.winHttpOpenRequest = NoRequest; }, kRequestFailed, {true, true, false}},
+        {"session", [](TransferCalls& calls) { calls.winHttpOpen = NoSession; }, kSessionFailed, kNone},
+        {"connection", [](TransferCalls& calls) { calls.winHttpConnect = NoConnection; }, kConnectFailed, {true, false, false}},
+        {"request", [](TransferCalls& calls) { calls.winHttpOpenRequest = NoRequest; }, kRequestFailed, {true, true, false}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        c.arrange();
-        const bool ok = Open(LocalUrl("/transfer/request/ok"));
-        transferCalls = real;
+        TransferCalls calls;
+        c.arrange(calls);
+        const bool ok = Open(LocalUrl("/transfer/request/ok"), calls);
         EXPECT_FALSE(ok);
         EXPECT_EQ(error, c.text);
         EXPECT_EQ(held, c.held);

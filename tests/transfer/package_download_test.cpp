@@ -6,7 +6,8 @@
 
 #include "support/test_support.h"
 #include "transfer/package_download.h"
-#include "transfer/transfer_faults.h"
+#include "transfer/sha256_digest.h"
+#include "transfer/transfer_calls.h"
 #include "transfer/transfer_test_util.h"
 #include "ui/progress.h"
 #include "ui/progress_window.h"
@@ -31,7 +32,7 @@ const wchar_t kFinishFailed[] = L"SHA-256 verification could not be completed.";
 const wchar_t kDigestMismatch[] = L"Security check failed: the installer SHA-256 does not match.";
 
 // Every write the download makes goes through here, so a test sees what the file ever held.
-const TransferCalls kReal = transferCalls;
+const TransferCalls kReal;
 std::uint64_t writtenTotal = 0;
 int writeCalls = 0;
 BOOL WINAPI CountingWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
@@ -70,20 +71,21 @@ protected:
         partial = folder + L"\\BrimlowAIQuillo-Setup-TEST.exe.part";
         writtenTotal = 0;
         writeCalls = 0;
-        transferCalls.writeFile = CountingWrite;
+        calls = TransferCalls{};
+        calls.writeFile = CountingWrite;
     }
-    void TearDown() override { transferCalls = kReal; }
 
     static PackageEntry Entry(const char* route, std::uint64_t size = kSize,
                               std::string sha256 = Sha256Hex(Generated(kSize))) {
         return PackageEntry{LocalUrl(std::string("/transfer/download/") + route), Widen(sha256), size};
     }
 
-    bool Download(const PackageEntry& package, ProgressWindow* progress = nullptr) {
+    bool Download(const PackageEntry& package, DownloadObserver* observer = nullptr) {
         error.clear();
-        return DownloadPackage(package, partial, progress, error);
+        return DownloadPackage(package, partial, observer, error, calls);
     }
 
+    TransferCalls calls;
     std::wstring folder;
     std::wstring partial;
     ErrorText error;
@@ -158,7 +160,8 @@ TEST_F(PackageDownloadTest, AFileThatCannotBeOpenedExclusivelyIsLeftAlone) {
 TEST_F(PackageDownloadTest, ACancelAlreadyRequestedStopsBeforeAnyByteIsRead) {
     ProgressWindow progress;
     progress.cancelRequested = true;
-    EXPECT_FALSE(Download(Entry("exact"), &progress));
+    ProgressWindowObserver observer(progress);
+    EXPECT_FALSE(Download(Entry("exact"), &observer));
     EXPECT_EQ(error, kCancelled);
     EXPECT_EQ(writeCalls, 0);
     EXPECT_FALSE(FileExists(partial));
@@ -177,14 +180,15 @@ LRESULT CALLBACK ClickCancelOnFirstCount(HWND label, UINT message, WPARAM wParam
 
 TEST_F(PackageDownloadTest, ACancelClickedInTheWindowMidDownloadStopsItAndRemovesTheFile) {
     ProgressWindow progress;
-    ASSERT_TRUE(Create(progress, L"1.0.0"));
+    ASSERT_TRUE(progress.Create(L"1.0.0"));
     ASSERT_NE(progress.bytesLabel, nullptr);
     cancelButton = progress.cancelButton;
     labelProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(progress.bytesLabel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClickCancelOnFirstCount)));
-    const bool ok = Download(Entry("slow", 400000, Sha256Hex(Generated(400000))), &progress);
+    ProgressWindowObserver observer(progress);
+    const bool ok = Download(Entry("slow", 400000, Sha256Hex(Generated(400000))), &observer);
     const bool flagged = progress.cancelRequested;
-    Destroy(progress);
+    progress.Destroy();
     EXPECT_FALSE(ok);
     EXPECT_TRUE(flagged);
     EXPECT_EQ(error, kCancelled);
@@ -196,19 +200,19 @@ TEST_F(PackageDownloadTest, ACancelClickedInTheWindowMidDownloadStopsItAndRemove
 TEST_F(PackageDownloadTest, PlatformFailuresOfHashingAndWritingEndInTheirMessagesWithTheFileRemoved) {
     const struct {
         const char* what;
-        void (*inject)();
+        void (*inject)(TransferCalls& calls);
         const wchar_t* error;
     } cases[] = {
-        {"no SHA-256 provider", [] { transferCalls.bcryptOpenAlgorithmProvider = RefuseOpen; }, kHashInitFailed},
-        {"no hash", [] { transferCalls.bcryptCreateHash = RefuseCreate; }, kHashInitFailed},
-        {"a block that cannot be hashed", [] { transferCalls.bcryptHashData = RefuseData; }, kSaveFailed},
-        {"a hash that cannot be finished", [] { transferCalls.bcryptFinishHash = RefuseFinish; }, kFinishFailed},
-        {"a write that falls short", [] { transferCalls.writeFile = ShortWrite; }, kSaveFailed},
+        {"no SHA-256 provider", [](TransferCalls& calls) { calls.bcryptOpenAlgorithmProvider = RefuseOpen; }, kHashInitFailed},
+        {"no hash", [](TransferCalls& calls) { calls.bcryptCreateHash = RefuseCreate; }, kHashInitFailed},
+        {"a block that cannot be hashed", [](TransferCalls& calls) { calls.bcryptHashData = RefuseData; }, kSaveFailed},
+        {"a hash that cannot be finished", [](TransferCalls& calls) { calls.bcryptFinishHash = RefuseFinish; }, kFinishFailed},
+        {"a write that falls short", [](TransferCalls& calls) { calls.writeFile = ShortWrite; }, kSaveFailed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        transferCalls = kReal;
-        c.inject();
+        calls = TransferCalls{};
+        c.inject(calls);
         EXPECT_FALSE(Download(Entry("exact")));
         EXPECT_EQ(error, c.error);
         EXPECT_FALSE(FileExists(partial));

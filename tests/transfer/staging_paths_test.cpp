@@ -181,7 +181,7 @@ TEST_F(StagingPathsTest, AnEntryAlreadyUnderTheRunsNameIsRefusedAndNothingIsWrit
         c.plant(planted);
         ASSERT_NE(GetFileAttributesW(planted.c_str()), INVALID_FILE_ATTRIBUTES);
         StagedRun run;
-        EXPECT_FALSE(MakeStagingPaths(run, KnownGuid));
+        EXPECT_FALSE(MakeStagingPaths(run, StagingCalls{KnownGuid}));
         EXPECT_TRUE(run.finalPath.empty());
         EXPECT_FALSE(run.folder);
         EXPECT_EQ(CountEntries(linked + L"\\target"), 0);
@@ -192,7 +192,7 @@ TEST_F(StagingPathsTest, AnEntryAlreadyUnderTheRunsNameIsRefusedAndNothingIsWrit
     // With nothing in the way, the same name is the run's.
     UseTemp(root + L"\\");
     StagedRun run;
-    ASSERT_TRUE(MakeStagingPaths(run, KnownGuid));
+    ASSERT_TRUE(MakeStagingPaths(run, StagingCalls{KnownGuid}));
     EXPECT_EQ(run.folderPath, StagingFolder() + L"\\" + kKnownTag);
     RemoveRunFolder(run);
 }

@@ -34,9 +34,8 @@ constexpr wchar_t kFooter[] =
 bool native64ForTest = true;
 int taskDialogCalls = 0;
 
-const PromptApi kArchitectureStandIn = {
-    kSystemPromptApi.taskDialogIndirect,
-    [] { return native64ForTest; },
+const PromptCalls kArchitectureStandIn = {
+    .isNative64BitWindows = [] { return native64ForTest; },
 };
 
 HRESULT WINAPI FailingTaskDialog(const TASKDIALOGCONFIG*, int*, int*, BOOL*) {
@@ -44,7 +43,7 @@ HRESULT WINAPI FailingTaskDialog(const TASKDIALOGCONFIG*, int*, int*, BOOL*) {
     return E_OUTOFMEMORY;
 }
 
-const PromptApi kFailingTaskDialog = {
+const PromptCalls kFailingTaskDialog = {
     FailingTaskDialog,
     [] { return true; },
 };
@@ -76,7 +75,7 @@ struct Seen {
 
 // Shows the prompt on this thread; a helper finds it, records it and answers it with `answer`.
 // The dialog counts as ready once the control with readyId and the text with readyText exist.
-int ShowAndAnswer(const ReleaseManifest& manifest, const PromptApi& api, const wchar_t* title, int readyId,
+int ShowAndAnswer(const ReleaseManifest& manifest, const PromptCalls& calls, const wchar_t* title, int readyId,
                   const std::function<void(HWND, const std::vector<Control>&)>& answer, Seen& seen) {
     window_probe::Helper helper([&] {
         const HWND dialog = WaitForWindow(kDialogClass, title);
@@ -92,7 +91,7 @@ int ShowAndAnswer(const ReleaseManifest& manifest, const PromptApi& api, const w
         seen.appeared = true;
         answer(dialog, seen.controls);
     });
-    const int result = ConfirmInstall(manifest, api);
+    const int result = ConfirmInstall(manifest, calls);
     helper.Join();
     return result;
 }

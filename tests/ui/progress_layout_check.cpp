@@ -28,22 +28,22 @@ struct ExpectedControl {
     LONG style;
     int x, y, width, height;
     int id;
-    HFONT ProgressWindow::*font;  // null member: no font
+    UniqueFont ProgressWindow::*font;  // null member: no font
 };
 
 }  // namespace
 
 void ExpectLaidOut(const ProgressWindow& progress, const std::wstring& versionLine, int dpi) {
-    ASSERT_TRUE(progress.window);
-    EXPECT_EQ(window_probe::ClassOf(progress.window), kProgressWindowClass);
-    EXPECT_EQ(TextOf(progress.window), kProgressWindowTitle);
-    const LONG style = ::GetWindowLongW(progress.window, GWL_STYLE);
+    ASSERT_TRUE(progress.window.Get());
+    EXPECT_EQ(window_probe::ClassOf(progress.window.Get()), kProgressWindowClass);
+    EXPECT_EQ(TextOf(progress.window.Get()), L"Brimlow AI Quillo Setup");
+    const LONG style = ::GetWindowLongW(progress.window.Get(), GWL_STYLE);
     EXPECT_EQ(style & 0x00CF0000, 0x00CA0000) << std::hex << style;  // caption, close, minimise; no resize
     EXPECT_TRUE(style & WS_VISIBLE);
-    EXPECT_TRUE(::GetWindowLongW(progress.window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    EXPECT_TRUE(::GetWindowLongW(progress.window.Get(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
 
     RECT frame{};
-    ::GetWindowRect(progress.window, &frame);
+    ::GetWindowRect(progress.window.Get(), &frame);
     RECT work{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     const int width = Scaled(600, dpi);
@@ -69,7 +69,7 @@ void ExpectLaidOut(const ProgressWindow& progress, const std::wstring& versionLi
          28, 242, 405, 40, 0, &ProgressWindow::bodyFont},
         {L"Button", L"Cancel", 0x50010000, 458, 244, 104, 34, kCancelButtonId, &ProgressWindow::bodyFont},
     };
-    const std::vector<Control> children = ChildrenOf(progress.window);
+    const std::vector<Control> children = ChildrenOf(progress.window.Get());
     ASSERT_EQ(children.size(), std::size(expected));
     for (std::size_t i = 0; i < children.size(); ++i) {
         SCOPED_TRACE(testing::Message() << "control " << i + 1);
@@ -88,7 +88,7 @@ void ExpectLaidOut(const ProgressWindow& progress, const std::wstring& versionLi
         EXPECT_NEAR(actual.rect.bottom - actual.rect.top, Scaled(want.height, dpi), slack);
         const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(actual.handle, WM_GETFONT, 0, 0));
         if (want.font) {
-            EXPECT_EQ(font, progress.*want.font);
+            EXPECT_EQ(font, (progress.*want.font).Get());
         }
     }
 
@@ -104,10 +104,10 @@ void ExpectLaidOut(const ProgressWindow& progress, const std::wstring& versionLi
         HFONT font;
         int points;
         LONG weight;
-    } fonts[] = {{progress.bodyFont, 10, 400},
-                 {progress.titleFont, 18, 600},
-                 {progress.headingFont, 11, 600},
-                 {progress.emphasisFont, 10, 700}};
+    } fonts[] = {{progress.bodyFont.Get(), 10, 400},
+                 {progress.titleFont.Get(), 18, 600},
+                 {progress.headingFont.Get(), 11, 600},
+                 {progress.emphasisFont.Get(), 10, 700}};
     for (const auto& font : fonts) {
         ASSERT_TRUE(font.font);
         const LOGFONTW description = FontOf(font.font);
@@ -117,15 +117,15 @@ void ExpectLaidOut(const ProgressWindow& progress, const std::wstring& versionLi
         EXPECT_EQ(description.lfQuality, CLEARTYPE_QUALITY);
     }
 
-    ASSERT_TRUE(progress.icon);
+    ASSERT_TRUE(progress.icon.Get());
     ICONINFO iconInfo{};
-    ASSERT_TRUE(::GetIconInfo(progress.icon, &iconInfo));
+    ASSERT_TRUE(::GetIconInfo(progress.icon.Get(), &iconInfo));
     BITMAP iconBitmap{};
     ::GetObjectW(iconInfo.hbmColor, sizeof iconBitmap, &iconBitmap);
     EXPECT_EQ(iconBitmap.bmWidth, Scaled(48, dpi));
     ::DeleteObject(iconInfo.hbmColor);
     ::DeleteObject(iconInfo.hbmMask);
-    EXPECT_EQ(reinterpret_cast<HICON>(::SendMessageW(children[0].handle, STM_GETICON, 0, 0)), progress.icon);
+    EXPECT_EQ(reinterpret_cast<HICON>(::SendMessageW(children[0].handle, STM_GETICON, 0, 0)), progress.icon.Get());
 
     PBRANGE range{};
     ::SendMessageW(progress.progressBar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));

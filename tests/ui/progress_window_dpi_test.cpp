@@ -19,10 +19,10 @@ TEST(ProgressWindowAtSystemDpi, WindowControlsAndFontsFollowTheSystemDpi) {
     const int dpi = std::atoi(expected);
     ASSERT_EQ(static_cast<int>(::GetDpiForSystem()), dpi);
 
-    ProgressWindow progress{};
-    ASSERT_TRUE(Create(progress, L"2.3.1"));
+    ProgressWindow progress;
+    ASSERT_TRUE(progress.Create(L"2.3.1"));
     RECT frame{};
-    ::GetWindowRect(progress.window, &frame);
+    ::GetWindowRect(progress.window.Get(), &frame);
     EXPECT_EQ(frame.right - frame.left, ::MulDiv(600, dpi, 96));
     EXPECT_EQ(frame.bottom - frame.top, ::MulDiv(340, dpi, 96));
     ExpectLaidOut(progress, L"Version 2.3.1  \u2022  Secure online setup", dpi);
@@ -35,9 +35,9 @@ TEST(ProgressWindowAtSystemDpi, WindowControlsAndFontsFollowTheSystemDpi) {
     }
     const std::wstring folder = test_support::HarnessPath("screenshots");
     ::CreateDirectoryW(folder.c_str(), nullptr);
-    window_probe::SaveWindowImage(progress.window,
+    window_probe::SaveWindowImage(progress.window.Get(),
                                   folder + L"\\progress_window_system_" + std::to_wstring(dpi) + L".bmp");
-    Destroy(progress);
+    progress.Destroy();
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ constexpr wchar_t kCancellingDetail[] = L"Removing the partial file safely.";
 
 UINT dpiForTest = 96;
 UINT WINAPI DpiForTest() { return dpiForTest; }
-const WindowApi kDpiStandIn = {DpiForTest, ::RegisterClassExW, ::CreateWindowExW};
+const WindowCalls kDpiStandIn = {DpiForTest};
 
 DWORD registrationError = 0;
 ATOM WINAPI RefuseClass(const WNDCLASSEXW*) {
@@ -43,19 +43,19 @@ ULONGLONG WINAPI TickForTest() {
     ++tickReads;
     return tickForTest;
 }
-const ProgressApi kTickStandIn = {TickForTest};
+const ProgressCalls kTickStandIn = {TickForTest};
 
 // Owns one progress window for a test and always tears it down.
 class ShownWindow {
 public:
-    explicit ShownWindow(const std::wstring& version = L"2.3.1", const WindowApi& api = kSystemWindowApi) {
-        created_ = Create(progress, version, api);
+    explicit ShownWindow(const std::wstring& version = L"2.3.1", const WindowCalls& calls = {}) {
+        created_ = progress.Create(version, calls);
     }
-    ~ShownWindow() { Destroy(progress); }
+    ~ShownWindow() { progress.Destroy(); }
     ShownWindow(const ShownWindow&) = delete;
     ShownWindow& operator=(const ShownWindow&) = delete;
     bool created() const { return created_; }
-    ProgressWindow progress{};
+    ProgressWindow progress;
 
 private:
     bool created_ = false;
@@ -80,7 +80,7 @@ TEST(ProgressWindow, ScalesWindowControlsFontsAndIconAt144Dpi) {
     ShownWindow shown(L"2.3.1", kDpiStandIn);
     ASSERT_TRUE(shown.created());
     RECT frame{};
-    ::GetWindowRect(shown.progress.window, &frame);
+    ::GetWindowRect(shown.progress.window.Get(), &frame);
     EXPECT_EQ(frame.right - frame.left, 900);
     EXPECT_EQ(frame.bottom - frame.top, 510);
     ExpectLaidOut(shown.progress, L"Version 2.3.1  \u2022  Secure online setup", 144);
@@ -92,8 +92,8 @@ TEST(ProgressWindow, EmptyVersionAndSecondWindowInOneProcess) {
     ASSERT_TRUE(first.created());
     ShownWindow second(L"10.0.0-beta.1");
     ASSERT_TRUE(second.created());
-    EXPECT_EQ(TextOf(ChildrenOf(first.progress.window)[2].handle), L"Version   \u2022  Secure online setup");
-    EXPECT_EQ(TextOf(ChildrenOf(second.progress.window)[2].handle),
+    EXPECT_EQ(TextOf(ChildrenOf(first.progress.window.Get())[2].handle), L"Version   \u2022  Secure online setup");
+    EXPECT_EQ(TextOf(ChildrenOf(second.progress.window.Get())[2].handle),
               L"Version 10.0.0-beta.1  \u2022  Secure online setup");
 }
 
@@ -104,7 +104,7 @@ TEST(ProgressWindow, AClassOrWindowThatCannotBeMadeLeavesTheRecordEmpty) {
     }
     const struct {
         const char* what;
-        WindowApi api;
+        WindowCalls calls;
         DWORD error;
         bool created;
     } cases[] = {
@@ -115,20 +115,20 @@ TEST(ProgressWindow, AClassOrWindowThatCannotBeMadeLeavesTheRecordEmpty) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         registrationError = c.error;
-        ShownWindow shown(L"2.3.1", c.api);
+        ShownWindow shown(L"2.3.1", c.calls);
         EXPECT_EQ(shown.created(), c.created);
         if (c.created) {
             continue;
         }
         const ProgressWindow& p = shown.progress;
-        EXPECT_EQ(p.window, nullptr);
+        EXPECT_EQ(p.window.Get(), nullptr);
         for (HWND child : {p.progressBar, p.statusLabel, p.detailLabel, p.percentLabel, p.bytesLabel, p.cancelButton}) {
             EXPECT_EQ(child, nullptr);
         }
-        for (HFONT font : {p.bodyFont, p.titleFont, p.headingFont, p.emphasisFont}) {
+        for (HFONT font : {p.bodyFont.Get(), p.titleFont.Get(), p.headingFont.Get(), p.emphasisFont.Get()}) {
             EXPECT_EQ(font, nullptr);
         }
-        EXPECT_EQ(p.icon, nullptr);
+        EXPECT_EQ(p.icon.Get(), nullptr);
         EXPECT_EQ(::FindWindowW(kProgressWindowClass, nullptr), nullptr);
     }
 }
@@ -138,7 +138,7 @@ TEST(ProgressWindow, StaticsDrawDarkGreyOnWhite) {
     ASSERT_TRUE(shown.created());
     for (HWND label : {shown.progress.statusLabel, shown.progress.percentLabel, shown.progress.bytesLabel}) {
         const HDC dc = ::GetDC(label);
-        const LRESULT brush = ::SendMessageW(shown.progress.window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+        const LRESULT brush = ::SendMessageW(shown.progress.window.Get(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
                                              reinterpret_cast<LPARAM>(label));
         EXPECT_EQ(reinterpret_cast<HGDIOBJ>(brush), ::GetStockObject(WHITE_BRUSH));
         EXPECT_EQ(::GetTextColor(dc), RGB(42, 47, 52));
@@ -148,25 +148,25 @@ TEST(ProgressWindow, StaticsDrawDarkGreyOnWhite) {
 }
 
 TEST(ProgressWindow, DestroyReleasesOnceAndToleratesEmptyRecords) {
-    ProgressWindow never{};
-    Destroy(never);
-    Destroy(never);
-    EXPECT_EQ(never.window, nullptr);
+    ProgressWindow never;
+    never.Destroy();
+    never.Destroy();
+    EXPECT_EQ(never.window.Get(), nullptr);
 
-    ProgressWindow progress{};
-    ASSERT_TRUE(Create(progress, L"2.3.1"));
-    const HWND window = progress.window;
+    ProgressWindow progress;
+    ASSERT_TRUE(progress.Create(L"2.3.1"));
+    const HWND window = progress.window.Get();
     const HWND cancel = progress.cancelButton;
-    Destroy(progress);
+    progress.Destroy();
     EXPECT_FALSE(::IsWindow(window));
-    EXPECT_EQ(progress.window, nullptr);
-    EXPECT_EQ(progress.icon, nullptr);
-    EXPECT_EQ(progress.bodyFont, nullptr);
-    EXPECT_EQ(progress.titleFont, nullptr);
-    EXPECT_EQ(progress.headingFont, nullptr);
-    EXPECT_EQ(progress.emphasisFont, nullptr);
+    EXPECT_EQ(progress.window.Get(), nullptr);
+    EXPECT_EQ(progress.icon.Get(), nullptr);
+    EXPECT_EQ(progress.bodyFont.Get(), nullptr);
+    EXPECT_EQ(progress.titleFont.Get(), nullptr);
+    EXPECT_EQ(progress.headingFont.Get(), nullptr);
+    EXPECT_EQ(progress.emphasisFont.Get(), nullptr);
     EXPECT_EQ(progress.cancelButton, cancel) << "control fields are left as they were";
-    Destroy(progress);
+    progress.Destroy();
     // Nothing left to act on: updates after the window is gone are ignored.
     UpdateProgress(progress, 1, 2);
     EXPECT_EQ(progress.lastProgressTick, 0u);
@@ -179,9 +179,9 @@ struct CancelWay {
 
 const CancelWay kCancelWays[] = {
     {"Cancel button clicked", [](ProgressWindow& p) { ::SendMessageW(p.cancelButton, BM_CLICK, 0, 0); }},
-    {"title bar close button", [](ProgressWindow& p) { ::PostMessageW(p.window, WM_SYSCOMMAND, SC_CLOSE, 0); }},
-    {"WM_CLOSE", [](ProgressWindow& p) { ::PostMessageW(p.window, WM_CLOSE, 0, 0); }},
-    {"Alt+F4", [](ProgressWindow& p) { window_probe::PostAltKey(p.window, VK_F4); }},
+    {"title bar close button", [](ProgressWindow& p) { ::PostMessageW(p.window.Get(), WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    {"WM_CLOSE", [](ProgressWindow& p) { ::PostMessageW(p.window.Get(), WM_CLOSE, 0, 0); }},
+    {"Alt+F4", [](ProgressWindow& p) { window_probe::PostAltKey(p.window.Get(), VK_F4); }},
     {"WM_QUIT posted to the thread", [](ProgressWindow&) { ::PostQuitMessage(0); }},
 };
 
@@ -200,8 +200,8 @@ TEST(ProgressWindow, EveryWayToCancelSetsTheFlagOnceAndKeepsTheWindow) {
         EXPECT_FALSE(::IsWindowEnabled(progress.cancelButton));
         EXPECT_EQ(TextOf(progress.statusLabel), kCancellingStatus);
         EXPECT_EQ(TextOf(progress.detailLabel), kCancellingDetail);
-        EXPECT_TRUE(::IsWindow(progress.window));
-        EXPECT_TRUE(::IsWindowVisible(progress.window));
+        EXPECT_TRUE(::IsWindow(progress.window.Get()));
+        EXPECT_TRUE(::IsWindowVisible(progress.window.Get()));
         EXPECT_FALSE(QueueHolds(WM_QUIT)) << "no later code may see the quit message";
 
         // A later status wins over the cancelling texts, and a second request leaves it standing.
@@ -211,7 +211,7 @@ TEST(ProgressWindow, EveryWayToCancelSetsTheFlagOnceAndKeepsTheWindow) {
         EXPECT_TRUE(progress.cancelRequested);
         EXPECT_EQ(TextOf(progress.statusLabel), L"Verifying publisher and file integrity\u2026");
         EXPECT_EQ(TextOf(progress.detailLabel), L"Checking the signature.");
-        EXPECT_TRUE(::IsWindow(progress.window));
+        EXPECT_TRUE(::IsWindow(progress.window.Get()));
         EXPECT_FALSE(QueueHolds(WM_QUIT));
     }
 }
@@ -219,7 +219,7 @@ TEST(ProgressWindow, EveryWayToCancelSetsTheFlagOnceAndKeepsTheWindow) {
 TEST(ProgressWindow, ShowStatusRewritesBothLinesAndPumps) {
     ShownWindow shown;
     ASSERT_TRUE(shown.created());
-    ::PostMessageW(shown.progress.window, WM_NULL, 0, 0);
+    ::PostMessageW(shown.progress.window.Get(), WM_NULL, 0, 0);
     ShowStatus(shown.progress, L"Downloading the verified installer\u2026", L"Fetched over HTTPS.");
     EXPECT_EQ(TextOf(shown.progress.statusLabel), L"Downloading the verified installer\u2026");
     EXPECT_EQ(TextOf(shown.progress.detailLabel), L"Fetched over HTTPS.");
@@ -281,7 +281,7 @@ TEST(ProgressWindow, RedrawsAtMostEveryHundredMillisecondsButAlwaysAtTheEnd) {
     EXPECT_EQ(progress.lastProgressTick, 10000u);
 
     // 99 ms later: skipped entirely, and the queue is left alone.
-    ::PostMessageW(progress.window, WM_NULL, 0, 0);
+    ::PostMessageW(progress.window.Get(), WM_NULL, 0, 0);
     tickForTest = 10099;
     UpdateProgress(progress, 200, kTotal, kTickStandIn);
     EXPECT_EQ(TextOf(progress.percentLabel), L"10%");
@@ -321,7 +321,7 @@ TEST(ProgressWindow, ScreenshotMidDownload) {
         const std::wstring folder = test_support::HarnessPath("screenshots");
         ::CreateDirectoryW(folder.c_str(), nullptr);
         EXPECT_TRUE(window_probe::SaveWindowImage(
-            shown.progress.window, folder + L"\\progress_window_" + std::to_wstring(dpi) + L".bmp"));
+            shown.progress.window.Get(), folder + L"\\progress_window_" + std::to_wstring(dpi) + L".bmp"));
     }
 }
 

@@ -120,7 +120,7 @@ table="| Measure | Value |
 | process start to the prompt on screen (manifest fetched and validated on loopback) | ${prompt_ms:-not seen} ms |
 | this build's executable ($arch) | $size bytes ($((size / 1024)) KiB) |"
 verification_note="How the verification time is measured: tools/bench/bench_verify.exe runs the installer's
-driver with the program's own stages (kSystemStages) against a loopback release whose x64 package is
+driver with the program's own stages against a loopback release whose x64 package is
 600 MiB, signed by the test publisher. Only the prompt is answered in code, and the download, the
 re-hash under the lock and the trust check are wrapped to read QueryPerformanceCounter when they return;
 the setup program reads it first thing in main (tests/e2e/fake_setup.c). The installer executable is

@@ -1,6 +1,6 @@
 // What the user waits for between the download's last byte and the setup program's start ("Verifying
 // publisher and file integrity…"), for the benchmark command. The program's own stages do the work:
-// the driver runs with kSystemStages, except that the prompt is answered here and that the download,
+// the driver runs with its real stages, except that the prompt is answered here and that the download,
 // the re-hash under the lock and the trust check are wrapped to note when they return. The setup
 // program notes its own start (tests/e2e/fake_setup.c, WEBSETUP_STARTED_AT). The installer itself is
 // not changed for this.
@@ -25,7 +25,7 @@ namespace {
 LARGE_INTEGER downloadEnd{};
 LARGE_INTEGER rehashEnd{};
 LARGE_INTEGER trustEnd{};
-const SetupStages& real = kSystemStages;
+const SetupStages real;
 
 double Milliseconds(LONGLONG from, LONGLONG to) {
     LARGE_INTEGER frequency;
@@ -36,11 +36,11 @@ double Milliseconds(LONGLONG from, LONGLONG to) {
 int Run(const wchar_t* startedAtFile) {
     // As the installer's wWinMain does first, so that DLL loading costs the same.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetupStages stages = kSystemStages;
+    SetupStages stages;
     stages.confirmInstall = [](const ReleaseManifest&) { return kInstallButtonId; };
-    stages.downloadPackage = [](const PackageEntry& package, const WideString& partialPath, ProgressWindow* progress,
-                                ErrorText& error) {
-        const bool ok = real.downloadPackage(package, partialPath, progress, error);
+    stages.downloadPackage = [](const PackageEntry& package, const WideString& partialPath,
+                                DownloadObserver* observer, ErrorText& error) {
+        const bool ok = real.downloadPackage(package, partialPath, observer, error);
         ::QueryPerformanceCounter(&downloadEnd);
         return ok;
     };

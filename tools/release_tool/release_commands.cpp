@@ -20,6 +20,7 @@
 #include "transfer/https_request.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"
+#include "transfer/sha256_digest.h"
 #include "trust/installer_trust.h"
 
 namespace {

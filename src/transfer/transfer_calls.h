@@ -1,9 +1,7 @@
 #pragma once
 // The platform calls of the transfer code that no real condition on a test machine makes fail: a
 // session, connection or request handle that cannot be made, a SHA-256 provider that refuses, a disk
-// write that falls short.
-// Production code calls them through transferCalls, which holds the real functions; only tests swap
-// one entry for a failing stand-in and put the real one back.
+// write that falls short. Each member starts as the real function; tests replace one.
 #include <windows.h>
 #include <bcrypt.h>
 #include <winhttp.h>
@@ -18,5 +16,3 @@ struct TransferCalls {
     decltype(&::BCryptFinishHash) bcryptFinishHash = ::BCryptFinishHash;
     decltype(&::WriteFile) writeFile = ::WriteFile;
 };
-
-extern TransferCalls transferCalls;

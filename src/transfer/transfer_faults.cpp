@@ -1,3 +1,0 @@
-#include "transfer/transfer_faults.h"
-
-TransferCalls transferCalls;
