@@ -110,30 +110,27 @@ void MakeChildren(ProgressWindow& progress, HMODULE module, const Scaler& scale,
 }
 
 bool RegisterProgressClass(HMODULE module, const WindowCalls& calls) {
+    // Owned here until the class takes them: the class icons then belong to the process for its
+    // lifetime, like the class itself.
+    UniqueIcon largeIcon(static_cast<HICON>(
+        ::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR)));
+    UniqueIcon smallIcon(static_cast<HICON>(
+        ::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = ProgressWindowProc;
     windowClass.hInstance = module;
-    // The class icons belong to the process for its lifetime, like the class itself.
-    windowClass.hIcon = static_cast<HICON>(
-        ::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+    windowClass.hIcon = largeIcon.Get();
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = kProgressWindowClass;
-    windowClass.hIconSm = static_cast<HICON>(
-        ::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    windowClass.hIconSm = smallIcon.Get();
     if (calls.registerClassExW(&windowClass) != 0) {
+        largeIcon.Release();
+        smallIcon.Release();
         return true;
     }
-    const DWORD error = ::GetLastError();
-    // The icons of a class that was not registered have no other owner.
-    if (windowClass.hIcon) {
-        ::DestroyIcon(windowClass.hIcon);
-    }
-    if (windowClass.hIconSm) {
-        ::DestroyIcon(windowClass.hIconSm);
-    }
-    return error == ERROR_CLASS_ALREADY_EXISTS;
+    return ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 }  // namespace
