@@ -21,6 +21,13 @@ struct StagedRun {
 // success. createGuid is CoCreateGuid; a test may name the run itself.
 bool MakeStagingPaths(StagedRun& run, HRESULT(WINAPI* createGuid)(GUID*) = ::CoCreateGuid);
 
+// The user's temporary directory as GetTempPathW reports it, ending in a backslash.
+bool GetTempDirectory(WideString& path);
+
+// A fresh GUID from createGuid as 32 upper-case hexadecimal digits, its text form without braces and
+// hyphens: a name nobody else will pick. Appended to runTag.
+bool MakeRunTag(WideString& runTag, HRESULT(WINAPI* createGuid)(GUID*) = ::CoCreateGuid);
+
 // Lets go of the run folder and removes it; what cannot be removed now (an entry still in use) is
 // scheduled for deletion at the next restart. Delete the run's files first.
 void RemoveRunFolder(StagedRun& run);

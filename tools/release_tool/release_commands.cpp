@@ -1,7 +1,6 @@
 #include "release_commands.h"
 
 #include <windows.h>
-#include <objbase.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -15,19 +14,14 @@
 #include "common/win32_handles.h"
 #include "console_output.h"
 #include "manifest/release_manifest.h"
-#include "manifest_diagnosis.h"
+#include "manifest_fault_text.h"
 #include "package_image.h"
-#include "transfer/https_request.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"
+#include "transfer/staging_paths.h"
 #include "trust/installer_trust.h"
 
 namespace {
-
-constexpr DWORD kManifestBlockSize = 8192;
-
-// The text the installer itself shows for this failure, so that verify reports what a user would see.
-constexpr wchar_t kPublisherMismatch[] = L"Security check failed: the installer publisher does not match Brimlow AI Labs.";
 
 // ---------------------------------------------------------------------------------------------------
 // Small owners and file helpers.
@@ -63,24 +57,20 @@ public:
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    bool Create() {
-        wchar_t temp[MAX_PATH + 1] = {};
-        const DWORD length = ::GetTempPathW(MAX_PATH, temp);
-        if (length == 0 || length > MAX_PATH) {
+    // On false, systemError holds the failed call's error number, or 0 when there is none.
+    bool Create(DWORD& systemError) {
+        systemError = 0;
+        WideString folder;
+        if (!GetTempDirectory(folder)) {
+            systemError = ::GetLastError();
             return false;
         }
-        GUID guid = {};
-        wchar_t guidText[64] = {};
-        if (FAILED(::CoCreateGuid(&guid)) || ::StringFromGUID2(guid, guidText, 64) <= 0) {
+        folder += L"quillo-release-";
+        if (!MakeRunTag(folder)) {
             return false;
-        }
-        WideString folder = WideString(temp) + L"quillo-release-";
-        for (const wchar_t* c = guidText; *c != 0; ++c) {
-            if (*c != L'{' && *c != L'}' && *c != L'-') {
-                folder += *c;
-            }
         }
         if (!::CreateDirectoryW(folder.c_str(), nullptr)) {
+            systemError = ::GetLastError();
             return false;
         }
         path_ = std::move(folder);
@@ -92,11 +82,13 @@ private:
     WideString path_;
 };
 
-// Reads at most limit bytes; a longer file yields its first limit bytes.
-bool ReadFilePrefix(const WideString& path, std::size_t limit, Utf8String& bytes) {
+// Reads at most limit bytes; a longer file yields its first limit bytes. On false, systemError holds
+// the failed call's error number.
+bool ReadFilePrefix(const WideString& path, std::size_t limit, Utf8String& bytes, DWORD& systemError) {
     const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
+        systemError = ::GetLastError();
         return false;
     }
     Utf8String content;
@@ -104,6 +96,7 @@ bool ReadFilePrefix(const WideString& path, std::size_t limit, Utf8String& bytes
     while (content.size() < limit) {
         DWORD bytesRead = 0;
         if (!::ReadFile(file.Get(), buffer.data(), kManifestBlockSize, &bytesRead, nullptr)) {
+            systemError = ::GetLastError();
             return false;
         }
         if (bytesRead == 0) {
@@ -118,16 +111,25 @@ bool ReadFilePrefix(const WideString& path, std::size_t limit, Utf8String& bytes
     return true;
 }
 
-bool WriteWholeFile(const WideString& path, const Utf8String& bytes) {
+// On false, systemError holds the failed call's error number, or 0 for a write that fell short.
+bool WriteWholeFile(const WideString& path, const Utf8String& bytes, DWORD& systemError) {
+    systemError = 0;
     const UniqueFile file(
         ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
+        systemError = ::GetLastError();
         return false;
     }
     DWORD written = 0;
-    const bool ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
-    return ::FlushFileBuffers(file.Get()) && ok;
+    if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        systemError = ::GetLastError();
+        return false;
+    }
+    if (!::FlushFileBuffers(file.Get())) {
+        systemError = ::GetLastError();
+        return false;
+    }
+    return written == bytes.size();
 }
 
 // SHA-256 of an open file from its current position to its end, in lower-case hexadecimal as manifests
@@ -328,7 +330,7 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     wchar_t full[MAX_PATH * 4] = {};
     const DWORD fullLength = ::GetFullPathNameW(file.c_str(), MAX_PATH * 4, full, nullptr);
     if (fullLength == 0 || fullLength >= MAX_PATH * 4) {
-        PrintFailure(label + file + L" is not a usable file path.");
+        PrintFailure(WithSystemError(label + file + L" is not a usable file path.", fullLength == 0 ? ::GetLastError() : 0));
         return false;
     }
     const WideString fullPath(full);
@@ -341,12 +343,12 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     }
     const UniqueFile lock = OpenInstallerLock(fullPath);
     if (!lock) {
-        PrintFailure(label + fullPath + L" cannot be opened for reading.");
+        PrintFailure(WithSystemError(label + fullPath + L" cannot be opened for reading.", ::GetLastError()));
         return false;
     }
     LARGE_INTEGER fileSize = {};
     if (!::GetFileSizeEx(lock.Get(), &fileSize)) {
-        PrintFailure(label + fullPath + L" cannot be read.");
+        PrintFailure(WithSystemError(label + fullPath + L" cannot be read.", ::GetLastError()));
         return false;
     }
     if (static_cast<std::uint64_t>(fileSize.QuadPart) > kMaxPackageSize) {
@@ -368,9 +370,11 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     }
     if (checkSignature) {
         ErrorText error;
-        if (!VerifyInstallerTrust(fullPath, kExpectedPublisher, error)) {
+        long trustResult = 0;
+        if (!VerifyInstallerTrust(fullPath, kExpectedPublisher, error, trustResult)) {
             if (!error.empty()) {
-                PrintFailure(label + fileName + L" does not have a valid, trusted Authenticode signature.");
+                PrintFailure(WithTrustResult(
+                    label + fileName + L" does not have a valid, trusted Authenticode signature.", trustResult));
                 return false;
             }
             WideString signer;
@@ -441,19 +445,22 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
         // The same read lock the installer holds: nothing can swap the file while it is checked.
         const UniqueFile lock = OpenInstallerLock(path);
         if (lock) {
-            trusted = VerifyInstallerTrust(path, publisher, error);
+            long trustResult = 0;
+            trusted = VerifyInstallerTrust(path, publisher, error, trustResult);
             if (!trusted && error.empty()) {
                 ExtractSignerName(path, signer);
             }
+            error = WithTrustResult(error, trustResult);
             isImage = trusted && InspectOpenPackage(lock.Get(), image);
         } else {
-            error = L"The downloaded package could not be opened for the signature check.";
+            error = WithSystemError(L"The downloaded package could not be opened for the signature check.",
+                                    ::GetLastError());
         }
     }
     RemoveDownloadedFile(path);
     if (!trusted) {
         if (error.empty()) {
-            error = kPublisherMismatch;
+            error = kPublisherMismatchText;
             if (!signer.empty()) {
                 error += L" It is signed by \"" + signer + L"\".";
             }
@@ -487,8 +494,6 @@ WideString Summary(const ReleaseManifest& manifest) {
 }
 
 }  // namespace
-
-bool PublisherConfigured() { return std::wstring_view(kExpectedPublisher) != std::wstring_view(kPublisherPlaceholder); }
 
 bool MakeManifest(const MakeOptions& options) {
     if (!IsSafeReleasePath(options.path)) {
@@ -534,25 +539,27 @@ bool MakeManifest(const MakeOptions& options) {
     // target is replaced only by a manifest that passed. The partial file never outlives a failure.
     PendingFile pending(options.out + L".partial");
     Utf8String written;
-    if (!WriteWholeFile(pending.Path(), text) || !ReadFilePrefix(pending.Path(), kMaxManifestBytes + 1, written)) {
-        PrintFailure(L"Could not write " + pending.Path() + L".");
+    DWORD systemError = 0;
+    if (!WriteWholeFile(pending.Path(), text, systemError) ||
+        !ReadFilePrefix(pending.Path(), kMaxManifestBytes + 1, written, systemError)) {
+        PrintFailure(WithSystemError(L"Could not write " + pending.Path() + L".", systemError));
         return false;
     }
     ReleaseManifest manifest;
-    WideString finding;
-    if (!DiagnoseManifest(written, manifest, finding)) {
-        PrintFailure(L"Refused: the manifest would not pass the installer's validation: " + finding);
+    ManifestFault fault;
+    if (!ValidateReleaseManifest(written, manifest, fault)) {
+        PrintFailure(L"Refused: the manifest would not pass the installer's validation: " +
+                     ManifestFaultText(fault, manifest));
         return false;
     }
-    // Belt and braces: the installer's own validation, and the values it reads must be the ones meant.
-    ReleaseManifest validated;
-    if (!ValidateReleaseManifest(written, validated) || validated.published != options.published ||
-        validated.version != options.version || !SamePackage(validated.x64, x64) || !SamePackage(validated.x86, x86)) {
+    // The values the installer reads must be the ones meant.
+    if (manifest.published != options.published || manifest.version != options.version ||
+        !SamePackage(manifest.x64, x64) || !SamePackage(manifest.x86, x86)) {
         PrintFailure(L"Refused: the manifest does not read back as it was written.");
         return false;
     }
     if (!::MoveFileExW(pending.Path().c_str(), options.out.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        PrintFailure(L"Could not write " + options.out + L".");
+        PrintFailure(WithSystemError(L"Could not write " + options.out + L".", ::GetLastError()));
         return false;
     }
     pending.Keep();
@@ -575,15 +582,16 @@ bool MakeManifest(const MakeOptions& options) {
 
 bool CheckManifest(const WideString& file) {
     Utf8String text;
+    DWORD systemError = 0;
     // One byte past the cap is enough to see that the size rule fails.
-    if (!ReadFilePrefix(file, kMaxManifestBytes + 1, text)) {
-        PrintFailure(L"Could not read " + file + L".");
+    if (!ReadFilePrefix(file, kMaxManifestBytes + 1, text, systemError)) {
+        PrintFailure(WithSystemError(L"Could not read " + file + L".", systemError));
         return false;
     }
     ReleaseManifest manifest;
-    WideString finding;
-    if (!DiagnoseManifest(text, manifest, finding)) {
-        PrintFailure(file + L" is not a valid release manifest: " + finding);
+    ManifestFault fault;
+    if (!ValidateReleaseManifest(text, manifest, fault)) {
+        PrintFailure(file + L" is not a valid release manifest: " + ManifestFaultText(fault, manifest));
         return false;
     }
     PrintLine(file + L" is a valid release manifest. " + Summary(manifest));
@@ -598,21 +606,22 @@ bool VerifyRelease(const WideString& url) {
     const WideString source = url.empty() ? WideString(kManifestUrl) : url;
     Utf8String body;
     ErrorText error;
-    const bool fetched = url.empty() ? FetchReleaseManifest(body, error) : FetchManifestAt(url, body, error);
-    if (!fetched) {
-        PrintFailure(L"Could not fetch the manifest from " + source + L": " + error);
+    DWORD systemError = 0;
+    // The installer's own fetch of kManifestUrl, or the same for the given url.
+    if (!FetchManifestAt(source, body, error, kManifestTimeLimitMs, &systemError)) {
+        PrintFailure(WithSystemError(L"Could not fetch the manifest from " + source + L": " + error, systemError));
         return false;
     }
     ReleaseManifest manifest;
-    WideString finding;
-    if (!DiagnoseManifest(body, manifest, finding)) {
-        PrintFailure(L"The manifest at " + source + L" is not valid: " + finding);
+    ManifestFault fault;
+    if (!ValidateReleaseManifest(body, manifest, fault)) {
+        PrintFailure(L"The manifest at " + source + L" is not valid: " + ManifestFaultText(fault, manifest));
         return false;
     }
     PrintLine(L"Manifest " + source + L" is valid. " + Summary(manifest));
     TempFolder folder;
-    if (!folder.Create()) {
-        PrintFailure(L"Could not create a temporary folder for the downloads.");
+    if (!folder.Create(systemError)) {
+        PrintFailure(WithSystemError(L"Could not create a temporary folder for the downloads.", systemError));
         return false;
     }
     // Both packages are checked, so one report names every problem of the release.
