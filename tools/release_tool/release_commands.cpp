@@ -222,9 +222,7 @@ WideString FileNameOf(const WideString& path) {
 struct PackageFacts {
     WideString fullPath;
     WideString fileName;
-    WideString url;
-    WideString sha256;
-    std::uint64_t size = 0;
+    PackageEntry entry;  // what the manifest will say of the package
     bool isImage = false;  // the file has PE headers; image holds what they say
     PackageImage image;
 };
@@ -329,8 +327,10 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     const WideString label = WideString(L"The ") + arch + L" package ";
     wchar_t full[MAX_PATH * 4] = {};
     const DWORD fullLength = ::GetFullPathNameW(file.c_str(), MAX_PATH * 4, full, nullptr);
+    // A path too long for the buffer is no system error: the length is then the size it would need.
+    const DWORD pathError = fullLength == 0 ? ::GetLastError() : 0;
     if (fullLength == 0 || fullLength >= MAX_PATH * 4) {
-        PrintFailure(WithSystemError(label + file + L" is not a usable file path.", fullLength == 0 ? ::GetLastError() : 0));
+        PrintFailure(WithSystemError(label + file + L" is not a usable file path.", pathError));
         return false;
     }
     const WideString fullPath(full);
@@ -343,12 +343,14 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     }
     const UniqueFile lock = OpenInstallerLock(fullPath);
     if (!lock) {
-        PrintFailure(WithSystemError(label + fullPath + L" cannot be opened for reading.", ::GetLastError()));
+        const DWORD openError = ::GetLastError();
+        PrintFailure(WithSystemError(label + fullPath + L" cannot be opened for reading.", openError));
         return false;
     }
     LARGE_INTEGER fileSize = {};
     if (!::GetFileSizeEx(lock.Get(), &fileSize)) {
-        PrintFailure(WithSystemError(label + fullPath + L" cannot be read.", ::GetLastError()));
+        const DWORD sizeError = ::GetLastError();
+        PrintFailure(WithSystemError(label + fullPath + L" cannot be read.", sizeError));
         return false;
     }
     if (static_cast<std::uint64_t>(fileSize.QuadPart) > kMaxPackageSize) {
@@ -356,7 +358,7 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
                      L" bytes, the most the installer accepts.");
         return false;
     }
-    if (!HashOpenFileLowerCase(lock.Get(), facts.sha256, facts.size)) {
+    if (!HashOpenFileLowerCase(lock.Get(), facts.entry.sha256, facts.entry.size)) {
         PrintFailure(label + fullPath + L" cannot be read and hashed.");
         return false;
     }
@@ -390,7 +392,7 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     }
     facts.fullPath = fullPath;
     facts.fileName = fileName;
-    facts.url = kReleaseBaseUrl + releasePath + L"/" + fileName;
+    facts.entry.url = kReleaseBaseUrl + releasePath + L"/" + fileName;
     return true;
 }
 
@@ -410,17 +412,23 @@ Utf8String ManifestText(bool published, const Utf8String& version, const Utf8Str
 Utf8String PackageText(const PackageFacts& facts) {
     Utf8String url;
     Utf8String sha256;
-    ToUtf8(facts.url, url);
-    ToUtf8(facts.sha256, sha256);
+    ToUtf8(facts.entry.url, url);
+    ToUtf8(facts.entry.sha256, sha256);
     return "{\n"
            "    \"url\": \"" + url + "\",\n"
            "    \"sha256\": \"" + sha256 + "\",\n"
-           "    \"size\": " + std::to_string(facts.size) + "\n"
+           "    \"size\": " + std::to_string(facts.entry.size) + "\n"
            "  }";
 }
 
-bool SamePackage(const PackageEntry& entry, const PackageFacts& facts) {
-    return entry.url == facts.url && entry.sha256 == facts.sha256 && entry.size == facts.size;
+bool SamePackage(const PackageEntry& a, const PackageEntry& b) {
+    return a.url == b.url && a.sha256 == b.sha256 && a.size == b.size;
+}
+
+// One package of a manifest, as make and check report it.
+WideString PackageLine(const wchar_t* arch, const PackageEntry& entry) {
+    return WideString(arch) + L": " + GroupedNumber(entry.size) + L" bytes, SHA-256 " + entry.sha256 + L", " +
+           entry.url;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -453,8 +461,9 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
             error = WithTrustResult(error, trustResult);
             isImage = trusted && InspectOpenPackage(lock.Get(), image);
         } else {
+            const DWORD openError = ::GetLastError();
             error = WithSystemError(L"The downloaded package could not be opened for the signature check.",
-                                    ::GetLastError());
+                                    openError);
         }
     }
     RemoveDownloadedFile(path);
@@ -515,7 +524,7 @@ bool MakeManifest(const MakeOptions& options) {
         return false;
     }
     // One URL can serve both architectures only if it is one and the same package.
-    if (x64.url == x86.url && (x64.sha256 != x86.sha256 || x64.size != x86.size)) {
+    if (x64.entry.url == x86.entry.url && !SamePackage(x64.entry, x86.entry)) {
         PrintFailure(L"The x64 and x86 packages are different files with the same name \"" + x64.fileName +
                      L"\", so they would share one download URL.");
         return false;
@@ -554,18 +563,19 @@ bool MakeManifest(const MakeOptions& options) {
     }
     // The values the installer reads must be the ones meant.
     if (manifest.published != options.published || manifest.version != options.version ||
-        !SamePackage(manifest.x64, x64) || !SamePackage(manifest.x86, x86)) {
+        !SamePackage(manifest.x64, x64.entry) || !SamePackage(manifest.x86, x86.entry)) {
         PrintFailure(L"Refused: the manifest does not read back as it was written.");
         return false;
     }
     if (!::MoveFileExW(pending.Path().c_str(), options.out.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        PrintFailure(WithSystemError(L"Could not write " + options.out + L".", ::GetLastError()));
+        const DWORD moveError = ::GetLastError();
+        PrintFailure(WithSystemError(L"Could not write " + options.out + L".", moveError));
         return false;
     }
     pending.Keep();
     PrintLine(L"Wrote " + options.out + L". " + Summary(manifest));
-    PrintLine(L"x64: " + GroupedNumber(x64.size) + L" bytes, SHA-256 " + x64.sha256 + L", " + x64.url);
-    PrintLine(L"x86: " + GroupedNumber(x86.size) + L" bytes, SHA-256 " + x86.sha256 + L", " + x86.url);
+    PrintLine(PackageLine(L"x64", x64.entry));
+    PrintLine(PackageLine(L"x86", x86.entry));
     if (options.skipSignatureCheck) {
         PrintLine(L"The packages' signatures were not checked: sign them before publishing, then run make again.");
     }
@@ -595,10 +605,8 @@ bool CheckManifest(const WideString& file) {
         return false;
     }
     PrintLine(file + L" is a valid release manifest. " + Summary(manifest));
-    PrintLine(L"x64: " + GroupedNumber(manifest.x64.size) + L" bytes, SHA-256 " + manifest.x64.sha256 + L", " +
-              manifest.x64.url);
-    PrintLine(L"x86: " + GroupedNumber(manifest.x86.size) + L" bytes, SHA-256 " + manifest.x86.sha256 + L", " +
-              manifest.x86.url);
+    PrintLine(PackageLine(L"x64", manifest.x64));
+    PrintLine(PackageLine(L"x86", manifest.x86));
     return true;
 }
 
