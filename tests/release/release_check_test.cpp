@@ -161,6 +161,8 @@ TEST(ReleaseCheck, NamesTheFirstRuleThatFails) {
          L"\"version\": holds a control character such as a tab or a line break."},
         {"version not UTF-8", Edit("2.3.1\"", "2.3\xFF\""), L"\"version\": is not valid UTF-8."},
         {"version unquoted", Edit("\"2.3.1\"", "2.3.1"), L"\"version\": is not a text in quotation marks."},
+        {"version cut off by the end of the text", ValidManifest().substr(0, ValidManifest().find("2.3.1") + 3),
+         L"\"version\": has no closing quotation mark."},
         {"version with a right-to-left override", Edit("2.3.1\"", "2.3\xE2\x80\xAE" "1\""),
          L"\"version\": holds U+202E, a control, format or separator character that the installer will not show; "
          L"only letters, digits, marks, symbols, punctuation and the ordinary blank are allowed."},
