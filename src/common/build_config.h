@@ -8,3 +8,6 @@ extern const WideChar kExpectedPublisher[];     // the Authenticode signer's sim
 extern const WideChar kPublisherPlaceholder[];  // what kExpectedPublisher holds in an unconfigured build
 extern const WideChar kReleaseBaseUrl[];        // "https://" + host + "/download/releases/"
 extern const WideChar kManifestUrl[];           // kReleaseBaseUrl + "online-latest.json"
+
+// False in a build whose expected publisher is still the placeholder: such a build can vouch for nothing.
+bool IsPublisherConfigured();

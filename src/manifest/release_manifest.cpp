@@ -96,6 +96,57 @@ bool HoldsEncodedSlash(std::basic_string_view<WideChar> text) {
     return false;
 }
 
+constexpr std::string_view kSchemaVersionKey = "schemaVersion";
+constexpr std::string_view kPublishedKey = "published";
+constexpr std::string_view kVersionKey = "version";
+constexpr std::string_view kPublisherKey = "publisher";
+constexpr std::string_view kX64Key = "x64";
+constexpr std::string_view kX86Key = "x86";
+constexpr std::string_view kUrlKey = "url";
+constexpr std::string_view kSha256Key = "sha256";
+constexpr std::string_view kSizeKey = "size";
+
+// Every failed check ends here, so the rule named is always the one that decided.
+bool Refuse(ManifestFault& fault, ManifestRule rule, std::string_view key, std::uint64_t found = 0) {
+    fault.rule = rule;
+    fault.key = key;
+    fault.found = found;
+    return false;
+}
+
+bool CheckPackageEntry(const Utf8String& objectText, PackageEntry& entry, ManifestFault& fault) {
+    if (!ReadStringValue(objectText, kUrlKey, entry.url, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kUrlKey);
+    }
+    if (!ReadStringValue(objectText, kSha256Key, entry.sha256, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kSha256Key);
+    }
+    if (!ReadUnsignedValue(objectText, kSizeKey, entry.size, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kSizeKey);
+    }
+    // Case-sensitive on purpose: the package must come from exactly the release folder, and nothing
+    // after it may climb out again.
+    const std::basic_string_view<WideChar> base(kReleaseBaseUrl);
+    if (!StartsWith(entry.url, base)) {
+        return Refuse(fault, ManifestRule::UrlOutsideBase, kUrlKey);
+    }
+    if (!IsContainedPackagePath(std::basic_string_view<WideChar>(entry.url).substr(base.size()))) {
+        return Refuse(fault, ManifestRule::UrlLeavesFolder, kUrlKey);
+    }
+    if (entry.sha256.size() != kDigestLength) {
+        return Refuse(fault, ManifestRule::DigestLength, kSha256Key);
+    }
+    for (std::size_t at = 0; at < entry.sha256.size(); ++at) {
+        if (!IsHexDigit(entry.sha256[at])) {
+            return Refuse(fault, ManifestRule::DigestNotHex, kSha256Key, at);
+        }
+    }
+    if (entry.size == 0 || entry.size > kMaxPackageSize) {
+        return Refuse(fault, ManifestRule::SizeOutOfRange, kSizeKey);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsShowableCharacter(char32_t codePoint) {
@@ -152,70 +203,70 @@ bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {
 }
 
 bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry) {
-    if (!ReadStringValue(objectText, "url", entry.url)) {
-        return false;
-    }
-    if (!ReadStringValue(objectText, "sha256", entry.sha256)) {
-        return false;
-    }
-    if (!ReadUnsignedValue(objectText, "size", entry.size)) {
-        return false;
-    }
-    // Case-sensitive on purpose: the package must come from exactly the release folder, and nothing
-    // after it may climb out again.
-    const std::basic_string_view<WideChar> base(kReleaseBaseUrl);
-    if (!StartsWith(entry.url, base) ||
-        !IsContainedPackagePath(std::basic_string_view<WideChar>(entry.url).substr(base.size()))) {
-        return false;
-    }
-    if (entry.sha256.size() != kDigestLength) {
-        return false;
-    }
-    for (const WideChar unit : entry.sha256) {
-        if (!IsHexDigit(unit)) {
-            return false;
-        }
-    }
-    return entry.size != 0 && entry.size <= kMaxPackageSize;
+    ManifestFault ignored;
+    return CheckPackageEntry(objectText, entry, ignored);
 }
 
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest) {
+    ManifestFault ignored;
+    return ValidateReleaseManifest(text, manifest, ignored);
+}
+
+bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest, ManifestFault& fault) {
     if (text.size() > kMaxManifestBytes) {
-        return false;
+        return Refuse(fault, ManifestRule::TooLarge, {});
     }
     std::uint64_t schemaVersion = 0;
-    if (!ReadUnsignedValue(text, "schemaVersion", schemaVersion) || schemaVersion != 1) {
-        return false;
+    if (!ReadUnsignedValue(text, kSchemaVersionKey, schemaVersion, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kSchemaVersionKey);
+    }
+    if (schemaVersion != 1) {
+        return Refuse(fault, ManifestRule::SchemaVersionNotOne, kSchemaVersionKey, schemaVersion);
     }
     std::size_t publishedAt = 0;
-    if (!FindValueStart(text, "published", publishedAt)) {
-        return false;
+    if (!FindValueStart(text, kPublishedKey, publishedAt, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kPublishedKey);
     }
     if (MatchLiteralAt(text, publishedAt, "true")) {
         manifest.published = true;
     } else if (MatchLiteralAt(text, publishedAt, "false")) {
         manifest.published = false;
     } else {
-        return false;
+        return Refuse(fault, ManifestRule::PublishedNotLiteral, kPublishedKey);
+    }
+    if (!ReadStringValue(text, kVersionKey, manifest.version, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kVersionKey);
+    }
+    if (manifest.version.size() > kMaxVersionLength) {
+        return Refuse(fault, ManifestRule::VersionTooLong, kVersionKey);
     }
     // The version is shown in the prompt and the progress window: nothing in it may hide or reorder text.
-    if (!ReadStringValue(text, "version", manifest.version) || manifest.version.size() > kMaxVersionLength ||
-        !IsShowableVersion(manifest.version)) {
-        return false;
+    if (char32_t hidden = 0; FindUnshowableCharacter(manifest.version, hidden)) {
+        return Refuse(fault, ManifestRule::VersionUnshowable, kVersionKey, hidden);
     }
-    if (!ReadStringValue(text, "publisher", manifest.publisher) ||
-        manifest.publisher != std::basic_string_view<WideChar>(kExpectedPublisher)) {
-        return false;
+    if (!ReadStringValue(text, kPublisherKey, manifest.publisher, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kPublisherKey);
+    }
+    if (manifest.publisher != std::basic_string_view<WideChar>(kExpectedPublisher)) {
+        return Refuse(fault, ManifestRule::PublisherDiffers, kPublisherKey);
     }
     // Both packages are cut out and checked whatever this machine's architecture, so a broken entry
     // never hides behind the one that happens to be used.
     Utf8String x64Text;
-    if (!ExtractObjectText(text, "x64", x64Text)) {
-        return false;
+    if (!ExtractObjectText(text, kX64Key, x64Text, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kX64Key);
     }
     Utf8String x86Text;
-    if (!ExtractObjectText(text, "x86", x86Text)) {
+    if (!ExtractObjectText(text, kX86Key, x86Text, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kX86Key);
+    }
+    if (!CheckPackageEntry(x64Text, manifest.x64, fault)) {
+        fault.object = kX64Key;
         return false;
     }
-    return ValidatePackageEntry(x64Text, manifest.x64) && ValidatePackageEntry(x86Text, manifest.x86);
+    if (!CheckPackageEntry(x86Text, manifest.x86, fault)) {
+        fault.object = kX86Key;
+        return false;
+    }
+    return true;
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/wide_string.h"
+#include "manifest/manifest_scanner.h"
 
 inline constexpr std::size_t kMaxManifestBytes = 65536;
 inline constexpr std::uint64_t kMaxPackageSize = 629145600;  // 600 MiB
@@ -44,6 +45,34 @@ bool IsShowableVersion(std::basic_string_view<WideChar> version);
 // holds dots ("a..b", ".hidden") is an ordinary name.
 bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase);
 
-// True when every check passed; fields are filled as far as the checks got.
+// The rule a manifest breaks, as the validation met it. The installer only needs the verdict; the
+// release tool puts the rule into words, so that what it says can never disagree with the installer.
+enum class ManifestRule {
+    None,
+    TooLarge,             // more than kMaxManifestBytes
+    Unreadable,           // the key's value could not be read; scan says why
+    SchemaVersionNotOne,  // found holds the number read
+    PublishedNotLiteral,  // neither true nor false at the value position
+    VersionTooLong,       // more than kMaxVersionLength code units
+    VersionUnshowable,    // found holds the first character the installer will not show
+    PublisherDiffers,     // not exactly kExpectedPublisher
+    UrlOutsideBase,       // does not start with kReleaseBaseUrl
+    UrlLeavesFolder,      // the part after the base fails IsContainedPackagePath
+    DigestLength,         // not 64 code units
+    DigestNotHex,         // found holds the zero-based position of the first character that is not one
+    SizeOutOfRange,       // 0, or more than kMaxPackageSize
+};
+
+struct ManifestFault {
+    ManifestRule rule = ManifestRule::None;
+    ScanFault scan = ScanFault::None;
+    std::string_view object;  // "x64" or "x86" for a key of a package object, empty otherwise
+    std::string_view key;     // empty for TooLarge
+    std::uint64_t found = 0;
+};
+
+// True when every check passed; fields are filled as far as the checks got. On false, fault (in the
+// second form) names the first rule that failed.
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest);
+bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest, ManifestFault& fault);
 bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry);

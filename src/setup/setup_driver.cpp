@@ -18,8 +18,6 @@ constexpr wchar_t kProgressWindowFailedText[] = L"Windows could not open the sec
 constexpr wchar_t kDownloadFailedText[] = L"The installer could not be downloaded.";
 constexpr wchar_t kPrepareFailedText[] = L"Could not prepare the verified installer.";
 constexpr wchar_t kLockFailedText[] = L"Could not lock the installer for final security verification.";
-constexpr wchar_t kPublisherMismatchText[] =
-    L"Security check failed: the installer publisher does not match Brimlow AI Labs.";
 constexpr wchar_t kLaunchFailedText[] = L"The verified installer could not be started.";
 
 constexpr wchar_t kDownloadingStatus[] = L"Downloading the verified installer\u2026";
@@ -34,10 +32,6 @@ SetupResult ShowFailure(const SetupStages& stages, const WideString& text, UINT 
 
 const WideString& TextOr(const ErrorText& errorText, const WideString& fallback) {
     return errorText.empty() ? fallback : errorText;
-}
-
-bool IsPublisherConfigured() {
-    return WideString(kExpectedPublisher) != kPublisherPlaceholder;
 }
 
 // What a run holds once the user has said yes: the progress window, the run's folder, the one file of

@@ -24,6 +24,14 @@ constexpr wchar_t kUnexpectedResponse[] = L"The download server returned an unex
 
 }  // namespace
 
+bool FailWithLastError(ErrorText& error, const wchar_t* text, DWORD* systemError) {
+    if (systemError != nullptr) {
+        *systemError = ::GetLastError();
+    }
+    error = text;
+    return false;
+}
+
 DWORD TransferDeadline::Remaining() const {
     const ULONGLONG now = ::GetTickCount64();
     return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
@@ -58,7 +66,7 @@ bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, st
 
 bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle& connection,
                   InternetHandle& request, ErrorText& error, const TransferDeadline* deadline,
-                  const TransferCalls& calls) {
+                  DWORD* systemError, const TransferCalls& calls) {
     WideString host;
     WideString path;
     std::uint16_t port = INTERNET_DEFAULT_HTTPS_PORT;
@@ -70,15 +78,13 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
     session.Reset(calls.winHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
-        error = kSessionFailed;
-        return false;
+        return FailWithLastError(error, kSessionFailed, systemError);
     }
     ::WinHttpSetTimeouts(session.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
 
     connection.Reset(calls.winHttpConnect(session.Get(), host.c_str(), port, 0));
     if (!connection) {
-        error = kConnectFailed;
-        return false;
+        return FailWithLastError(error, kConnectFailed, systemError);
     }
 
     // Do not add SECURITY_FLAG_IGNORE_* options or a certificate callback here: the platform's full
@@ -86,8 +92,7 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
     request.Reset(calls.winHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                            WINHTTP_DEFAULT_ACCEPT_TYPES, kSecureFreshRequest));
     if (!request) {
-        error = kRequestFailed;
-        return false;
+        return FailWithLastError(error, kRequestFailed, systemError);
     }
     // A redirect could lead anywhere; the release server answers every object directly.
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
@@ -98,15 +103,13 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
         deadline->CapTimeouts(request.Get(), 4);
     }
     if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        error = kSendFailed;
-        return false;
+        return FailWithLastError(error, kSendFailed, systemError);
     }
     if (deadline != nullptr) {
         deadline->CapTimeouts(request.Get(), 1);
     }
     if (!::WinHttpReceiveResponse(request.Get(), nullptr)) {
-        error = kSendFailed;
-        return false;
+        return FailWithLastError(error, kSendFailed, systemError);
     }
 
     DWORD status = 0;

@@ -16,6 +16,10 @@ struct InternetHandleTraits {
 };
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
 
+// Writes text into error and, when systemError is given, the thread's last error into it; false. Called
+// right after the WinHTTP call that failed, before another call can overwrite that error.
+bool FailWithLastError(ErrorText& error, const wchar_t* text, DWORD* systemError);
+
 bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, std::uint16_t& port);
 
 // A limit on a whole exchange, request and body together, counted from its construction. The time-outs
@@ -38,6 +42,8 @@ private:
 
 // On true the request is ready for WinHttpReadData. The caller owns the three holders and releases
 // them request, connection, session on every path. With a deadline, no wait of the request outlives it.
+// With systemError, a failed WinHTTP call also leaves its error number there (the release tool shows
+// it); it stays as it was when the failure has none, such as a status other than 200.
 bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle& connection,
                   InternetHandle& request, ErrorText& error, const TransferDeadline* deadline = nullptr,
-                  const TransferCalls& calls = {});
+                  DWORD* systemError = nullptr, const TransferCalls& calls = {});

@@ -56,24 +56,6 @@ UniqueFile OpenStagingFolder(const WideString& folder) {
     return handle;
 }
 
-// 32 upper-case hexadecimal digits: the GUID's text form without braces and hyphens.
-bool MakeRunTag(decltype(&::CoCreateGuid) createGuid, WideString& runTag) {
-    GUID guid = {};
-    if (FAILED(createGuid(&guid))) {
-        return false;
-    }
-    wchar_t guidText[kGuidTextCapacity] = {};
-    if (::StringFromGUID2(guid, guidText, kGuidTextCapacity) <= 0) {
-        return false;
-    }
-    for (const wchar_t* c = guidText; *c != L'\0'; ++c) {
-        if (*c != L'{' && *c != L'}' && *c != L'-') {
-            runTag += *c;
-        }
-    }
-    return true;
-}
-
 // Makes the folder and opens it in one call, relative to the staging folder's handle, with its
 // security given at creation: there is no moment in which another process could put something else
 // under its name. An entry that already has the name (a file, a folder, a link) fails the call.
@@ -146,6 +128,33 @@ void ScheduleRemovalAtRestart(const WideString& folder) {
 
 }  // namespace
 
+bool GetTempDirectory(WideString& path) {
+    wchar_t tempPath[kTempPathCapacity + 1] = {};
+    const DWORD length = ::GetTempPathW(kTempPathCapacity, tempPath);
+    if (length == 0 || length > kTempPathCapacity) {
+        return false;
+    }
+    path.assign(tempPath, length);
+    return true;
+}
+
+bool MakeRunTag(WideString& runTag, const StagingCalls& calls) {
+    GUID guid = {};
+    if (FAILED(calls.createGuid(&guid))) {
+        return false;
+    }
+    wchar_t guidText[kGuidTextCapacity] = {};
+    if (::StringFromGUID2(guid, guidText, kGuidTextCapacity) <= 0) {
+        return false;
+    }
+    for (const wchar_t* c = guidText; *c != L'\0'; ++c) {
+        if (*c != L'{' && *c != L'}' && *c != L'-') {
+            runTag += *c;
+        }
+    }
+    return true;
+}
+
 UniqueLocalMemory MakeRunFolderSecurity() {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunFolderSecurity, SDDL_REVISION_1, &descriptor,
@@ -156,19 +165,18 @@ UniqueLocalMemory MakeRunFolderSecurity() {
 }
 
 bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls) {
-    wchar_t tempPath[kTempPathCapacity + 1] = {};
-    const DWORD length = ::GetTempPathW(kTempPathCapacity, tempPath);
-    if (length == 0 || length > kTempPathCapacity) {
+    WideString tempPath;
+    if (!GetTempDirectory(tempPath)) {
         return false;
     }
-    const WideString stagingPath = WideString(tempPath) + kStagingFolderName;
+    const WideString stagingPath = tempPath + kStagingFolderName;
     const UniqueFile staging = OpenStagingFolder(stagingPath);
     if (!staging) {
         return false;
     }
 
     WideString runTag;
-    if (!MakeRunTag(calls.createGuid, runTag)) {
+    if (!MakeRunTag(runTag, calls)) {
         return false;
     }
     const UniqueLocalMemory security = MakeRunFolderSecurity();

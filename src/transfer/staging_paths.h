@@ -26,6 +26,13 @@ struct StagingCalls {
 // success.
 bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls = {});
 
+// The user's temporary directory as GetTempPathW reports it, ending in a backslash.
+bool GetTempDirectory(WideString& path);
+
+// A fresh GUID as 32 upper-case hexadecimal digits, its text form without braces and hyphens: a name
+// nobody else will pick. Appended to runTag.
+bool MakeRunTag(WideString& runTag, const StagingCalls& calls = {});
+
 // Lets go of the run folder and removes it; what cannot be removed now (an entry still in use) is
 // scheduled for deletion at the next restart. Delete the run's files first.
 void RemoveRunFolder(StagedRun& run);

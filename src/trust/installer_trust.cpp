@@ -143,7 +143,15 @@ bool ReadFirstSignerName(HCERTSTORE store, HCRYPTMSG message, WideString& name) 
 }  // namespace
 
 bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher, ErrorText& error) {
-    if (VerifyAuthenticode(finalPath) != ERROR_SUCCESS) {
+    long trustResult = 0;
+    return VerifyInstallerTrust(finalPath, manifestPublisher, error, trustResult);
+}
+
+bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher, ErrorText& error,
+                          long& trustResult) {
+    static_assert(sizeof(long) == sizeof(LONG));
+    trustResult = VerifyAuthenticode(finalPath);
+    if (trustResult != ERROR_SUCCESS) {
         error = kUntrustedSignatureText;
         return false;
     }

@@ -168,7 +168,8 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
     const std::vector<std::wstring> good = MakeArguments(x64, x86);
     const std::vector<Refusal> cases = {
         {"an unsigned package", with(good, 6, PackageFile("unsigned.exe")),
-         "The x64 package unsigned.exe does not have a valid, trusted Authenticode signature."},
+         "The x64 package unsigned.exe does not have a valid, trusted Authenticode signature. (WinVerifyTrust "
+         "0x800B0100)"},
         {"a package from another signer", with(good, 8, PackageFile("other-signer.exe")),
          "The x86 package other-signer.exe is signed by \"OTHER PUBLISHER\", not by \"BRIMLOW AI LABS PRIVATE "
          "LIMITED\"."},
@@ -332,7 +333,7 @@ TEST_F(ReleaseTool, VerifyRefusesAPackageWhoseSignatureWasSkippedAtMake) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err,
               "x86: FAILED: Security check failed: the downloaded installer does not have a valid trusted "
-              "Authenticode signature.\r\n");
+              "Authenticode signature. (WinVerifyTrust 0x800B0100)\r\n");
     EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
 }
 
@@ -365,6 +366,14 @@ TEST_F(ReleaseTool, VerifyReportsAManifestItCannotFetch) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "Could not fetch the manifest from " + Narrow(plain) +
                            ": The release URL is not a valid HTTPS address.\r\n");
+
+    // WinHTTP's own number tells a name that does not resolve from a certificate or a closed port.
+    const std::wstring unknownHost = L"https://nonexistent.invalid/online-latest.json";
+    run = RunTool({L"verify", unknownHost});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Could not fetch the manifest from " + Narrow(unknownHost) +
+                           ": The secure download request failed. Check the internet connection and try again. "
+                           "(error 12007)\r\n");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -34,3 +35,24 @@ void WriteLineTo(DWORD which, const WideString& line) {
 void PrintLine(const WideString& line) { WriteLineTo(STD_OUTPUT_HANDLE, line); }
 
 void PrintFailure(const WideString& line) { WriteLineTo(STD_ERROR_HANDLE, line); }
+
+WideString GroupedNumber(std::uint64_t value) {
+    WideString digits = std::to_wstring(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, 1, L',');
+    }
+    return digits;
+}
+
+WideString WithSystemError(const WideString& sentence, std::uint32_t error) {
+    return error == 0 ? sentence : sentence + L" (error " + std::to_wstring(error) + L")";
+}
+
+WideString WithTrustResult(const WideString& sentence, long trustResult) {
+    if (trustResult == 0) {
+        return sentence;
+    }
+    wchar_t number[16] = {};
+    ::swprintf(number, 16, L"0x%08X", static_cast<unsigned>(trustResult));
+    return sentence + L" (WinVerifyTrust " + number + L")";
+}

@@ -1,7 +1,6 @@
 #include "release_commands.h"
 
 #include <windows.h>
-#include <objbase.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -15,20 +14,15 @@
 #include "common/win32_handles.h"
 #include "console_output.h"
 #include "manifest/release_manifest.h"
-#include "manifest_diagnosis.h"
+#include "manifest_fault_text.h"
 #include "package_image.h"
-#include "transfer/https_request.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"
 #include "transfer/sha256_digest.h"
+#include "transfer/staging_paths.h"
 #include "trust/installer_trust.h"
 
 namespace {
-
-constexpr DWORD kManifestBlockSize = 8192;
-
-// The text the installer itself shows for this failure, so that verify reports what a user would see.
-constexpr wchar_t kPublisherMismatch[] = L"Security check failed: the installer publisher does not match Brimlow AI Labs.";
 
 // ---------------------------------------------------------------------------------------------------
 // Small owners and file helpers.
@@ -64,24 +58,20 @@ public:
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    bool Create() {
-        wchar_t temp[MAX_PATH + 1] = {};
-        const DWORD length = ::GetTempPathW(MAX_PATH, temp);
-        if (length == 0 || length > MAX_PATH) {
+    // On false, systemError holds the failed call's error number, or 0 when there is none.
+    bool Create(DWORD& systemError) {
+        systemError = 0;
+        WideString folder;
+        if (!GetTempDirectory(folder)) {
+            systemError = ::GetLastError();
             return false;
         }
-        GUID guid = {};
-        wchar_t guidText[64] = {};
-        if (FAILED(::CoCreateGuid(&guid)) || ::StringFromGUID2(guid, guidText, 64) <= 0) {
+        folder += L"quillo-release-";
+        if (!MakeRunTag(folder)) {
             return false;
-        }
-        WideString folder = WideString(temp) + L"quillo-release-";
-        for (const wchar_t* c = guidText; *c != 0; ++c) {
-            if (*c != L'{' && *c != L'}' && *c != L'-') {
-                folder += *c;
-            }
         }
         if (!::CreateDirectoryW(folder.c_str(), nullptr)) {
+            systemError = ::GetLastError();
             return false;
         }
         path_ = std::move(folder);
@@ -93,11 +83,13 @@ private:
     WideString path_;
 };
 
-// Reads at most limit bytes; a longer file yields its first limit bytes.
-bool ReadFilePrefix(const WideString& path, std::size_t limit, Utf8String& bytes) {
+// Reads at most limit bytes; a longer file yields its first limit bytes. On false, systemError holds
+// the failed call's error number.
+bool ReadFilePrefix(const WideString& path, std::size_t limit, Utf8String& bytes, DWORD& systemError) {
     const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
+        systemError = ::GetLastError();
         return false;
     }
     Utf8String content;
@@ -105,6 +97,7 @@ bool ReadFilePrefix(const WideString& path, std::size_t limit, Utf8String& bytes
     while (content.size() < limit) {
         DWORD bytesRead = 0;
         if (!::ReadFile(file.Get(), buffer.data(), kManifestBlockSize, &bytesRead, nullptr)) {
+            systemError = ::GetLastError();
             return false;
         }
         if (bytesRead == 0) {
@@ -119,16 +112,25 @@ bool ReadFilePrefix(const WideString& path, std::size_t limit, Utf8String& bytes
     return true;
 }
 
-bool WriteWholeFile(const WideString& path, const Utf8String& bytes) {
+// On false, systemError holds the failed call's error number, or 0 for a write that fell short.
+bool WriteWholeFile(const WideString& path, const Utf8String& bytes, DWORD& systemError) {
+    systemError = 0;
     const UniqueFile file(
         ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
+        systemError = ::GetLastError();
         return false;
     }
     DWORD written = 0;
-    const bool ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
-    return ::FlushFileBuffers(file.Get()) && ok;
+    if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        systemError = ::GetLastError();
+        return false;
+    }
+    if (!::FlushFileBuffers(file.Get())) {
+        systemError = ::GetLastError();
+        return false;
+    }
+    return written == bytes.size();
 }
 
 // SHA-256 of an open file from its current position to its end, in lower-case hexadecimal as manifests
@@ -221,9 +223,7 @@ WideString FileNameOf(const WideString& path) {
 struct PackageFacts {
     WideString fullPath;
     WideString fileName;
-    WideString url;
-    WideString sha256;
-    std::uint64_t size = 0;
+    PackageEntry entry;  // what the manifest will say of the package
     bool isImage = false;  // the file has PE headers; image holds what they say
     PackageImage image;
 };
@@ -328,8 +328,10 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     const WideString label = WideString(L"The ") + arch + L" package ";
     wchar_t full[MAX_PATH * 4] = {};
     const DWORD fullLength = ::GetFullPathNameW(file.c_str(), MAX_PATH * 4, full, nullptr);
+    // A path too long for the buffer is no system error: the length is then the size it would need.
+    const DWORD pathError = fullLength == 0 ? ::GetLastError() : 0;
     if (fullLength == 0 || fullLength >= MAX_PATH * 4) {
-        PrintFailure(label + file + L" is not a usable file path.");
+        PrintFailure(WithSystemError(label + file + L" is not a usable file path.", pathError));
         return false;
     }
     const WideString fullPath(full);
@@ -342,12 +344,14 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     }
     const UniqueFile lock = OpenInstallerLock(fullPath);
     if (!lock) {
-        PrintFailure(label + fullPath + L" cannot be opened for reading.");
+        const DWORD openError = ::GetLastError();
+        PrintFailure(WithSystemError(label + fullPath + L" cannot be opened for reading.", openError));
         return false;
     }
     LARGE_INTEGER fileSize = {};
     if (!::GetFileSizeEx(lock.Get(), &fileSize)) {
-        PrintFailure(label + fullPath + L" cannot be read.");
+        const DWORD sizeError = ::GetLastError();
+        PrintFailure(WithSystemError(label + fullPath + L" cannot be read.", sizeError));
         return false;
     }
     if (static_cast<std::uint64_t>(fileSize.QuadPart) > kMaxPackageSize) {
@@ -355,7 +359,7 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
                      L" bytes, the most the installer accepts.");
         return false;
     }
-    if (!HashOpenFileLowerCase(lock.Get(), facts.sha256, facts.size)) {
+    if (!HashOpenFileLowerCase(lock.Get(), facts.entry.sha256, facts.entry.size)) {
         PrintFailure(label + fullPath + L" cannot be read and hashed.");
         return false;
     }
@@ -369,9 +373,11 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     }
     if (checkSignature) {
         ErrorText error;
-        if (!VerifyInstallerTrust(fullPath, kExpectedPublisher, error)) {
+        long trustResult = 0;
+        if (!VerifyInstallerTrust(fullPath, kExpectedPublisher, error, trustResult)) {
             if (!error.empty()) {
-                PrintFailure(label + fileName + L" does not have a valid, trusted Authenticode signature.");
+                PrintFailure(WithTrustResult(
+                    label + fileName + L" does not have a valid, trusted Authenticode signature.", trustResult));
                 return false;
             }
             WideString signer;
@@ -387,7 +393,7 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     }
     facts.fullPath = fullPath;
     facts.fileName = fileName;
-    facts.url = kReleaseBaseUrl + releasePath + L"/" + fileName;
+    facts.entry.url = kReleaseBaseUrl + releasePath + L"/" + fileName;
     return true;
 }
 
@@ -407,17 +413,23 @@ Utf8String ManifestText(bool published, const Utf8String& version, const Utf8Str
 Utf8String PackageText(const PackageFacts& facts) {
     Utf8String url;
     Utf8String sha256;
-    ToUtf8(facts.url, url);
-    ToUtf8(facts.sha256, sha256);
+    ToUtf8(facts.entry.url, url);
+    ToUtf8(facts.entry.sha256, sha256);
     return "{\n"
            "    \"url\": \"" + url + "\",\n"
            "    \"sha256\": \"" + sha256 + "\",\n"
-           "    \"size\": " + std::to_string(facts.size) + "\n"
+           "    \"size\": " + std::to_string(facts.entry.size) + "\n"
            "  }";
 }
 
-bool SamePackage(const PackageEntry& entry, const PackageFacts& facts) {
-    return entry.url == facts.url && entry.sha256 == facts.sha256 && entry.size == facts.size;
+bool SamePackage(const PackageEntry& a, const PackageEntry& b) {
+    return a.url == b.url && a.sha256 == b.sha256 && a.size == b.size;
+}
+
+// One package of a manifest, as make and check report it.
+WideString PackageLine(const wchar_t* arch, const PackageEntry& entry) {
+    return WideString(arch) + L": " + GroupedNumber(entry.size) + L" bytes, SHA-256 " + entry.sha256 + L", " +
+           entry.url;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -442,19 +454,23 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
         // The same read lock the installer holds: nothing can swap the file while it is checked.
         const UniqueFile lock = OpenInstallerLock(path);
         if (lock) {
-            trusted = VerifyInstallerTrust(path, publisher, error);
+            long trustResult = 0;
+            trusted = VerifyInstallerTrust(path, publisher, error, trustResult);
             if (!trusted && error.empty()) {
                 ExtractSignerName(path, signer);
             }
+            error = WithTrustResult(error, trustResult);
             isImage = trusted && InspectOpenPackage(lock.Get(), image);
         } else {
-            error = L"The downloaded package could not be opened for the signature check.";
+            const DWORD openError = ::GetLastError();
+            error = WithSystemError(L"The downloaded package could not be opened for the signature check.",
+                                    openError);
         }
     }
     RemoveDownloadedFile(path);
     if (!trusted) {
         if (error.empty()) {
-            error = kPublisherMismatch;
+            error = kPublisherMismatchText;
             if (!signer.empty()) {
                 error += L" It is signed by \"" + signer + L"\".";
             }
@@ -489,8 +505,6 @@ WideString Summary(const ReleaseManifest& manifest) {
 
 }  // namespace
 
-bool PublisherConfigured() { return std::wstring_view(kExpectedPublisher) != std::wstring_view(kPublisherPlaceholder); }
-
 bool MakeManifest(const MakeOptions& options) {
     if (!IsSafeReleasePath(options.path)) {
         PrintFailure(L"--path must be one or more folder names made of letters, digits, \".\", \"-\", \"_\" and "
@@ -511,7 +525,7 @@ bool MakeManifest(const MakeOptions& options) {
         return false;
     }
     // One URL can serve both architectures only if it is one and the same package.
-    if (x64.url == x86.url && (x64.sha256 != x86.sha256 || x64.size != x86.size)) {
+    if (x64.entry.url == x86.entry.url && !SamePackage(x64.entry, x86.entry)) {
         PrintFailure(L"The x64 and x86 packages are different files with the same name \"" + x64.fileName +
                      L"\", so they would share one download URL.");
         return false;
@@ -535,31 +549,34 @@ bool MakeManifest(const MakeOptions& options) {
     // target is replaced only by a manifest that passed. The partial file never outlives a failure.
     PendingFile pending(options.out + L".partial");
     Utf8String written;
-    if (!WriteWholeFile(pending.Path(), text) || !ReadFilePrefix(pending.Path(), kMaxManifestBytes + 1, written)) {
-        PrintFailure(L"Could not write " + pending.Path() + L".");
+    DWORD systemError = 0;
+    if (!WriteWholeFile(pending.Path(), text, systemError) ||
+        !ReadFilePrefix(pending.Path(), kMaxManifestBytes + 1, written, systemError)) {
+        PrintFailure(WithSystemError(L"Could not write " + pending.Path() + L".", systemError));
         return false;
     }
     ReleaseManifest manifest;
-    WideString finding;
-    if (!DiagnoseManifest(written, manifest, finding)) {
-        PrintFailure(L"Refused: the manifest would not pass the installer's validation: " + finding);
+    ManifestFault fault;
+    if (!ValidateReleaseManifest(written, manifest, fault)) {
+        PrintFailure(L"Refused: the manifest would not pass the installer's validation: " +
+                     ManifestFaultText(fault, manifest));
         return false;
     }
-    // Belt and braces: the installer's own validation, and the values it reads must be the ones meant.
-    ReleaseManifest validated;
-    if (!ValidateReleaseManifest(written, validated) || validated.published != options.published ||
-        validated.version != options.version || !SamePackage(validated.x64, x64) || !SamePackage(validated.x86, x86)) {
+    // The values the installer reads must be the ones meant.
+    if (manifest.published != options.published || manifest.version != options.version ||
+        !SamePackage(manifest.x64, x64.entry) || !SamePackage(manifest.x86, x86.entry)) {
         PrintFailure(L"Refused: the manifest does not read back as it was written.");
         return false;
     }
     if (!::MoveFileExW(pending.Path().c_str(), options.out.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        PrintFailure(L"Could not write " + options.out + L".");
+        const DWORD moveError = ::GetLastError();
+        PrintFailure(WithSystemError(L"Could not write " + options.out + L".", moveError));
         return false;
     }
     pending.Keep();
     PrintLine(L"Wrote " + options.out + L". " + Summary(manifest));
-    PrintLine(L"x64: " + GroupedNumber(x64.size) + L" bytes, SHA-256 " + x64.sha256 + L", " + x64.url);
-    PrintLine(L"x86: " + GroupedNumber(x86.size) + L" bytes, SHA-256 " + x86.sha256 + L", " + x86.url);
+    PrintLine(PackageLine(L"x64", x64.entry));
+    PrintLine(PackageLine(L"x86", x86.entry));
     if (options.skipSignatureCheck) {
         PrintLine(L"The packages' signatures were not checked: sign them before publishing, then run make again.");
     }
@@ -576,22 +593,21 @@ bool MakeManifest(const MakeOptions& options) {
 
 bool CheckManifest(const WideString& file) {
     Utf8String text;
+    DWORD systemError = 0;
     // One byte past the cap is enough to see that the size rule fails.
-    if (!ReadFilePrefix(file, kMaxManifestBytes + 1, text)) {
-        PrintFailure(L"Could not read " + file + L".");
+    if (!ReadFilePrefix(file, kMaxManifestBytes + 1, text, systemError)) {
+        PrintFailure(WithSystemError(L"Could not read " + file + L".", systemError));
         return false;
     }
     ReleaseManifest manifest;
-    WideString finding;
-    if (!DiagnoseManifest(text, manifest, finding)) {
-        PrintFailure(file + L" is not a valid release manifest: " + finding);
+    ManifestFault fault;
+    if (!ValidateReleaseManifest(text, manifest, fault)) {
+        PrintFailure(file + L" is not a valid release manifest: " + ManifestFaultText(fault, manifest));
         return false;
     }
     PrintLine(file + L" is a valid release manifest. " + Summary(manifest));
-    PrintLine(L"x64: " + GroupedNumber(manifest.x64.size) + L" bytes, SHA-256 " + manifest.x64.sha256 + L", " +
-              manifest.x64.url);
-    PrintLine(L"x86: " + GroupedNumber(manifest.x86.size) + L" bytes, SHA-256 " + manifest.x86.sha256 + L", " +
-              manifest.x86.url);
+    PrintLine(PackageLine(L"x64", manifest.x64));
+    PrintLine(PackageLine(L"x86", manifest.x86));
     return true;
 }
 
@@ -599,21 +615,22 @@ bool VerifyRelease(const WideString& url) {
     const WideString source = url.empty() ? WideString(kManifestUrl) : url;
     Utf8String body;
     ErrorText error;
-    const bool fetched = url.empty() ? FetchReleaseManifest(body, error) : FetchManifestAt(url, body, error);
-    if (!fetched) {
-        PrintFailure(L"Could not fetch the manifest from " + source + L": " + error);
+    DWORD systemError = 0;
+    // The installer's own fetch of kManifestUrl, or the same for the given url.
+    if (!FetchManifestAt(source, body, error, kManifestTimeLimitMs, &systemError)) {
+        PrintFailure(WithSystemError(L"Could not fetch the manifest from " + source + L": " + error, systemError));
         return false;
     }
     ReleaseManifest manifest;
-    WideString finding;
-    if (!DiagnoseManifest(body, manifest, finding)) {
-        PrintFailure(L"The manifest at " + source + L" is not valid: " + finding);
+    ManifestFault fault;
+    if (!ValidateReleaseManifest(body, manifest, fault)) {
+        PrintFailure(L"The manifest at " + source + L" is not valid: " + ManifestFaultText(fault, manifest));
         return false;
     }
     PrintLine(L"Manifest " + source + L" is valid. " + Summary(manifest));
     TempFolder folder;
-    if (!folder.Create()) {
-        PrintFailure(L"Could not create a temporary folder for the downloads.");
+    if (!folder.Create(systemError)) {
+        PrintFailure(WithSystemError(L"Could not create a temporary folder for the downloads.", systemError));
         return false;
     }
     // Both packages are checked, so one report names every problem of the release.

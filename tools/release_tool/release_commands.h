@@ -13,9 +13,6 @@ struct MakeOptions {
     bool skipSignatureCheck = false;
 };
 
-// False in a build whose expected publisher is still the placeholder; such a build can vouch for nothing.
-bool PublisherConfigured();
-
 bool MakeManifest(const MakeOptions& options);
 bool CheckManifest(const WideString& file);
 // An empty url means the manifest URL compiled into the installer.

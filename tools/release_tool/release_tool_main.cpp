@@ -104,7 +104,7 @@ int Run(int argc, wchar_t** argv) {
     if (command != L"make" && command != L"check" && command != L"verify") {
         return UsageError(L"Unknown command \"" + WideString(command) + L"\".");
     }
-    if (!PublisherConfigured()) {
+    if (!IsPublisherConfigured()) {
         PrintFailure(L"This build has no publisher configured: set EXPECTED_PUBLISHER to the code-signing "
                      L"certificate's name and build again.");
         return kExitFailure;

@@ -57,9 +57,22 @@ bool StaysInside(const WideString& rest) {
     return true;
 }
 
+// Asking for the fault never changes the verdict, and a fault is named exactly when validation fails:
+// the release tool's report then always matches the installer's decision.
+void CheckFault(const Utf8String& text, bool valid) {
+    ReleaseManifest manifest;
+    ManifestFault fault;
+    Require(ValidateReleaseManifest(text, manifest, fault) == valid);
+    Require((fault.rule == ManifestRule::None) == valid);
+    Require((fault.rule == ManifestRule::Unreadable) == (fault.scan != ScanFault::None));
+    Require(fault.key.empty() == (fault.rule == ManifestRule::TooLarge || valid));
+}
+
 void CheckManifest(const Utf8String& text) {
     ReleaseManifest manifest;
-    if (!ValidateReleaseManifest(text, manifest)) {
+    const bool valid = ValidateReleaseManifest(text, manifest);
+    CheckFault(text, valid);
+    if (!valid) {
         return;
     }
     Require(text.size() <= kMaxManifestBytes);
