@@ -27,7 +27,7 @@ constexpr wchar_t kFinishFailed[] = L"SHA-256 verification could not be complete
 
 // The body of a download: hash, stream block by block under both caps, then prove size and digest.
 bool ReceiveIntoFile(HINTERNET request, HANDLE file, std::vector<BYTE>& buffer, const PackageEntry& package,
-                     DownloadObserver* observer, ErrorText& error, const TransferCalls& calls) {
+                     DownloadObserver* observer, ErrorText& error, DWORD* systemError, const TransferCalls& calls) {
     Sha256 sha(calls);
     if (!sha.Start()) {
         error = kHashInitFailed;
@@ -42,8 +42,7 @@ bool ReceiveIntoFile(HINTERNET request, HANDLE file, std::vector<BYTE>& buffer, 
         }
         DWORD bytesRead = 0;
         if (!::WinHttpReadData(request, buffer.data(), kReadBlockSize, &bytesRead)) {
-            error = kInterrupted;
-            return false;
+            return FailWithLastError(error, kInterrupted, systemError);
         }
         if (bytesRead == 0) {
             break;
@@ -55,8 +54,10 @@ bool ReceiveIntoFile(HINTERNET request, HANDLE file, std::vector<BYTE>& buffer, 
             return false;
         }
         DWORD bytesWritten = 0;
-        if (!calls.writeFile(file, buffer.data(), bytesRead, &bytesWritten, nullptr) ||
-            bytesWritten != bytesRead) {
+        if (!calls.writeFile(file, buffer.data(), bytesRead, &bytesWritten, nullptr)) {
+            return FailWithLastError(error, kSaveFailed, systemError);
+        }
+        if (bytesWritten != bytesRead) {
             error = kSaveFailed;
             return false;
         }
@@ -99,12 +100,12 @@ void ClosePartialFile(UniqueFile& file, const WideString& partialPath, bool keep
 }  // namespace
 
 bool DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer,
-                     ErrorText& error, const TransferCalls& calls) {
+                     ErrorText& error, DWORD* systemError, const TransferCalls& calls) {
     // Declared in this order so that scope releases request, connection, session, after the file.
     InternetHandle session;
     InternetHandle connection;
     InternetHandle request;
-    if (!OpenHttpsGet(package.url, session, connection, request, error, nullptr, calls)) {
+    if (!OpenHttpsGet(package.url, session, connection, request, error, nullptr, systemError, calls)) {
         return false;
     }
 
@@ -113,13 +114,12 @@ bool DownloadPackage(const PackageEntry& package, const WideString& partialPath,
                                   nullptr));
     if (!file) {
         // Leave it alone.
-        error = kCreateFailed;
-        return false;
+        return FailWithLastError(error, kCreateFailed, systemError);
     }
 
     // One buffer for every block: memory stays the same whatever the package size.
     std::vector<BYTE> buffer(kReadBlockSize);
-    const bool complete = ReceiveIntoFile(request.Get(), file.Get(), buffer, package, observer, error, calls);
+    const bool complete = ReceiveIntoFile(request.Get(), file.Get(), buffer, package, observer, error, systemError, calls);
     ClosePartialFile(file, partialPath, complete);
     return complete;
 }

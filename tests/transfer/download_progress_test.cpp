@@ -71,7 +71,7 @@ protected:
         const PackageEntry package{transfer_test::LocalUrl("/transfer/progress/package"),
                                    transfer_test::Widen(transfer_test::Sha256Hex(transfer_test::Generated(kSize))),
                                    kSize};
-        return DownloadPackage(package, partial, observer, error, calls);
+        return DownloadPackage(package, partial, observer, error, nullptr, calls);
     }
 
     TransferCalls calls;

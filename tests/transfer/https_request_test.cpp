@@ -99,7 +99,7 @@ protected:
         InternetHandle session;
         InternetHandle connection;
         InternetHandle request;
-        const bool ok = OpenHttpsGet(url, session, connection, request, error, nullptr, calls);
+        const bool ok = OpenHttpsGet(url, session, connection, request, error, nullptr, nullptr, calls);
         held = {session.IsValid(), connection.IsValid(), request.IsValid()};
         if (ok) {
             char buffer[64] = {};

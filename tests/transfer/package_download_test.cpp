@@ -82,7 +82,7 @@ protected:
 
     bool Download(const PackageEntry& package, DownloadObserver* observer = nullptr) {
         error.clear();
-        return DownloadPackage(package, partial, observer, error, calls);
+        return DownloadPackage(package, partial, observer, error, nullptr, calls);
     }
 
     TransferCalls calls;

@@ -442,8 +442,9 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
     const WideString label = WideString(arch) + L": ";
     const WideString path = folder.Path() + L"\\setup-" + arch + L".exe";
     ErrorText error;
-    if (!DownloadPackage(entry, path, nullptr, error)) {
-        PrintFailure(label + L"FAILED: " + error);
+    DWORD downloadError = 0;
+    if (!DownloadPackage(entry, path, nullptr, error, &downloadError)) {
+        PrintFailure(WithSystemError(label + L"FAILED: " + error, downloadError));
         return false;
     }
     bool trusted = false;
