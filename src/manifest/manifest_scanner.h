@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/wide_string.h"
+#include "manifest/utf8_text.h"
 
 // Why a reading operation returned false, for a caller that reports it (the release tool). The verdict
 // does not depend on whether it is asked for.
@@ -34,4 +35,3 @@ bool ReadStringValue(const Utf8String& text, std::string_view key, WideString& v
 bool ReadUnsignedValue(const Utf8String& text, std::string_view key, std::uint64_t& value,
                        ScanFault* fault = nullptr);
 bool MatchLiteralAt(const Utf8String& text, std::size_t position, std::string_view literal);
-WideString Utf8ToWide(const Utf8String& bytes);

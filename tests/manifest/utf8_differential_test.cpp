@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "manifest/utf8_strict.h"
+#include "manifest/utf8_text.h"
 #include "utf8_encode.h"
 
 #ifdef _WIN32

@@ -9,7 +9,7 @@
 #include "common/build_config.h"
 #include "manifest/manifest_scanner.h"
 #include "manifest/release_manifest.h"
-#include "manifest/utf8_strict.h"
+#include "manifest/utf8_text.h"
 #include "../utf8_encode.h"
 
 namespace {
