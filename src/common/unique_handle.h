@@ -44,3 +44,12 @@ public:
 private:
     Handle handle_ = Traits::Invalid();
 };
+
+// The traits of most kinds of handle: null means none, and one call closes it. Each owner is then one
+// line: using UniqueFont = UniqueHandle<NullHandleTraits<HFONT, ::DeleteObject>>.
+template <typename HandleType, auto closeFunction>
+struct NullHandleTraits {
+    using Handle = HandleType;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { closeFunction(handle); }
+};

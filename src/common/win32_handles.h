@@ -13,40 +13,11 @@ struct FileHandleTraits {
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 
 // Process and thread handles are null when absent, unlike file handles.
-struct KernelHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::CloseHandle(handle); }
-};
-using UniqueProcess = UniqueHandle<KernelHandleTraits>;
-using UniqueThread = UniqueHandle<KernelHandleTraits>;
-
+using UniqueProcess = UniqueHandle<NullHandleTraits<HANDLE, ::CloseHandle>>;
+using UniqueThread = UniqueHandle<NullHandleTraits<HANDLE, ::CloseHandle>>;
 // A top-level window; its child controls go with it.
-struct WindowHandleTraits {
-    using Handle = HWND;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::DestroyWindow(handle); }
-};
-using UniqueWindow = UniqueHandle<WindowHandleTraits>;
-
-struct FontHandleTraits {
-    using Handle = HFONT;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::DeleteObject(handle); }
-};
-using UniqueFont = UniqueHandle<FontHandleTraits>;
-
-struct IconHandleTraits {
-    using Handle = HICON;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::DestroyIcon(handle); }
-};
-using UniqueIcon = UniqueHandle<IconHandleTraits>;
-
+using UniqueWindow = UniqueHandle<NullHandleTraits<HWND, ::DestroyWindow>>;
+using UniqueFont = UniqueHandle<NullHandleTraits<HFONT, ::DeleteObject>>;
+using UniqueIcon = UniqueHandle<NullHandleTraits<HICON, ::DestroyIcon>>;
 // Memory the system allocated for the caller with LocalAlloc, such as a converted security descriptor.
-struct LocalMemoryTraits {
-    using Handle = HLOCAL;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::LocalFree(handle); }
-};
-using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueLocalMemory = UniqueHandle<NullHandleTraits<HLOCAL, ::LocalFree>>;

@@ -9,12 +9,7 @@
 #include "common/wide_string.h"
 #include "transfer/transfer_calls.h"
 
-struct InternetHandleTraits {
-    using Handle = HINTERNET;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::WinHttpCloseHandle(handle); }
-};
-using InternetHandle = UniqueHandle<InternetHandleTraits>;
+using InternetHandle = UniqueHandle<NullHandleTraits<HINTERNET, ::WinHttpCloseHandle>>;
 
 // Writes text into error and, when systemError is given, the thread's last error into it; false. Called
 // right after the WinHTTP call that failed, before another call can overwrite that error.

@@ -12,19 +12,9 @@
 // Files and downloads are read in blocks of this size; memory stays the same whatever their size.
 inline constexpr DWORD kReadBlockSize = 65536;
 
-struct AlgorithmHandleTraits {
-    using Handle = BCRYPT_ALG_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::BCryptCloseAlgorithmProvider(handle, 0); }
-};
-using UniqueAlgorithm = UniqueHandle<AlgorithmHandleTraits>;
-
-struct HashHandleTraits {
-    using Handle = BCRYPT_HASH_HANDLE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::BCryptDestroyHash(handle); }
-};
-using UniqueHash = UniqueHandle<HashHandleTraits>;
+inline void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) { ::BCryptCloseAlgorithmProvider(algorithm, 0); }
+using UniqueAlgorithm = UniqueHandle<NullHandleTraits<BCRYPT_ALG_HANDLE, CloseAlgorithm>>;
+using UniqueHash = UniqueHandle<NullHandleTraits<BCRYPT_HASH_HANDLE, ::BCryptDestroyHash>>;
 
 // One running SHA-256. Start it, add the data in order, finish it once.
 class Sha256 {

@@ -22,26 +22,10 @@ namespace {
 constexpr wchar_t kUntrustedSignatureText[] =
     L"Security check failed: the downloaded installer does not have a valid trusted Authenticode signature.";
 
-struct CryptMsgTraits {
-    using Handle = HCRYPTMSG;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::CryptMsgClose(handle); }
-};
-using UniqueCryptMsg = UniqueHandle<CryptMsgTraits>;
-
-struct CertStoreTraits {
-    using Handle = HCERTSTORE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::CertCloseStore(handle, 0); }
-};
-using UniqueCertStore = UniqueHandle<CertStoreTraits>;
-
-struct CertContextTraits {
-    using Handle = PCCERT_CONTEXT;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { ::CertFreeCertificateContext(handle); }
-};
-using UniqueCertContext = UniqueHandle<CertContextTraits>;
+void CloseCertStore(HCERTSTORE store) { ::CertCloseStore(store, 0); }
+using UniqueCryptMsg = UniqueHandle<NullHandleTraits<HCRYPTMSG, ::CryptMsgClose>>;
+using UniqueCertStore = UniqueHandle<NullHandleTraits<HCERTSTORE, CloseCertStore>>;
+using UniqueCertContext = UniqueHandle<NullHandleTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
 
 // One WinVerifyTrust verification. The verify call leaves state behind that only the close call
 // releases, whatever the verdict; the destructor makes that close call, so it cannot be left out.
