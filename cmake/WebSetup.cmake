@@ -40,10 +40,10 @@ if(WIN32)
       -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
   endfunction()
 
-  # A C program or DLL compiled for 32-bit x86 beside a 64-bit test build (see tools/wine-arch.sh), for a
-  # package whose role needs one. Makes target NAME and sets OUT_VAR to the file it builds. FLAGS go to
-  # the compiler; PREPARE is a command to run first (a resource compile whose object is among FLAGS),
-  # DEPENDS what else the file is made from.
+  # A C program or DLL compiled for 32-bit x86 beside a 64-bit test build (see
+  # tests/harness/wine-arch.sh), for a package whose role needs one. Makes target NAME and sets OUT_VAR
+  # to the file it builds. FLAGS go to the compiler; PREPARE is a command to run first (a resource
+  # compile whose object is among FLAGS), DEPENDS what else the file is made from.
   function(websetup_i686_binary name source out_var)
     cmake_parse_arguments(B "" "SUFFIX" "FLAGS;PREPARE;DEPENDS" ${ARGN})
     if(NOT B_SUFFIX)
