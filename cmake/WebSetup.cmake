@@ -40,10 +40,21 @@ if(WIN32)
       -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
   endfunction()
 
-  # A C program or DLL compiled for 32-bit x86 beside a 64-bit test build (see tools/wine-arch.sh), for a
-  # package whose role needs one. Makes target NAME and sets OUT_VAR to the file it builds. FLAGS go to
-  # the compiler; PREPARE is a command to run first (a resource compile whose object is among FLAGS),
-  # DEPENDS what else the file is made from.
+  # The code of the programs we ship throws nothing and catches nothing, so it needs no exception
+  # tables, no landing pads and no type information (virtual functions work without it). Their unwind
+  # tables go too on 32-bit x86, where only C++ exceptions read them; x64 Windows walks every stack
+  # through its own unwind tables, so the 64-bit build keeps them.
+  function(websetup_shipped_code target)
+    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+      target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables -fno-unwind-tables)
+    endif()
+  endfunction()
+
+  # A C program or DLL compiled for 32-bit x86 beside a 64-bit test build (see
+  # tests/harness/wine-arch.sh), for a package whose role needs one. Makes target NAME and sets OUT_VAR
+  # to the file it builds. FLAGS go to the compiler; PREPARE is a command to run first (a resource
+  # compile whose object is among FLAGS), DEPENDS what else the file is made from.
   function(websetup_i686_binary name source out_var)
     cmake_parse_arguments(B "" "SUFFIX" "FLAGS;PREPARE;DEPENDS" ${ARGN})
     if(NOT B_SUFFIX)

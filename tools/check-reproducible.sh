@@ -27,7 +27,7 @@ cmake -S "$source_copy" -B "$second" -DCMAKE_TOOLCHAIN_FILE="$source_copy/cmake/
 cmake --build "$second" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup quillo-release >/dev/null
 
 status=0
-for exe in src/BrimlowAIQuillo-WebSetup.exe tools/release_tool/quillo-release.exe; do
+for exe in src/BrimlowAIQuillo-WebSetup.exe release_tool/quillo-release.exe; do
   a=$first/$exe b=$second/$exe
   echo "$(sha256sum "$a" | cut -d' ' -f1)  $a"
   echo "$(sha256sum "$b" | cut -d' ' -f1)  $b"
@@ -46,7 +46,7 @@ done
 
 # A signature removed again gives back the unsigned file, header checksum included.
 pki=$work/pki
-"$root/tools/make-test-pki.sh" init "$pki" >/dev/null
+"$root/tests/harness/make-test-pki.sh" init "$pki" >/dev/null
 websetup=$first/src/BrimlowAIQuillo-WebSetup.exe
 osslsigncode sign -pkcs12 "$pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
   -in "$websetup" -out "$work/signed.exe" >/dev/null

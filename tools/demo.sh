@@ -5,11 +5,9 @@
 # prompt is accepted for you, and screenshots of the prompt and of the download are saved. Installs
 # what it needs first and leaves no process running.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/tools/install-deps.sh"
-cmake -S "$root" -B "$root/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$("$root/tools/wine-arch.sh").cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup websetup-demo fake_setup_x64 \
+source "$(dirname "$0")/prepare-build.sh"
+configure_build "$root/build" "$arch"
+cmake --build "$root/build" -j"$jobs" --target BrimlowAIQuillo-WebSetup websetup-demo fake_setup_x64 \
   fake_setup_x86 trust_root answer_box quillo-release-demo
 mode=
 if [ -n "${DISPLAY:-}" ]; then
@@ -20,7 +18,7 @@ else
   rm -rf "$WEBSETUP_SCREENSHOTS"
 fi
 status=0
-"$root/tools/e2e-run.sh" "$root/build" success $mode || status=$?
-source "$root/tools/harness-env.sh" "$root/build"
+"$root/tests/harness/e2e-run.sh" "$root/build" success $mode || status=$?
+source "$root/tests/harness/harness-env.sh" "$root/build"
 harness_stop
 exit $status

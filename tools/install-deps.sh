@@ -3,7 +3,8 @@
 # Safe to run again: it only installs what is missing.
 set -euo pipefail
 
-# The 64-bit MinGW compiler builds the tests where the kernel runs no 32-bit code (tools/wine-arch.sh).
+# The 64-bit MinGW compiler builds the tests where the kernel runs no 32-bit code
+# (tests/harness/wine-arch.sh).
 need=(g++-mingw-w64-i686-win32 mingw-w64-tools binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32
       binutils-mingw-w64-x86-64 cmake make
       wine wine32:i386 wine64 xvfb xauth x11-utils nginx-light osslsigncode openssl

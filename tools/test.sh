@@ -2,24 +2,19 @@
 # Builds everything and runs every test: the Windows program and its tests under Wine, and the
 # Win32-free manifest code natively (with its fuzz run). Installs what it needs first.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/tools/install-deps.sh"
-jobs=$(nproc)
+source "$(dirname "$0")/prepare-build.sh"
 
 # The product is 32-bit. Where this machine's kernel runs no 32-bit code, Wine starts only 64-bit
 # programs: the tests then run a 64-bit build of the same code, and the 32-bit program is built beside
 # it for the checks that read the file.
-arch=$("$root/tools/wine-arch.sh")
 product_flags=()
 if [ "$arch" != i686 ]; then
   echo "This kernel runs no 32-bit x86 code: the tests run a $arch build; the 32-bit program is checked as a file."
-  cmake -S "$root" -B "$root/build-i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DWEBSETUP_TESTS=OFF >/dev/null
+  configure_build "$root/build-i686" i686 -DWEBSETUP_TESTS=OFF
   cmake --build "$root/build-i686" -j"$jobs" --target BrimlowAIQuillo-WebSetup quillo-release
   product_flags=(-DWEBSETUP_PRODUCT_BUILD="$root/build-i686")
 fi
-cmake -S "$root" -B "$root/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
-  -DCMAKE_BUILD_TYPE=Release "${product_flags[@]}" >/dev/null
+configure_build "$root/build" "$arch" "${product_flags[@]}"
 cmake --build "$root/build" -j"$jobs"
 product=$root/build
 [ "$arch" = i686 ] || product=$root/build-i686

@@ -1,10 +1,14 @@
 // Replaces parts of the C++ runtime that this small GUI program never needs but that would otherwise
 // drag well over 100 KiB into a stub that users download first: the verbose terminate handler (it prints
-// a demangled type name to a console the program does not have) and the standard library's throw
-// helpers (each builds an exception object with a message string and the whole unwinder behind it).
+// a demangled type name to a console the program does not have), the standard library's throw helpers
+// (each builds an exception object with a message string and the whole unwinder behind it) and the
+// global operator new (whose std::bad_alloc brings the same unwinder).
 // The program throws nothing itself; a container that cannot grow or an allocation that fails ends the
 // process at once instead, which fails closed: nothing unverified is ever started.
 #include <windows.h>
+
+#include <cstddef>
+#include <cstdlib>
 
 namespace {
 
@@ -38,3 +42,18 @@ namespace std {
 [[noreturn]] void __throw_overflow_error(const char*) { EndProcess(); }
 [[noreturn]] void __throw_underflow_error(const char*) { EndProcess(); }
 }  // namespace std
+
+// No new-handler is ever installed, so the library's operator new would throw std::bad_alloc at the
+// first failure; ending the process here is what that uncaught exception would have led to.
+void* operator new(std::size_t size) {
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) {
+        EndProcess();
+    }
+    return block;
+}
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }

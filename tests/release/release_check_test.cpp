@@ -13,7 +13,7 @@
 #include "manifest/release_manifest.h"
 #include "manifest_fault_text.h"
 #include "release_tool_runner.h"
-#include "support/test_support.h"
+#include "harness/test_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "common/build_config.h"
 #include "manifest/release_manifest.h"
 #include "release_tool_runner.h"
-#include "support/test_support.h"
+#include "harness/test_support.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks the built installer as a file: a 32-bit GUI PE of at most 256 KiB, importing only KnownDLLs
+"""Checks the built installer as a file: a 32-bit GUI PE of at most 100 KiB, importing only KnownDLLs
 the ordinary way, and carrying exactly the manifest, version and icon resources it ships with; and the
 PE header of every program we ship (with --header-only, that alone, for quillo-release.exe).
 Usage: check_executable.py [--header-only] EXE"""
@@ -16,7 +16,7 @@ import xml.etree.ElementTree as ET
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll", "msvcrt.dll", "advapi32.dll",
               "shell32.dll", "oleaut32.dll", "combase.dll", "rpcrt4.dll", "sechost.dll", "shlwapi.dll",
               "ntdll.dll"}
-MAX_SIZE = 256 * 1024
+MAX_SIZE = 100 * 1024
 failures = []
 
 

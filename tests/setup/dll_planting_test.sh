@@ -7,7 +7,7 @@
 set -euo pipefail
 build=$1 installer=$2 planted=$3 probe=$4 answer=$5
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../../tools/harness-env.sh" "$build"
+source "$here/../harness/harness-env.sh" "$build"
 harness_ensure_prefix
 harness_ensure_display
 

@@ -12,7 +12,7 @@
 
 #include "setup/confirm_install.h"
 #include "setup/setup_driver.h"
-#include "support/test_support.h"
+#include "harness/test_support.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // fetch and the package download alike. This program is built with the broken server as its release host.
 #include <gtest/gtest.h>
 
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"
 #include "transfer/transfer_test_util.h"

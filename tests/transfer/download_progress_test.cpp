@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "transfer/download_observer.h"
 #include "transfer/package_download.h"
 #include "transfer/transfer_calls.h"

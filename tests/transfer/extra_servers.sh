@@ -20,7 +20,7 @@ if [ "$cmd" = down ]; then
   exit 0
 fi
 
-pkitool=$here/../../tools/make-test-pki.sh
+pkitool=$here/../harness/make-test-pki.sh
 "$pkitool" ca "$pki" transfer-other-ca "Transfer Untrusted Test CA"
 "$pkitool" tls "$pki" transfer-untrusted transfer-other-ca localhost
 "$pkitool" tls "$pki" transfer-expired root localhost expired
@@ -31,7 +31,7 @@ port=$base
 for name in "${names[@]:0:3}"; do
   pidfile=$harness/$name.server.pid
   [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
-  python3 "$here/../support/https_fixture.py" --daemon --port "$port" --cert "$pki/$name.pem" --key "$pki/$name.key" \
+  python3 "$here/../harness/https_fixture.py" --daemon --port "$port" --cert "$pki/$name.pem" --key "$pki/$name.key" \
     --routes "$harness/server/routes" --log "$harness/server/$name.log" --pidfile "$pidfile"
   port=$((port + 1))
 done

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "transfer/https_request.h"
 #include "transfer/transfer_calls.h"
 #include "transfer/transfer_test_util.h"

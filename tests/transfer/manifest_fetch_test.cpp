@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/transfer_test_util.h"
 

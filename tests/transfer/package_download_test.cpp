@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "transfer/package_download.h"
 #include "transfer/sha256_digest.h"
 #include "transfer/transfer_calls.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "transfer/package_download.h"
 #include "transfer/staging_paths.h"
 #include "transfer/transfer_test_util.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "support/test_support.h"
+#include "harness/test_support.h"
 
 namespace transfer_test {
 

@@ -10,7 +10,7 @@
 #include "common/installer_lock.h"
 #include "common/win32_handles.h"
 #include "setup/installer_launch.h"
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "transfer/staging_paths.h"
 #include "trust/installer_trust.h"
 

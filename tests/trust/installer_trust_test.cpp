@@ -11,7 +11,7 @@
 #include <string>
 
 #include "common/win32_handles.h"
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "trust/installer_trust.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "setup/confirm_install.h"
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "ui/window_probe.h"
 
 namespace {

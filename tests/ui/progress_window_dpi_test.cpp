@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "ui/progress.h"
 #include "ui/progress_layout_check.h"
 #include "ui/progress_window.h"

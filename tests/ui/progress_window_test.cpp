@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "harness/test_support.h"
 #include "ui/progress.h"
 #include "ui/progress_window.h"
 #include "ui/progress_layout_check.h"

@@ -6,7 +6,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 dpi=$2
 shift 2
-source "$(dirname "$0")/../../tools/harness-env.sh" "$build"
+source "$(dirname "$0")/../harness/harness-env.sh" "$build"
 harness_ensure_display
 export WINEPREFIX=$HARNESS_DIR/dpi$dpi-prefix
 (

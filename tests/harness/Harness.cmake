@@ -12,7 +12,7 @@ set(WEBSETUP_SERVER_DIR "${WEBSETUP_HARNESS_DIR}/server")
 websetup_config(loopback "localhost:${WEBSETUP_TEST_PORT}" "BRIMLOW AI LABS PRIVATE LIMITED")
 websetup_config(unconfigured "localhost:${WEBSETUP_TEST_PORT}" "PENDING_CERTUM_CERTIFICATE")
 
-set(_harness "${PROJECT_SOURCE_DIR}/tools/harness.sh")
+set(_harness "${CMAKE_CURRENT_LIST_DIR}/harness.sh")
 add_test(NAME harness_up COMMAND "${_harness}" up "${CMAKE_BINARY_DIR}" $<TARGET_FILE:trust_root>)
 set_tests_properties(harness_up PROPERTIES FIXTURES_SETUP harness)
 add_test(NAME harness_down COMMAND "${_harness}" down "${CMAKE_BINARY_DIR}")
@@ -38,8 +38,9 @@ function(websetup_test name)
     ${T_PROPERTIES})
 endfunction()
 
-# The scriptable HTTPS server for the loopback configuration (tests/support/https_fixture.py). Tests that
-# need it add FIXTURES_REQUIRED "harness;https" and write their routes into ${WEBSETUP_SERVER_DIR}/routes.
+# The scriptable HTTPS server for the loopback configuration (https_fixture.py, beside this file).
+# Tests that need it add FIXTURES_REQUIRED "harness;https" and write their routes into
+# ${WEBSETUP_SERVER_DIR}/routes.
 add_test(NAME https_up COMMAND python3 "${CMAKE_CURRENT_LIST_DIR}/https_fixture.py" --daemon
   --port ${WEBSETUP_TEST_PORT} --cert "${WEBSETUP_PKI_DIR}/tls-localhost.pem" --key "${WEBSETUP_PKI_DIR}/tls-localhost.key"
   --routes "${WEBSETUP_SERVER_DIR}/routes" --log "${WEBSETUP_SERVER_DIR}/requests.log"

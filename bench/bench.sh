@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The benchmark command: prints a table and writes it to tools/bench/results.md.
+# The benchmark command: prints a table and writes it to bench/results.md.
 #  - download throughput of a 600 MiB package from a loopback nginx through the installer's own
 #    download stage, against native curl | sha256sum and a bare WinHTTP + CNG loop under the same Wine
 #  - peak memory (the Wine process's high-water mark) of the stage for a 1 MiB and a 600 MiB package
@@ -7,20 +7,18 @@
 #    rename, lock, re-hash, trust check and launch), against WinVerifyTrust alone on the same file
 #  - the time from the process start to the prompt on screen
 #  - the size of the release executable
-# Usage: tools/bench/bench.sh [BUILD_DIR]
+# Usage: bench/bench.sh [BUILD_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$(dirname "$0")/../tools/prepare-build.sh"
 build=${1:-$root/build}
-"$root/tools/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$("$root/tools/wine-arch.sh").cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup bench_download websetup-demo fake_setup_x64 \
+configure_build "$build" "$arch"
+cmake --build "$build" -j"$jobs" --target BrimlowAIQuillo-WebSetup bench_download websetup-demo fake_setup_x64 \
   fake_setup_x86 trust_root answer_box quillo-release-demo bench_verify >/dev/null
 build=$(cd "$build" && pwd)
-source "$root/tools/harness-env.sh" "$build"
-source "$root/tools/loopback-nginx.sh"
+source "$root/tests/harness/harness-env.sh" "$build"
+source "$root/tests/harness/loopback-nginx.sh"
 source "$HARNESS_DIR/e2e.env"
-"$root/tools/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
+"$root/tests/harness/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
 harness_ensure_display
 pki=$HARNESS_DIR/pki
 work=$HARNESS_DIR/bench-table
@@ -40,14 +38,14 @@ stage() {  # file
   local size sha
   size=$(stat -c %s "$site/$1")
   sha=$(sha256sum "$site/$1" | cut -d' ' -f1)
-  /usr/bin/time -f '%M' -o "$work/time.txt" wine "$build/tools/bench/bench_download.exe" stage "$base/$1" "$size" "$sha" "$out" \
+  /usr/bin/time -f '%M' -o "$work/time.txt" wine "$build/bench/bench_download.exe" stage "$base/$1" "$size" "$sha" "$out" \
     > "$work/ms.txt"
   echo "$(tr -d '\r' < "$work/ms.txt") $(cat "$work/time.txt")"
 }
 
 read -r stage_ms stage_peak < <(stage big.bin)
 read -r _ small_peak < <(stage small.bin)
-bare_ms=$(wine "$build/tools/bench/bench_download.exe" bare "$base/big.bin" "$out" 2>/dev/null | tr -d '\r' || true)
+bare_ms=$(wine "$build/bench/bench_download.exe" bare "$base/big.bin" "$out" 2>/dev/null | tr -d '\r' || true)
 curl_start=$(date +%s%N)
 curl -s --cacert "$pki/root.pem" "$base/big.bin" | sha256sum > /dev/null
 curl_ms=$(( ($(date +%s%N) - curl_start) / 1000000 ))
@@ -74,13 +72,13 @@ started_at=$work/setup-started.txt
 rm -f "$started_at"
 verify_ms="" verify_parts="" trust_ms=""
 if read -r total rehash trust launch < <(WEBSETUP_STARTED_AT=$(winepath -w "$started_at") \
-     wine "$build/tools/bench/bench_verify.exe" run "$(winepath -w "$started_at")" 2>"$work/verify.err" | tr -d '\r'); then
+     wine "$build/bench/bench_verify.exe" run "$(winepath -w "$started_at")" 2>"$work/verify.err" | tr -d '\r'); then
   verify_ms=$total
   verify_parts="rename, lock and re-hash $rehash ms; trust check $trust ms; window closed and setup started $launch ms"
 else
   echo "the run through the program's stages failed: $(cat "$work/verify.err")" >&2
 fi
-trust_ms=$(wine "$build/tools/bench/bench_verify.exe" trust "$(winepath -w "$verify/setup-x64.exe")" 2>"$work/trust.err" |
+trust_ms=$(wine "$build/bench/bench_verify.exe" trust "$(winepath -w "$verify/setup-x64.exe")" 2>"$work/trust.err" |
            tr -d '\r' || true)
 [ -n "$trust_ms" ] || echo "WinVerifyTrust alone failed: $(cat "$work/trust.err")" >&2
 
@@ -91,7 +89,7 @@ trap - EXIT
 # against the demo release; the scenario then declines.
 e2e=$HARNESS_DIR/e2e/declined
 rm -f "$e2e/started.ns"
-"$root/tools/e2e-run.sh" "$build" declined > "$work/declined.txt" 2>&1 &
+"$root/tests/harness/e2e-run.sh" "$build" declined > "$work/declined.txt" 2>&1 &
 runner=$!
 prompt_ms=""
 for _ in $(seq 1200); do
@@ -107,7 +105,6 @@ wait $runner || true
 mib=600
 ratio() { python3 -c "import sys; a, b = sys.argv[1:3]; print(f'{float(a)/float(b):.2f}' if a and b else 'n/a')" "${1:-}" "${2:-}"; }
 size=$(stat -c %s "$build/src/BrimlowAIQuillo-WebSetup.exe")
-arch=$("$root/tools/wine-arch.sh")
 table="| Measure | Value |
 |---|---|
 | installer's download stage, 600 MiB | $stage_ms ms ($(python3 -c "print(f'{$mib/($stage_ms/1000):.1f}')") MiB/s) |
@@ -119,7 +116,7 @@ table="| Measure | Value |
 | WinVerifyTrust alone on the same 600 MiB file, same Wine | ${trust_ms:-not measured} ms (last byte to start / WinVerifyTrust = $(ratio "$verify_ms" "$trust_ms")) |
 | process start to the prompt on screen (manifest fetched and validated on loopback) | ${prompt_ms:-not seen} ms |
 | this build's executable ($arch) | $size bytes ($((size / 1024)) KiB) |"
-verification_note="How the verification time is measured: tools/bench/bench_verify.exe runs the installer's
+verification_note="How the verification time is measured: bench/bench_verify.exe runs the installer's
 driver with the program's own stages against a loopback release whose x64 package is
 600 MiB, signed by the test publisher. Only the prompt is answered in code, and the download, the
 re-hash under the lock and the trust check are wrapped to read QueryPerformanceCounter when they return;
@@ -132,7 +129,7 @@ cache for both."
 echo "$table"
 { echo "# Benchmark results"; echo; echo "Measured $(date -u +%Y-%m-%d) on $(nproc) cores, Wine $(wine --version)," \
   "load average $(cut -d' ' -f1 /proc/loadavg) at the end: times are only comparable within one quiet run." \
-  "Programs built for $arch (tools/wine-arch.sh): where the kernel runs no 32-bit code, the same code" \
+  "Programs built for $arch (tests/harness/wine-arch.sh): where the kernel runs no 32-bit code, the same code" \
   "built for x86_64; the shipped 32-bit executable's size is in the test command's output."
   echo; echo "$table"; echo; echo "$verification_note"; } \
-  > "$root/tools/bench/results.md"
+  > "$root/bench/results.md"

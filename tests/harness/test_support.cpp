@@ -1,4 +1,4 @@
-#include "support/test_support.h"
+#include "harness/test_support.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the test PKI with the openssl command, at test time. Keys are never committed.
-# Only the Wine test prefix trusts the root (tests/support/trust_root.cpp); the host never does.
+# Only the Wine test prefix trusts the root (trust_root.cpp, beside this script); the host never does.
 #
 #   make-test-pki.sh init DIR                 root CA "Brimlow Test Root CA", a TLS certificate for
 #                                             localhost, and a code-signing certificate for the publisher
