@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/win32_handles.h"
+#include "transfer/https_request.h"
 #include "transfer/package_download.h"
+#include "transfer/sha256_digest.h"
 
 namespace {
 
@@ -37,34 +40,30 @@ int Bare(wchar_t** argv) {
     std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
     const ULONGLONG start = GetTickCount64();
-    HINTERNET session = WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr, nullptr, 0);
-    HINTERNET connection = WinHttpConnect(session, host.c_str(), parts.nPort, 0);
-    HINTERNET request = WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, nullptr, nullptr,
-                                           WINHTTP_FLAG_SECURE);
-    if (!WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0) || !WinHttpReceiveResponse(request, nullptr)) {
+    const InternetHandle session(WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr, nullptr, 0));
+    const InternetHandle connection(WinHttpConnect(session.Get(), host.c_str(), parts.nPort, 0));
+    const InternetHandle request(WinHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr, nullptr, nullptr,
+                                                    WINHTTP_FLAG_SECURE));
+    if (!WinHttpSendRequest(request.Get(), nullptr, 0, nullptr, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request.Get(), nullptr)) {
         return 1;
     }
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
-    HANDLE file = CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    std::vector<unsigned char> buffer(65536);
+    UniqueAlgorithm algorithm;
+    UniqueHash hash;
+    BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    BCryptCreateHash(algorithm.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0);
+    UniqueFile file(CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    std::vector<unsigned char> buffer(kReadBlockSize);
     DWORD read = 0;
-    while (WinHttpReadData(request, buffer.data(), 65536, &read) && read > 0) {
+    while (WinHttpReadData(request.Get(), buffer.data(), kReadBlockSize, &read) && read > 0) {
         DWORD written = 0;
-        WriteFile(file, buffer.data(), read, &written, nullptr);
-        BCryptHashData(hash, buffer.data(), read, 0);
+        WriteFile(file.Get(), buffer.data(), read, &written, nullptr);
+        BCryptHashData(hash.Get(), buffer.data(), read, 0);
     }
     unsigned char digest[32];
-    BCryptFinishHash(hash, digest, sizeof digest, 0);
-    CloseHandle(file);
+    BCryptFinishHash(hash.Get(), digest, sizeof digest, 0);
+    file.Reset();
     const ULONGLONG elapsed = GetTickCount64() - start;
-    BCryptDestroyHash(hash);
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-    WinHttpCloseHandle(request);
-    WinHttpCloseHandle(connection);
-    WinHttpCloseHandle(session);
     DeleteFileW(argv[3]);
     std::printf("%llu\n", elapsed);
     return 0;

@@ -13,17 +13,17 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/win32_handles.h"
 #include "ui/progress_window.h"
 
 static bool IsWindowOfProgram(HWND window, const wchar_t* program) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    const UniqueProcess process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process) return false;
     wchar_t image[MAX_PATH] = {};
     DWORD size = MAX_PATH;
-    const BOOL ok = QueryFullProcessImageNameW(process, 0, image, &size);
-    CloseHandle(process);
+    const BOOL ok = QueryFullProcessImageNameW(process.Get(), 0, image, &size);
     const wchar_t* name = wcsrchr(image, L'\\');
     return ok && _wcsicmp(name ? name + 1 : image, program) == 0;
 }

@@ -6,6 +6,14 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/unique_handle.h"
+
+namespace {
+
+void CloseStore(HCERTSTORE store) { CertCloseStore(store, 0); }
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
     if (argc != 2) {
         std::fputs("usage: trust_root CERT.der\n", stderr);
@@ -19,16 +27,16 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<BYTE> der(1 << 16);
     const size_t length = std::fread(der.data(), 1, der.size(), file);
     std::fclose(file);
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    const UniqueHandle<NullHandleTraits<HCERTSTORE, CloseStore>> store(
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
     if (!store) {
         std::fprintf(stderr, "CertOpenStore failed: %lu\n", GetLastError());
         return 1;
     }
-    const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+    const BOOL added = CertAddEncodedCertificateToStore(store.Get(), X509_ASN_ENCODING, der.data(),
                                                         static_cast<DWORD>(length), CERT_STORE_ADD_REPLACE_EXISTING,
                                                         nullptr);
     const DWORD error = GetLastError();
-    CertCloseStore(store, 0);
     if (!added) {
         std::fprintf(stderr, "CertAddEncodedCertificateToStore failed: %lu\n", error);
         return 1;
