@@ -62,6 +62,8 @@ if [ ! -f "$verify/setup-x64.exe" ]; then
     -in "$work/unsigned-x64.exe" -out "$verify/setup-x64.exe" >/dev/null
   rm -f "$work/unsigned-x64.exe"
 fi
+# osslsigncode never overwrites: a second run signs the x86 package afresh into an empty place.
+rm -f "$verify/setup-x86.exe"
 osslsigncode sign -pkcs12 "$pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
   -in "$FAKE_SETUP_X86" -out "$verify/setup-x86.exe" >/dev/null
 rm -f "$site/online-latest.json"
