@@ -114,39 +114,6 @@ bool Refuse(ManifestFault& fault, ManifestRule rule, std::string_view key, std::
     return false;
 }
 
-bool CheckPackageEntry(const Utf8String& objectText, PackageEntry& entry, ManifestFault& fault) {
-    if (!ReadStringValue(objectText, kUrlKey, entry.url, &fault.scan)) {
-        return Refuse(fault, ManifestRule::Unreadable, kUrlKey);
-    }
-    if (!ReadStringValue(objectText, kSha256Key, entry.sha256, &fault.scan)) {
-        return Refuse(fault, ManifestRule::Unreadable, kSha256Key);
-    }
-    if (!ReadUnsignedValue(objectText, kSizeKey, entry.size, &fault.scan)) {
-        return Refuse(fault, ManifestRule::Unreadable, kSizeKey);
-    }
-    // Case-sensitive on purpose: the package must come from exactly the release folder, and nothing
-    // after it may climb out again.
-    const std::basic_string_view<WideChar> base(kReleaseBaseUrl);
-    if (!StartsWith(entry.url, base)) {
-        return Refuse(fault, ManifestRule::UrlOutsideBase, kUrlKey);
-    }
-    if (!IsContainedPackagePath(std::basic_string_view<WideChar>(entry.url).substr(base.size()))) {
-        return Refuse(fault, ManifestRule::UrlLeavesFolder, kUrlKey);
-    }
-    if (entry.sha256.size() != kDigestLength) {
-        return Refuse(fault, ManifestRule::DigestLength, kSha256Key);
-    }
-    for (std::size_t at = 0; at < entry.sha256.size(); ++at) {
-        if (!IsHexDigit(entry.sha256[at])) {
-            return Refuse(fault, ManifestRule::DigestNotHex, kSha256Key, at);
-        }
-    }
-    if (entry.size == 0 || entry.size > kMaxPackageSize) {
-        return Refuse(fault, ManifestRule::SizeOutOfRange, kSizeKey);
-    }
-    return true;
-}
-
 }  // namespace
 
 bool IsShowableCharacter(char32_t codePoint) {
@@ -202,9 +169,37 @@ bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {
     }
 }
 
-bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry) {
-    ManifestFault ignored;
-    return CheckPackageEntry(objectText, entry, ignored);
+bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry, ManifestFault& fault) {
+    if (!ReadStringValue(objectText, kUrlKey, entry.url, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kUrlKey);
+    }
+    if (!ReadStringValue(objectText, kSha256Key, entry.sha256, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kSha256Key);
+    }
+    if (!ReadUnsignedValue(objectText, kSizeKey, entry.size, &fault.scan)) {
+        return Refuse(fault, ManifestRule::Unreadable, kSizeKey);
+    }
+    // Case-sensitive on purpose: the package must come from exactly the release folder, and nothing
+    // after it may climb out again.
+    const std::basic_string_view<WideChar> base(kReleaseBaseUrl);
+    if (!StartsWith(entry.url, base)) {
+        return Refuse(fault, ManifestRule::UrlOutsideBase, kUrlKey);
+    }
+    if (!IsContainedPackagePath(std::basic_string_view<WideChar>(entry.url).substr(base.size()))) {
+        return Refuse(fault, ManifestRule::UrlLeavesFolder, kUrlKey);
+    }
+    if (entry.sha256.size() != kDigestLength) {
+        return Refuse(fault, ManifestRule::DigestLength, kSha256Key);
+    }
+    for (std::size_t at = 0; at < entry.sha256.size(); ++at) {
+        if (!IsHexDigit(entry.sha256[at])) {
+            return Refuse(fault, ManifestRule::DigestNotHex, kSha256Key, at);
+        }
+    }
+    if (entry.size == 0 || entry.size > kMaxPackageSize) {
+        return Refuse(fault, ManifestRule::SizeOutOfRange, kSizeKey);
+    }
+    return true;
 }
 
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest) {
@@ -260,11 +255,11 @@ bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest, 
     if (!ExtractObjectText(text, kX86Key, x86Text, &fault.scan)) {
         return Refuse(fault, ManifestRule::Unreadable, kX86Key);
     }
-    if (!CheckPackageEntry(x64Text, manifest.x64, fault)) {
+    if (!ValidatePackageEntry(x64Text, manifest.x64, fault)) {
         fault.object = kX64Key;
         return false;
     }
-    if (!CheckPackageEntry(x86Text, manifest.x86, fault)) {
+    if (!ValidatePackageEntry(x86Text, manifest.x86, fault)) {
         fault.object = kX86Key;
         return false;
     }

@@ -75,4 +75,5 @@ struct ManifestFault {
 // second form) names the first rule that failed.
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest);
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest, ManifestFault& fault);
-bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry);
+// One package object of the manifest, as ValidateReleaseManifest checks each; the caller names the object.
+bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry, ManifestFault& fault);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"BrimlowAIQuillo-WebSetup/0.4";
