@@ -16,6 +16,7 @@
 #include "manifest/release_manifest.h"
 #include "manifest_fault_text.h"
 #include "package_image.h"
+#include "transfer/https_request.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"
 #include "transfer/sha256_digest.h"
@@ -133,17 +134,24 @@ bool WriteWholeFile(const WideString& path, const Utf8String& bytes, DWORD& syst
     return written == bytes.size();
 }
 
-// SHA-256 of an open file from its current position to its end, in lower-case hexadecimal as manifests
-// are usually written, and the number of bytes it covered: the installer's own hashing.
-bool HashOpenFileLowerCase(HANDLE file, WideString& digestText, std::uint64_t& size) {
-    if (!HashOpenFile(file, UINT64_MAX, digestText, size)) {
-        return false;
-    }
+// A digest in lower-case hexadecimal, as manifests are usually written.
+WideString LowerCase(WideString digestText) {
     for (auto& unit : digestText) {
         if (unit >= L'A' && unit <= L'F') {
             unit = static_cast<wchar_t>(unit - L'A' + L'a');
         }
     }
+    return digestText;
+}
+
+// SHA-256 of an open file from its current position to its end, in lower case, and the number of bytes
+// it covered: the installer's own hashing.
+bool HashOpenFileLowerCase(HANDLE file, WideString& digestText, std::uint64_t& size) {
+    WideString digest;
+    if (!HashOpenFile(file, UINT64_MAX, digest, size)) {
+        return false;
+    }
+    digestText = LowerCase(digest);
     return true;
 }
 
@@ -321,8 +329,67 @@ WideString VersionWarning(const WideString& subject, bool isImage, const Package
            ProductVersionText(image) + L" of " + subject + L".";
 }
 
-// Hashes one package and, unless told not to, puts it through the installer's own trust check. The file
-// is held against writers throughout, so the bytes hashed are the bytes verified.
+// What one inspection of a package file found. make, check and verify run the same inspection, so a
+// package that passes one passes them all.
+struct PackageInspection {
+    bool isImage = false;  // the file has PE headers; image holds what they say
+    PackageImage image;
+    WideString x86Problem;  // why it could not start on 32-bit x86 Windows, when that was asked; else empty
+    bool signatureChecked = false;
+    bool trusted = false;   // Authenticode passed and the signer is the publisher
+    ErrorText trustError;   // the installer's own text, when Authenticode itself failed
+    long trustResult = 0;   // WinVerifyTrust's result, for support
+    WideString signer;      // the signer found when it is not the publisher; empty when it cannot be read
+};
+
+// Reads the package's headers and, when publisher is given, puts it through the installer's own trust
+// check against that publisher. The caller holds lock, the installer's read lock on path, so the bytes
+// inspected are the bytes it hashed.
+void InspectPackage(HANDLE lock, const WideString& path, bool mustRunOnX86, const WideString* publisher,
+                    PackageInspection& found) {
+    found.isImage = InspectOpenPackage(lock, found.image);
+    if (mustRunOnX86) {
+        found.x86Problem = X86Problem(found.isImage, found.image);
+    }
+    if (publisher == nullptr) {
+        return;
+    }
+    found.signatureChecked = true;
+    found.trusted = VerifyInstallerTrust(path, *publisher, found.trustError, found.trustResult);
+    if (!found.trusted && found.trustError.empty() && !ExtractSignerName(path, found.signer)) {
+        found.signer.clear();
+    }
+}
+
+// A signer whose name differs from the publisher only in letter case is the most likely slip of all: the
+// certificate was ordered with another spelling. The installer compares the names exactly.
+WideString CaseNote(const WideString& signer, const WideString& publisher) {
+    if (signer.size() != publisher.size() || signer == publisher ||
+        ::CompareStringOrdinal(signer.c_str(), static_cast<int>(signer.size()), publisher.c_str(),
+                               static_cast<int>(publisher.size()), TRUE) != CSTR_EQUAL) {
+        return L"";
+    }
+    return L" The names differ only in letter case, and the installer compares them exactly.";
+}
+
+// What keeps a local package file (make, check) from passing the trust check, as the end of a sentence
+// about it; empty when nothing does.
+WideString SignatureProblem(const PackageInspection& found, const WideString& publisher) {
+    if (!found.signatureChecked || found.trusted) {
+        return L"";
+    }
+    if (!found.trustError.empty()) {
+        return WithTrustResult(L"does not have a valid, trusted Authenticode signature.", found.trustResult);
+    }
+    if (found.signer.empty()) {
+        return L"does not name its signer; it must be signed by \"" + publisher + L"\".";
+    }
+    return L"is signed by \"" + found.signer + L"\", not by \"" + publisher + L"\"." +
+           CaseNote(found.signer, publisher);
+}
+
+// Hashes one package and inspects it as make requires. The file is held against writers throughout, so
+// the bytes hashed are the bytes verified.
 bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& releasePath, bool mustRunOnX86,
                  bool checkSignature, PackageFacts& facts) {
     const WideString label = WideString(L"The ") + arch + L" package ";
@@ -363,34 +430,20 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
         PrintFailure(label + fullPath + L" cannot be read and hashed.");
         return false;
     }
-    facts.isImage = InspectOpenPackage(lock.Get(), facts.image);
-    if (mustRunOnX86) {
-        const WideString problem = X86Problem(facts.isImage, facts.image);
-        if (!problem.empty()) {
-            PrintFailure(label + fileName + L" " + problem);
-            return false;
-        }
+    const WideString publisher(kExpectedPublisher);
+    PackageInspection found;
+    InspectPackage(lock.Get(), fullPath, mustRunOnX86, checkSignature ? &publisher : nullptr, found);
+    if (!found.x86Problem.empty()) {
+        PrintFailure(label + fileName + L" " + found.x86Problem);
+        return false;
     }
-    if (checkSignature) {
-        ErrorText error;
-        long trustResult = 0;
-        if (!VerifyInstallerTrust(fullPath, kExpectedPublisher, error, trustResult)) {
-            if (!error.empty()) {
-                PrintFailure(WithTrustResult(
-                    label + fileName + L" does not have a valid, trusted Authenticode signature.", trustResult));
-                return false;
-            }
-            WideString signer;
-            if (ExtractSignerName(fullPath, signer)) {
-                PrintFailure(label + fileName + L" is signed by \"" + signer + L"\", not by \"" + kExpectedPublisher +
-                             L"\".");
-            } else {
-                PrintFailure(label + fileName + L" does not name its signer; it must be signed by \"" +
-                             kExpectedPublisher + L"\".");
-            }
-            return false;
-        }
+    const WideString signatureProblem = SignatureProblem(found, publisher);
+    if (!signatureProblem.empty()) {
+        PrintFailure(label + fileName + L" " + signatureProblem);
+        return false;
     }
+    facts.isImage = found.isImage;
+    facts.image = found.image;
     facts.fullPath = fullPath;
     facts.fileName = fileName;
     facts.entry.url = kReleaseBaseUrl + releasePath + L"/" + fileName;
@@ -435,7 +488,71 @@ WideString PackageLine(const wchar_t* arch, const PackageEntry& entry) {
 // ---------------------------------------------------------------------------------------------------
 // verify
 
-// Downloads one package as the installer would, proves its signature, and deletes it again.
+// The size and SHA-256 of the file the server has at url, read whole: at most one byte more than the
+// installer accepts (tooLarge then says so and the digest stays empty).
+bool MeasureServedFile(const WideString& url, std::uint64_t& size, WideString& digestText, bool& tooLarge) {
+    // Declared in this order so that scope releases request, connection, session.
+    InternetHandle session;
+    InternetHandle connection;
+    InternetHandle request;
+    ErrorText error;
+    if (!OpenHttpsGet(url, session, connection, request, error)) {
+        return false;
+    }
+    const TransferCalls calls;
+    Sha256 sha(calls);
+    if (!sha.Start()) {
+        return false;
+    }
+    std::vector<BYTE> buffer(kReadBlockSize);
+    std::uint64_t received = 0;
+    for (;;) {
+        DWORD bytesRead = 0;
+        if (!::WinHttpReadData(request.Get(), buffer.data(), kReadBlockSize, &bytesRead)) {
+            return false;
+        }
+        if (bytesRead == 0) {
+            break;
+        }
+        received += bytesRead;
+        if (received > kMaxPackageSize) {
+            size = received;
+            tooLarge = true;
+            return true;
+        }
+        if (!sha.Add(buffer.data(), bytesRead)) {
+            return false;
+        }
+    }
+    WideString digest;
+    if (!sha.Finish(digest)) {
+        return false;
+    }
+    size = received;
+    digestText = LowerCase(digest);
+    tooLarge = false;
+    return true;
+}
+
+// After a download whose size or digest did not match: the manifest's figures beside the server's. The
+// installer stops at the first byte beyond the manifest's size, so its verdict alone cannot say which
+// of the two is wrong; the file is fetched once more and measured whole. Empty when that fetch fails too.
+WideString ServedFileFacts(const PackageEntry& entry) {
+    std::uint64_t size = 0;
+    WideString digest;
+    bool tooLarge = false;
+    if (!MeasureServedFile(entry.url, size, digest, tooLarge)) {
+        return L"";
+    }
+    const WideString served = tooLarge ? L"more than " + GroupedNumber(kMaxPackageSize) + L" bytes"
+                                       : GroupedNumber(size) + L" bytes with SHA-256 " + digest;
+    return L" The manifest says " + GroupedNumber(entry.size) + L" bytes with SHA-256 " + entry.sha256 +
+           L"; the file at " + entry.url + L" is " + served +
+           L" (fetched again to measure it). If that file is the package you meant, make the manifest again "
+           L"from it; if not, upload the package the manifest describes.";
+}
+
+// Downloads one package as the installer would, inspects it as make does, and deletes it again.
 bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const ReleaseManifest& manifest,
                    bool mustRunOnX86, const TempFolder& folder) {
     const WideString& publisher = manifest.publisher;
@@ -444,54 +561,142 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
     ErrorText error;
     DWORD downloadError = 0;
     if (!DownloadPackage(entry, path, nullptr, error, &downloadError)) {
-        PrintFailure(WithSystemError(label + L"FAILED: " + error, downloadError));
+        // A body that arrived but did not match: the size or the digest, or a server that answered with
+        // something else than the file. A failed system call has its number instead.
+        const WideString facts = downloadError == 0 ? ServedFileFacts(entry) : WideString();
+        PrintFailure(WithSystemError(label + L"FAILED: " + error, downloadError) + facts);
         return false;
     }
-    bool trusted = false;
-    WideString signer;
-    bool isImage = false;
-    PackageImage image;
+    PackageInspection found;
     {
         // The same read lock the installer holds: nothing can swap the file while it is checked.
         const UniqueFile lock = OpenInstallerLock(path);
         if (lock) {
-            long trustResult = 0;
-            trusted = VerifyInstallerTrust(path, publisher, error, trustResult);
-            if (!trusted && error.empty()) {
-                ExtractSignerName(path, signer);
-            }
-            error = WithTrustResult(error, trustResult);
-            isImage = trusted && InspectOpenPackage(lock.Get(), image);
+            InspectPackage(lock.Get(), path, mustRunOnX86, &publisher, found);
         } else {
             const DWORD openError = ::GetLastError();
-            error = WithSystemError(L"The downloaded package could not be opened for the signature check.",
-                                    openError);
+            found.trustError = WithSystemError(
+                L"The downloaded package could not be opened for the signature check.", openError);
         }
     }
     RemoveDownloadedFile(path);
-    if (!trusted) {
-        if (error.empty()) {
-            error = kPublisherMismatchText;
-            if (!signer.empty()) {
-                error += L" It is signed by \"" + signer + L"\".";
-            }
+    if (!found.trusted) {
+        // The installer's own text first, then what the tool found.
+        WideString line = WithTrustResult(found.trustError, found.trustResult);
+        if (found.trustError.empty()) {
+            line = WideString(kPublisherMismatchText) +
+                   (found.signer.empty() ? L" Its signer's name cannot be read; it must be \"" + publisher + L"\"."
+                                         : L" It is signed by \"" + found.signer + L"\", not by \"" + publisher +
+                                               L"\"." + CaseNote(found.signer, publisher));
         }
-        PrintFailure(label + L"FAILED: " + error);
+        PrintFailure(label + L"FAILED: " + line);
         return false;
     }
-    if (mustRunOnX86) {
-        const WideString problem = X86Problem(isImage, image);
-        if (!problem.empty()) {
-            PrintFailure(label + L"FAILED: The package " + problem);
-            return false;
-        }
+    if (!found.x86Problem.empty()) {
+        PrintFailure(label + L"FAILED: The package " + found.x86Problem);
+        return false;
     }
     PrintLine(label + L"OK: " + GroupedNumber(entry.size) + L" bytes, SHA-256 matches, signed by " + publisher +
               L", from " + entry.url);
     const WideString warning =
-        VersionWarning(L"the package", isImage, image, L"the manifest's version", manifest.version);
+        VersionWarning(L"the package", found.isImage, found.image, L"the manifest's version", manifest.version);
     if (!warning.empty()) {
         PrintFailure(label + L"warning: " + warning);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// check --release-dir
+
+// The file under the release folder that a package URL will be served from: the part after the release
+// base URL, up to a query or fragment, percent-decoded. Only the characters make writes are taken, so
+// the name means the same as a URL path and as a file path; false for anything else.
+bool ReleaseFileOf(const WideString& url, WideString& relative) {
+    const std::size_t baseLength = std::wstring_view(kReleaseBaseUrl).size();
+    if (url.compare(0, baseLength, kReleaseBaseUrl) != 0) {
+        return false;
+    }
+    const WideString path = url.substr(baseLength, url.find_first_of(L"?#", baseLength) - baseLength);
+    const auto hexValue = [](wchar_t c) {
+        return c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : c >= L'A' && c <= L'F' ? c - L'A' + 10 : -1;
+    };
+    WideString decoded;
+    for (std::size_t at = 0; at < path.size(); ++at) {
+        wchar_t c = path[at];
+        if (c == L'%' && at + 2 < path.size() && hexValue(path[at + 1]) >= 0 && hexValue(path[at + 2]) >= 0) {
+            c = static_cast<wchar_t>(hexValue(path[at + 1]) * 16 + hexValue(path[at + 2]));
+            at += 2;
+        }
+        if (!IsUrlSafe(c) && c != L'/') {
+            return false;
+        }
+        decoded += c == L'/' ? L'\\' : c;
+    }
+    // The validation has refused names made of dots already; this keeps the folder's files the only ones.
+    if (decoded.empty() || !IsContainedPackagePath(std::wstring_view(url).substr(baseLength))) {
+        return false;
+    }
+    relative = std::move(decoded);
+    return true;
+}
+
+// Compares one package in the release folder with the manifest's entry for it, then inspects it as make
+// does: what verify would find after publishing, found before.
+bool CheckPackageFile(const wchar_t* arch, const PackageEntry& entry, const WideString& version,
+                      const WideString& folder, bool mustRunOnX86) {
+    const WideString label = WideString(arch) + L": FAILED: ";
+    WideString relative;
+    if (!ReleaseFileOf(entry.url, relative)) {
+        PrintFailure(label + L"the URL " + entry.url + L" does not name a file that can be looked for in " +
+                     folder + L": after the release base URL it can hold only letters, digits, \".\", \"-\", "
+                     L"\"_\", \"~\" and \"/\".");
+        return false;
+    }
+    const bool endsInSeparator = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
+    const WideString path = folder + (endsInSeparator ? L"" : L"\\") + relative;
+    const UniqueFile lock = OpenInstallerLock(path);
+    if (!lock) {
+        const DWORD openError = ::GetLastError();
+        PrintFailure(WithSystemError(label + path + L", the file to publish as " + entry.url + L", cannot be opened.",
+                                     openError));
+        return false;
+    }
+    LARGE_INTEGER fileSize = {};
+    if (!::GetFileSizeEx(lock.Get(), &fileSize)) {
+        const DWORD sizeError = ::GetLastError();
+        PrintFailure(WithSystemError(label + path + L" cannot be read.", sizeError));
+        return false;
+    }
+    const std::uint64_t size = static_cast<std::uint64_t>(fileSize.QuadPart);
+    if (size != entry.size) {
+        PrintFailure(label + path + L" is " + GroupedNumber(size) + L" bytes, but the manifest says " +
+                     GroupedNumber(entry.size) + L" bytes.");
+        return false;
+    }
+    WideString digest;
+    std::uint64_t hashed = 0;
+    if (!HashOpenFileLowerCase(lock.Get(), digest, hashed) || hashed != size) {
+        PrintFailure(label + path + L" cannot be read and hashed.");
+        return false;
+    }
+    if (!DigestMatches(entry.sha256, digest)) {
+        PrintFailure(label + path + L" has SHA-256 " + digest + L", but the manifest says " + entry.sha256 + L".");
+        return false;
+    }
+    const WideString publisher(kExpectedPublisher);
+    PackageInspection found;
+    InspectPackage(lock.Get(), path, mustRunOnX86, &publisher, found);
+    const WideString problem = !found.x86Problem.empty() ? found.x86Problem : SignatureProblem(found, publisher);
+    if (!problem.empty()) {
+        PrintFailure(label + path + L" " + problem);
+        return false;
+    }
+    PrintLine(WideString(arch) + L": OK: " + path + L": " + GroupedNumber(size) +
+              L" bytes, SHA-256 matches, signed by " + publisher + L".");
+    const WideString warning = VersionWarning(L"the package", found.isImage, found.image, L"the manifest's version", version);
+    if (!warning.empty()) {
+        PrintFailure(WideString(arch) + L": warning: " + warning);
     }
     return true;
 }
@@ -592,7 +797,7 @@ bool MakeManifest(const MakeOptions& options) {
     return true;
 }
 
-bool CheckManifest(const WideString& file) {
+bool CheckManifest(const WideString& file, const WideString& releaseFolder) {
     Utf8String text;
     DWORD systemError = 0;
     // One byte past the cap is enough to see that the size rule fails.
@@ -609,7 +814,16 @@ bool CheckManifest(const WideString& file) {
     PrintLine(file + L" is a valid release manifest. " + Summary(manifest));
     PrintLine(PackageLine(L"x64", manifest.x64));
     PrintLine(PackageLine(L"x86", manifest.x86));
-    return true;
+    if (releaseFolder.empty()) {
+        PrintLine(L"Checked the text only: the packages were not compared with it. Give --release-dir with the "
+                  L"folder you will publish as " + WideString(kReleaseBaseUrl) +
+                  L" to compare their sizes, SHA-256 digests, signer and program type before publishing.");
+        return true;
+    }
+    // Both packages are checked, so one report names every problem of the release.
+    const bool x64 = CheckPackageFile(L"x64", manifest.x64, manifest.version, releaseFolder, false);
+    const bool x86 = CheckPackageFile(L"x86", manifest.x86, manifest.version, releaseFolder, true);
+    return x64 && x86;
 }
 
 bool VerifyRelease(const WideString& url) {

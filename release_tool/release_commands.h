@@ -14,6 +14,8 @@ struct MakeOptions {
 };
 
 bool MakeManifest(const MakeOptions& options);
-bool CheckManifest(const WideString& file);
+// With a release folder (the folder to publish as the release base URL), each package in it is compared
+// with the manifest and inspected as make does; without one, only the text is checked.
+bool CheckManifest(const WideString& file, const WideString& releaseFolder);
 // An empty url means the manifest URL compiled into the installer.
 bool VerifyRelease(const WideString& url);

@@ -8,6 +8,7 @@
 #include "common/build_config.h"
 #include "console_output.h"
 #include "release_commands.h"
+#include "tool_build.h"
 
 namespace {
 
@@ -25,15 +26,37 @@ constexpr wchar_t kUsage[] =
     L"      installer's trust check would refuse, unless --skip-signature-check, an x86 package that\r\n"
     L"      is not a 32-bit x86 program, and any manifest the installer would not accept. Warns when a\r\n"
     L"      package's product version differs from V. --unpublished writes \"published\": false.\r\n"
-    L"  quillo-release check FILE\r\n"
-    L"      Validates a manifest as the installer does and names the first rule it breaks.\r\n"
+    L"  quillo-release check FILE [--release-dir FOLDER]\r\n"
+    L"      Validates a manifest as the installer does and names the first rule it breaks. With the\r\n"
+    L"      folder you will publish as the release base URL, also compares each package in it with the\r\n"
+    L"      manifest (size, SHA-256) and inspects it as make does (signer, x86 program type).\r\n"
     L"  quillo-release verify [URL]\r\n"
     L"      Fetches the live manifest (or the one at an https URL), validates it, downloads both\r\n"
     L"      packages, checks size, SHA-256, signature and (x86) program type, deletes them and reports\r\n"
     L"      per architecture, with a warning when a package's product version differs.\r\n"
-    L"  quillo-release --help\r\n"
+    L"  quillo-release --help | --version\r\n"
+    L"      This text and what this build was made for; --version prints only the latter.\r\n"
     L"\r\n"
     L"Exit codes: 0 success, 1 the check or the job failed, 2 the command line is wrong.";
+
+// What the build compiled in, so that an engineer can see which host and publisher this tool checks
+// against, and which web setup came from the same build.
+void PrintBuildFacts() {
+    PrintLine(L"Built for release host " + WideString(kReleaseHost) + L": manifest " + kManifestUrl);
+    if (IsPublisherConfigured()) {
+        PrintLine(L"Expected publisher: " + WideString(kExpectedPublisher));
+    } else {
+        PrintLine(L"Expected publisher: " + WideString(kExpectedPublisher) +
+                  L", the placeholder: this build is unconfigured, so its web setup refuses to run and this tool "
+                  L"refuses every command.");
+    }
+    if (kWebSetupSha256[0] != 0) {
+        PrintLine(L"Web setup of the same build (" + WideString(kWebSetupArchitecture) + L"): SHA-256 " +
+                  kWebSetupSha256);
+    } else {
+        PrintLine(L"Web setup of the same build: none (this is a test build of the tool).");
+    }
+}
 
 bool IsHelp(std::wstring_view argument) {
     return argument == L"--help" || argument == L"-h" || argument == L"/?" || argument == L"help";
@@ -99,6 +122,12 @@ int Run(int argc, wchar_t** argv) {
     const std::wstring_view command(argv[1]);
     if (IsHelp(command)) {
         PrintLine(kUsage);
+        PrintLine(L"");
+        PrintBuildFacts();
+        return kExitSuccess;
+    }
+    if (command == L"--version" || command == L"version") {
+        PrintBuildFacts();
         return kExitSuccess;
     }
     if (command != L"make" && command != L"check" && command != L"verify") {
@@ -113,10 +142,28 @@ int Run(int argc, wchar_t** argv) {
         return RunMake(argc, argv);
     }
     if (command == L"check") {
-        if (argc != 3) {
-            return UsageError(L"check takes exactly one manifest file.");
+        WideString file;
+        WideString releaseFolder;
+        for (int i = 2; i < argc; ++i) {
+            const std::wstring_view argument(argv[i]);
+            if (argument == L"--release-dir") {
+                if (!releaseFolder.empty()) {
+                    return UsageError(L"--release-dir is given twice.");
+                }
+                if (i + 1 >= argc || argv[i + 1][0] == 0) {
+                    return UsageError(L"--release-dir needs a value.");
+                }
+                releaseFolder = argv[++i];
+            } else if (file.empty() && !argument.empty() && argument.substr(0, 2) != L"--") {
+                file = argument;
+            } else {
+                return UsageError(L"check takes exactly one manifest file and, optionally, --release-dir FOLDER.");
+            }
         }
-        return CheckManifest(argv[2]) ? kExitSuccess : kExitFailure;
+        if (file.empty()) {
+            return UsageError(L"check takes exactly one manifest file and, optionally, --release-dir FOLDER.");
+        }
+        return CheckManifest(file, releaseFolder) ? kExitSuccess : kExitFailure;
     }
     if (argc > 3) {
         return UsageError(L"verify takes at most one URL.");

@@ -5,7 +5,8 @@
 #                              PACKAGE_UNVERSIONED_EXE PACKAGE_DLL
 # Writes HARNESS_DIR/release/files: setup-x64.exe and setup-x86.exe (product version 9.8.7) signed by the
 # publisher, unsigned.exe, other-signer.exe (a trusted certificate of another name), tampered-x64.exe
-# (the signed x64 package with one byte changed, same size), and, signed by the publisher:
+# (the signed x64 package with one byte changed, same size), wrong-case.exe (the x64 package signed by a
+# trusted certificate whose name is the publisher's in other letter case), and, signed by the publisher:
 # old-version.exe (product version 1.2.3), unversioned.exe (no version resource), library.dll (a DLL)
 # and x64-machine.exe (the x86 package with its PE machine field set to x64 before signing). A
 # NAME.sha256 stands beside each package that the tests serve.
@@ -20,6 +21,7 @@ mkdir -p "$pki" "$files"
 # The harness's root, copied so that issuing here never touches the shared folder's serial file.
 cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$pki/"
 "$pki_tool" codesign "$pki" other root "OTHER PUBLISHER"
+"$pki_tool" codesign "$pki" wrong-case root "Brimlow AI Labs Private Limited"
 
 sign() {  # pfx in out
   osslsigncode sign -pkcs12 "$1" -pass "" -h sha256 -in "$2" -out "$3" >/dev/null
@@ -28,6 +30,7 @@ sign() {  # pfx in out
 sign "$harness/pki/publisher.pfx" "$x64" "$files/setup-x64.exe"
 sign "$harness/pki/publisher.pfx" "$x86" "$files/setup-x86.exe"
 sign "$pki/other.pfx" "$x86" "$files/other-signer.exe"
+sign "$pki/wrong-case.pfx" "$x64" "$files/wrong-case.exe"
 cp "$x86" "$files/unsigned.exe"
 sign "$harness/pki/publisher.pfx" "$old" "$files/old-version.exe"
 sign "$harness/pki/publisher.pfx" "$unversioned" "$files/unversioned.exe"
@@ -58,6 +61,7 @@ with open(sys.argv[1], "r+b") as f:
 PY
 
 cd "$files"
-for name in setup-x64.exe setup-x86.exe unsigned.exe old-version.exe x64-machine.exe; do
+for name in setup-x64.exe setup-x86.exe unsigned.exe old-version.exe x64-machine.exe wrong-case.exe \
+            tampered-x64.exe; do
   sha256sum "$name" | cut -d' ' -f1 > "$name.sha256"
 done

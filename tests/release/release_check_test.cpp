@@ -4,15 +4,18 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "common/build_config.h"
+#include "common/win32_handles.h"
 #include "manifest/manifest_cases.h"
 #include "manifest/release_manifest.h"
 #include "manifest_fault_text.h"
 #include "release_tool_runner.h"
+#include "transfer/sha256_digest.h"
 #include "harness/test_support.h"
 
 namespace {
@@ -246,7 +249,9 @@ TEST(ReleaseCheck, CommandLineMistakesExitWithTwo) {
     const std::vector<Case> cases = {
         {{}, "No command given."},
         {{L"publish"}, "Unknown command \"publish\"."},
-        {{L"check"}, "check takes exactly one manifest file."},
+        {{L"check"}, "check takes exactly one manifest file and, optionally, --release-dir FOLDER."},
+        {{L"check", L"a.json", L"b.json"}, "check takes exactly one manifest file and, optionally, --release-dir FOLDER."},
+        {{L"check", L"a.json", L"--release-dir"}, "--release-dir needs a value."},
         {{L"verify", L"https://a/", L"https://b/"}, "verify takes at most one URL."},
         {{L"make", L"--version", L"1"}, "make needs --path."},
         {{L"make", L"--version"}, "--version needs a value."},
@@ -274,7 +279,39 @@ TEST(ReleaseCheck, ABuildWithoutItsPublisherRefusesEveryCommand) {
                   "This build has no publisher configured: set EXPECTED_PUBLISHER to the code-signing certificate's "
                   "name and build again.\r\n");
     }
-    EXPECT_EQ(RunTool({L"--help"}, "RELEASE_TOOL_UNCONFIGURED_EXE").exitCode, 0);
+    const release_test::ToolRun help = RunTool({L"--help"}, "RELEASE_TOOL_UNCONFIGURED_EXE");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Expected publisher: PENDING_CERTUM_CERTIFICATE, the placeholder: this build is "
+                            "unconfigured"),
+              std::string::npos)
+        << help.out;
+}
+
+// --version names what the build compiled in and the web setup linked beside the tool, so that a build
+// for the wrong host or publisher shows before anything is made or published.
+TEST(ReleaseCheck, VersionNamesTheHostThePublisherAndTheWebSetupOfTheSameBuild) {
+    const char* websetup = std::getenv("WEBSETUP_OF_RELEASE_TOOL");
+    ASSERT_NE(websetup, nullptr);
+    std::wstring path = L"Z:";
+    for (const char* c = websetup; *c != 0; ++c) {
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    }
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    WideString digest;
+    std::uint64_t size = 0;
+    ASSERT_TRUE(file && HashOpenFile(file.Get(), UINT64_MAX, digest, size));
+    std::string lower;
+    for (const wchar_t c : digest) {
+        lower += static_cast<char>(c >= L'A' && c <= L'F' ? c - L'A' + L'a' : c);
+    }
+
+    const release_test::ToolRun run = RunTool({L"--version"});
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string arch = sizeof(void*) == 8 ? "x86_64" : "i686";
+    EXPECT_EQ(run.out, "Built for release host " + Utf8(kReleaseHost) + ": manifest " + Utf8(kManifestUrl) +
+                           "\r\nExpected publisher: BRIMLOW AI LABS PRIVATE LIMITED\r\n"
+                           "Web setup of the same build (" + arch + "): SHA-256 " + lower + "\r\n");
+    EXPECT_NE(RunTool({L"--help"}).out.find("SHA-256 " + lower), std::string::npos);
 }
 
 }  // namespace

@@ -37,6 +37,21 @@ std::size_t SizeOf(const std::string& name) { return test_support::ReadWholeFile
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// The text with the first occurrence of from replaced.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    text.replace(text.find(from), from.size(), to);
+    return text;
+}
+
+// 1234567 as "1,234,567", as the tool writes sizes.
+std::string Grouped(std::size_t value) {
+    std::string digits = std::to_string(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, 1, ',');
+    }
+    return digits;
+}
+
 class ReleaseTool : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -316,9 +331,126 @@ TEST_F(ReleaseTool, VerifyCatchesAPackageReplacedOnTheServerAfterMake) {
     const int leftovers = release_test::CountVerifyLeftovers();
     run = RunTool({L"verify"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "x64: FAILED: Security check failed: the installer SHA-256 does not match.\r\n");
+    // The installer's own text, then the manifest's figures beside the server's.
+    const std::string url = BaseUrl() + kReleasePath + "/setup-x64.exe";
+    const std::string size = Grouped(SizeOf("setup-x64.exe"));
+    EXPECT_EQ(run.err, "x64: FAILED: Security check failed: the installer SHA-256 does not match. The manifest says " +
+                           size + " bytes with SHA-256 " + Sha256Of("setup-x64.exe") + "; the file at " + url +
+                           " is " + size + " bytes with SHA-256 " + Sha256Of("tampered-x64.exe") +
+                           " (fetched again to measure it). If that file is the package you meant, make the "
+                           "manifest again from it; if not, upload the package the manifest describes.\r\n");
     EXPECT_TRUE(Contains(run.out, "x86: OK: ")) << "the other architecture is still reported: " << run.out;
     EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
+}
+
+// A manifest whose size is one byte short: the installer's text speaks of the server, so the tool adds
+// both sizes, and that the server's file is the one make measured. A signer's name in other letter case
+// is named beside the expected one.
+TEST_F(ReleaseTool, VerifyGivesBothFiguresAndBothNames) {
+    ToolRun run = RunTool(MakeArguments(PackageFile("setup-x64.exe"), PackageFile("setup-x86.exe")));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    test_support::WriteWholeFile(out_, Replaced(test_support::ReadWholeFile(out_),
+                                                "\"size\": " + std::to_string(SizeOf("setup-x64.exe")),
+                                                "\"size\": " + std::to_string(SizeOf("setup-x64.exe") - 1)));
+    Serve(ManifestHostPath(), {{"setup-x64.exe", "setup-x64.exe"}, {"setup-x86.exe", "setup-x86.exe"}});
+    const int leftovers = release_test::CountVerifyLeftovers();
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.err, "x64: FAILED: The server sent more data than the release metadata allows. The "
+                                  "manifest says " + Grouped(SizeOf("setup-x64.exe") - 1) + " bytes with SHA-256 " +
+                                  Sha256Of("setup-x64.exe") + "; the file at " + BaseUrl() + kReleasePath +
+                                  "/setup-x64.exe is " + Grouped(SizeOf("setup-x64.exe")) + " bytes with SHA-256 " +
+                                  Sha256Of("setup-x64.exe") + " (fetched again to measure it)."))
+        << run.err;
+
+    std::vector<std::wstring> arguments = MakeArguments(PackageFile("wrong-case.exe"), PackageFile("setup-x86.exe"));
+    arguments.push_back(L"--skip-signature-check");
+    run = RunTool(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Serve(ManifestHostPath(), {{"wrong-case.exe", "wrong-case.exe"}, {"setup-x86.exe", "setup-x86.exe"}});
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "x64: FAILED: Security check failed: the installer publisher does not match Brimlow AI Labs. "
+                       "It is signed by \"Brimlow AI Labs Private Limited\", not by \"BRIMLOW AI LABS PRIVATE "
+                       "LIMITED\". The names differ only in letter case, and the installer compares them "
+                       "exactly.\r\n");
+    EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
+}
+
+// check --release-dir: the folder that will be published, compared with the manifest and inspected as
+// make does, so that what verify would find after publishing is found before.
+TEST_F(ReleaseTool, CheckWithTheReleaseFolderCatchesAWrongSizeDigestOrSignerBeforePublishing) {
+    const std::wstring release = test_support::MakeScratchFolder(L"release-dir");
+    const std::wstring packages = release + L"\\release-tool";
+    CreateDirectoryW(packages.c_str(), nullptr);
+    CreateDirectoryW((packages + L"\\9.8.7").c_str(), nullptr);
+    const auto place = [&](const std::string& name, const std::string& as) {
+        const std::wstring to = packages + L"\\9.8.7\\" + std::wstring(as.begin(), as.end());
+        test_support::WriteWholeFile(to, test_support::ReadWholeFile(PackageFile(name)));
+        return to;
+    };
+    const std::wstring x64 = place("setup-x64.exe", "setup-x64.exe");
+    const std::wstring x86 = place("setup-x86.exe", "setup-x86.exe");
+    ToolRun run = RunTool(MakeArguments(x64, x86));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string good = test_support::ReadWholeFile(out_);
+
+    run = RunTool({L"check", out_});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "Checked the text only: the packages were not compared with it. Give "
+                                  "--release-dir with the folder you will publish as " + BaseUrl()))
+        << run.out;
+
+    run = RunTool({L"check", out_, L"--release-dir", release});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string x64Path = Narrow(release) + "\\release-tool\\9.8.7\\setup-x64.exe";
+    EXPECT_TRUE(Contains(run.out, "x64: OK: " + x64Path + ": " + Grouped(SizeOf("setup-x64.exe")) +
+                                      " bytes, SHA-256 matches, signed by BRIMLOW AI LABS PRIVATE LIMITED."))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out, "x86: OK: ")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Checked the text only")) << run.out;
+
+    const std::string size = "\"size\": " + std::to_string(SizeOf("setup-x64.exe"));
+    struct Case {
+        const char* name;
+        std::string manifest;
+        std::string package;  // what stands in the folder as setup-x64.exe
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {"a hand-edited size", Replaced(good, size, size + "0"), "setup-x64.exe",
+         "x64: FAILED: " + x64Path + " is " + Grouped(SizeOf("setup-x64.exe")) + " bytes, but the manifest says " +
+             Grouped(SizeOf("setup-x64.exe") * 10) + " bytes.\r\n"},
+        {"another build of the same size", good, "tampered-x64.exe",
+         "x64: FAILED: " + x64Path + " has SHA-256 " + Sha256Of("tampered-x64.exe") + ", but the manifest says " +
+             Sha256Of("setup-x64.exe") + ".\r\n"},
+        {"a signer's name in other letter case",
+         Replaced(Replaced(good, Sha256Of("setup-x64.exe"), Sha256Of("wrong-case.exe")), size,
+                  "\"size\": " + std::to_string(SizeOf("wrong-case.exe"))),
+         "wrong-case.exe",
+         "x64: FAILED: " + x64Path + " is signed by \"Brimlow AI Labs Private Limited\", not by \"BRIMLOW AI LABS "
+             "PRIVATE LIMITED\". The names differ only in letter case, and the installer compares them exactly.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        place(c.package, "setup-x64.exe");
+        test_support::WriteWholeFile(out_, c.manifest);
+        run = RunTool({L"check", out_, L"--release-dir", release});
+        EXPECT_EQ(run.exitCode, 1) << run.out;
+        EXPECT_EQ(run.err, c.line);
+        EXPECT_TRUE(Contains(run.out, "x86: OK: ")) << "the other package is still reported: " << run.out;
+    }
+
+    // A package missing from the folder, with the system's number.
+    place("setup-x64.exe", "setup-x64.exe");
+    test_support::WriteWholeFile(out_, good);
+    DeleteFileW(x86.c_str());
+    run = RunTool({L"check", out_, L"--release-dir", release});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.err, "x86: FAILED: " + Narrow(x86) + ", the file to publish as " + BaseUrl() +
+                                      kReleasePath + "/setup-x86.exe, cannot be opened. (error 2)"))
+        << run.err;
 }
 
 TEST_F(ReleaseTool, VerifyRefusesAPackageWhoseSignatureWasSkippedAtMake) {

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The rehearsal command on a good release made for a host that does not exist (releases.rehearsal.test):
+# it must serve it on loopback, verify both packages, run the web setup to exit code 0 and say so; and it
+# must refuse a release folder whose manifest was made for another host before anything runs.
+# Usage: rehearsal_test.sh BUILD_DIR RELEASE_TOOL_EXE (the tool built for releases.rehearsal.test)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=$(cd "$1" && pwd)
+tool=$2
+source "$root/tests/harness/harness-env.sh" "$build"
+source "$HARNESS_DIR/e2e.env"
+host=releases.rehearsal.test
+publisher="BRIMLOW AI LABS PRIVATE LIMITED"
+release=$HARNESS_DIR/rehearsal-release
+rm -rf "$release"
+mkdir -p "$release/2.3.1"
+for flavour in x64 x86; do
+  eval source_exe=\$FAKE_SETUP_${flavour^^}
+  osslsigncode sign -pkcs12 "$HARNESS_DIR/pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
+    -in "$source_exe" -out "$release/2.3.1/setup-$flavour.exe" >/dev/null
+done
+(cd "$release" && wine "$tool" make --version 2.3.1 --path 2.3.1 --x64 2.3.1/setup-x64.exe \
+  --x86 2.3.1/setup-x86.exe --out online-latest.json >/dev/null)
+
+status=0
+out=$build/rehearsal-test.txt
+"$root/tools/rehearse-release.sh" "$release" --host "$host" --publisher "$publisher" \
+  --signing-root "$HARNESS_DIR/pki/root.pem" --tree "$build/rehearsal-tree" >"$out" 2>&1 || status=$?
+cat "$out"
+[ $status = 0 ] || { echo "FAILED: the rehearsal of a good release ended with $status"; exit 1; }
+for line in "Architecture: " "Serving $release as https://localhost:" "x64: OK: " "x86: OK: " \
+            "Exit code: 0 (Success)" "/download/releases/2.3.1/setup-x64.exe -> 200" "REHEARSAL PASSED"; do
+  grep -qF -- "$line" "$out" || { echo "FAILED: the report lacks \"$line\""; status=1; }
+done
+
+# The same folder rehearsed as the release of another host: refused, and nothing was served or run.
+"$root/tools/rehearse-release.sh" "$release" --host releases.elsewhere.test --publisher "$publisher" \
+  --tree "$build/rehearsal-tree" >"$out" 2>&1 && { echo "FAILED: a release of another host passed"; status=1; }
+cat "$out"
+grep -qF "The manifest names 0 package URLs under https://releases.elsewhere.test/download/releases/, not 2" "$out" ||
+  { echo "FAILED: the wrong host was not named"; status=1; }
+! grep -qF "== The web setup" "$out" || { echo "FAILED: the web setup ran for a release of another host"; status=1; }
+exit $status

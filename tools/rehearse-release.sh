@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# Rehearses a release on this machine before it is published: serves the release folder over HTTPS on
+# loopback, with a certificate from a throw-away root, and runs the web setup against it under Wine, in
+# a Wine prefix made for this run that trusts that root (and your signing root, if you give one) and
+# nothing you did not give it. The web setup and quillo-release are built from these sources for the
+# loopback host, with your release build's publisher; the manifest is served with its package URLs moved
+# from your release host to the loopback host, and nothing else changed.
+#
+# Usage: tools/rehearse-release.sh RELEASE_DIR (--build RELEASE_BUILD | --host HOST --publisher NAME)
+#                                  [--signing-root CERT] [--tree DIR] [--timeout SECONDS]
+#   RELEASE_DIR    the folder you will publish as https://HOST/download/releases/: online-latest.json
+#                  and the packages under the manifest's --path
+#   --build        your release build tree: its RELEASE_HOST and EXPECTED_PUBLISHER are used
+#   --host, --publisher   the same two settings given directly
+#   --signing-root the root certificate (PEM or DER) of your code-signing certificate, when Wine does not
+#                  already trust it (a private or test root; public roots come from the host's store)
+#   --tree         the build tree for the rehearsal (default build-rehearsal beside the sources)
+#   --timeout      how long the setup program may run, in seconds (default 300)
+# With DISPLAY set, the windows show on your display; otherwise on a private virtual display. The prompt
+# is answered "Download and install" either way. Exits 0 when verify passed and the web setup ended
+# with exit code 0, 1 when either did not, 2 on a wrong command line.
+set -euo pipefail
+usage() { sed -n '9,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+
+release_dir= release_build= host= publisher= signing_root= tree= timeout=300
+[ $# -ge 1 ] || usage
+release_dir=$1
+shift
+while [ $# -gt 0 ]; do
+  [ $# -ge 2 ] || usage
+  case $1 in
+    --build) release_build=$2 ;;
+    --host) host=$2 ;;
+    --publisher) publisher=$2 ;;
+    --signing-root) signing_root=$2 ;;
+    --tree) tree=$2 ;;
+    --timeout) timeout=$2 ;;
+    *) usage ;;
+  esac
+  shift 2
+done
+if [ -n "$release_build" ]; then
+  cache=$release_build/CMakeCache.txt
+  [ -f "$cache" ] || { echo "No CMakeCache.txt in $release_build: give your release build tree." >&2; exit 2; }
+  host=$(sed -n 's/^RELEASE_HOST:[A-Z]*=//p' "$cache")
+  publisher=$(sed -n 's/^EXPECTED_PUBLISHER:[A-Z]*=//p' "$cache")
+fi
+[ -n "$host" ] && [ -n "$publisher" ] || usage
+[ -f "$release_dir/online-latest.json" ] ||
+  { echo "$release_dir/online-latest.json does not exist: give the folder you will publish." >&2; exit 2; }
+release_dir=$(cd "$release_dir" && pwd)
+if [ -n "$signing_root" ]; then
+  [ -f "$signing_root" ] || { echo "$signing_root does not exist." >&2; exit 2; }
+  signing_root=$(cd "$(dirname "$signing_root")" && pwd)/$(basename "$signing_root")
+fi
+
+source "$(dirname "$0")/prepare-build.sh"
+harness=$root/tests/harness
+tree=${tree:-$root/build-rehearsal}
+mkdir -p "$tree"
+tree=$(cd "$tree" && pwd)
+if [ "$arch" = i686 ]; then
+  echo "Architecture: i686, the published web setup's own."
+else
+  echo "Architecture: this kernel runs no 32-bit x86 code, so the rehearsal runs an x86_64 build of the same" \
+       "sources; the published i686 web setup cannot run on this machine."
+fi
+
+# A port of this tree's own, kept from run to run so that the web setup is not rebuilt each time; another
+# when something else holds it, on either loopback address.
+port_free() {
+  python3 - "$1" <<'PY'
+import socket, sys
+for family, address in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
+    s = socket.socket(family, socket.SOCK_STREAM)
+    try:
+        s.bind((address, int(sys.argv[1])))
+    except OSError:
+        sys.exit(1)
+    finally:
+        s.close()
+PY
+}
+port=$(sed -n 's/^RELEASE_HOST:[A-Z]*=localhost://p' "$tree/CMakeCache.txt" 2>/dev/null || true)
+if [ -z "$port" ] || ! port_free "$port"; then
+  port=$((20001 + $(echo "$tree" | cksum | cut -d' ' -f1) % 20000 * 2))
+  while ! port_free $port; do port=$((port + 2)); done
+fi
+rehearsal_host=localhost:$port
+
+echo "Building the web setup and quillo-release for https://$rehearsal_host/ and the publisher \"$publisher\"" \
+     "in $tree ..."
+configure_build "$tree" "$arch" -DRELEASE_HOST="$rehearsal_host" -DEXPECTED_PUBLISHER="$publisher" -DWEBSETUP_TESTS=ON
+cmake --build "$tree" -j"$jobs" --target BrimlowAIQuillo-WebSetup quillo-release trust_root answer_box >"$tree/build.log" 2>&1 ||
+  { tail -20 "$tree/build.log"; exit 1; }
+installer=$tree/src/BrimlowAIQuillo-WebSetup.exe
+tool=$tree/release_tool/quillo-release.exe
+
+work=$tree/rehearsal
+source "$harness/loopback-nginx.sh"
+stop_loopback_nginx "$work"
+rm -rf "$work" "$tree/wineprefix"
+mkdir -p "$work/site/download" "$work/logs"
+ln -s "$release_dir" "$work/site/download/releases"
+
+# The manifest as it will be published, with the release base URL of your host replaced by the loopback
+# host's: a manifest whose URLs name another host was made for another build, and fails here already.
+production_base=https://$host/download/releases/
+python3 - "$release_dir/online-latest.json" "$work/online-latest.json" "$production_base" \
+  "https://$rehearsal_host/download/releases/" <<'PY' || exit 1
+import sys
+source, target, production, rehearsal = sys.argv[1:5]
+text = open(source, "rb").read()
+found = text.count(('"' + production).encode())
+if found != 2:
+    print(f"The manifest names {found} package URLs under {production}, not 2: it was not made for this "
+          "release host (check the host your quillo-release was built for with --version).")
+    sys.exit(1)
+open(target, "wb").write(text.replace(('"' + production).encode(), ('"' + rehearsal).encode()))
+PY
+echo "Serving $release_dir as https://$rehearsal_host/download/releases/ (the manifest's URLs moved from" \
+     "$production_base to there; nothing else in it changed)."
+
+source "$harness/harness-env.sh" "$tree"
+finish() {
+  [ -z "${installer_pid:-}" ] || kill "$installer_pid" 2>/dev/null || true
+  stop_loopback_nginx "$work"
+  harness_stop
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+# A new prefix for every run, so that it trusts exactly the roots given this time.
+echo "Wine prefix for this run: $WINEPREFIX"
+harness_ensure_prefix
+harness_ensure_display
+"$harness/make-test-pki.sh" ca "$work/pki" rehearsal-root "Quillo Rehearsal Root (throw-away)"
+"$harness/make-test-pki.sh" tls "$work/pki" tls-localhost rehearsal-root localhost
+wine "$tree/tests/harness/trust_root.exe" "$(winepath -w "$work/pki/rehearsal-root.der")"
+echo "Trusted in it: the throw-away root of the loopback server's certificate ($work/pki/rehearsal-root.pem)."
+if [ -n "$signing_root" ]; then
+  openssl x509 -in "$signing_root" -outform DER -out "$work/signing-root.der" 2>/dev/null ||
+    openssl x509 -inform DER -in "$signing_root" -outform DER -out "$work/signing-root.der"
+  wine "$tree/tests/harness/trust_root.exe" "$(winepath -w "$work/signing-root.der")"
+  echo "Trusted in it: your signing root $signing_root ($(openssl x509 -inform DER -in "$work/signing-root.der" \
+    -noout -subject))."
+fi
+start_loopback_nginx "$work" "$port" "$work/pki" tls-localhost \
+  "location = /download/releases/online-latest.json { alias $work/online-latest.json; }"
+
+status=0
+echo
+echo "== quillo-release verify (both packages, as the installer checks them)"
+wine "$tool" verify || status=1
+
+echo
+echo "== The web setup, prompt answered \"Download and install\""
+program=$(basename "$installer")
+wine "$installer" &
+installer_pid=$!
+wine "$tree/tests/harness/answer_box.exe" "Brimlow AI Quillo Setup" 60000 1001 task "$program" >"$work/prompt.txt" ||
+  echo "The prompt did not appear within a minute."
+# A failure ends with a message box: its text is kept and the box closed.
+wine "$tree/tests/harness/answer_box.exe" "Brimlow AI Quillo" "$((timeout * 1000))" 1 box "$program" \
+  >"$work/box.txt" 2>/dev/null </dev/null &
+answerer=$!
+code=
+for _ in $(seq $((timeout * 10))); do
+  if ! kill -0 "$installer_pid" 2>/dev/null; then
+    code=0
+    wait "$installer_pid" || code=$?
+    break
+  fi
+  sleep 0.1
+done
+installer_pid_left=$installer_pid
+installer_pid=
+kill "$answerer" 2>/dev/null || true
+names=(Success ComInitFailed PublisherNotConfigured ManifestFetchFailed ManifestInvalid ReleaseNotPublished
+       DownloadFailed PrepareFailed VerificationFailed LaunchFailed InstallerFailed)
+if [ -z "$code" ]; then
+  kill "$installer_pid_left" 2>/dev/null || true
+  echo "The web setup was still running after $timeout s: its setup program may be waiting for input" \
+       "(set DISPLAY to answer it yourself, or give a longer --timeout)."
+  status=1
+else
+  echo "Exit code: $code (${names[$code]:-unknown})"
+  [ "$code" = 0 ] || status=1
+fi
+if [ -s "$work/box.txt" ]; then echo "Message box: $(head -1 "$work/box.txt" | tr -d '\r' | sed 's/^text=//')"; fi
+echo "Requests the web setup and verify made:"
+awk '{print "  " $7 " -> " $9 ", " $10 " bytes"}' "$work/logs/access.log" 2>/dev/null || true
+if [ "$code" = 0 ]; then
+  echo "The package was downloaded, verified and run, and its setup program exited with 0."
+elif [ "$code" = 10 ]; then
+  echo "The package was verified and run; its setup program reported failure (a nonzero exit code)."
+fi
+[ $status = 0 ] && echo "REHEARSAL PASSED" || echo "REHEARSAL FAILED"
+exit $status
