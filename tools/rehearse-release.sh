@@ -155,6 +155,7 @@ wine "$tool" verify || status=1
 
 echo
 echo "== The web setup, prompt answered \"Download and install\""
+verify_requests=$(wc -l < "$work/logs/access.log")
 program=$(basename "$installer")
 wine "$installer" &
 installer_pid=$!
@@ -166,34 +167,28 @@ wine "$tree/tests/harness/answer_box.exe" "Brimlow AI Quillo" "$((timeout * 1000
 answerer=$!
 code=
 for _ in $(seq $((timeout * 10))); do
-  if ! kill -0 "$installer_pid" 2>/dev/null; then
-    code=0
-    wait "$installer_pid" || code=$?
-    break
-  fi
+  kill -0 "$installer_pid" 2>/dev/null || { code=0; wait "$installer_pid" || code=$?; break; }
   sleep 0.1
 done
-installer_pid_left=$installer_pid
-installer_pid=
 kill "$answerer" 2>/dev/null || true
 names=(Success ComInitFailed PublisherNotConfigured ManifestFetchFailed ManifestInvalid ReleaseNotPublished
        DownloadFailed PrepareFailed VerificationFailed LaunchFailed InstallerFailed)
 if [ -z "$code" ]; then
-  kill "$installer_pid_left" 2>/dev/null || true
   echo "The web setup was still running after $timeout s: its setup program may be waiting for input" \
        "(set DISPLAY to answer it yourself, or give a longer --timeout)."
   status=1
 else
+  installer_pid=
   echo "Exit code: $code (${names[$code]:-unknown})"
   [ "$code" = 0 ] || status=1
 fi
 if [ -s "$work/box.txt" ]; then echo "Message box: $(head -1 "$work/box.txt" | tr -d '\r' | sed 's/^text=//')"; fi
-echo "Requests the web setup and verify made:"
-awk '{print "  " $7 " -> " $9 ", " $10 " bytes"}' "$work/logs/access.log" 2>/dev/null || true
+echo "Requests it made (status, bytes sent):"
+tail -n +"$((verify_requests + 1))" "$work/logs/access.log" | awk '{print "  " $7 " -> " $9 ", " $10 " bytes"}'
 if [ "$code" = 0 ]; then
-  echo "The package was downloaded, verified and run, and its setup program exited with 0."
+  echo "It downloaded, verified and ran the package; the package's setup program exited with 0."
 elif [ "$code" = 10 ]; then
-  echo "The package was verified and run; its setup program reported failure (a nonzero exit code)."
+  echo "It verified and ran the package; the package's setup program reported failure (a nonzero exit code)."
 fi
 [ $status = 0 ] && echo "REHEARSAL PASSED" || echo "REHEARSAL FAILED"
 exit $status

@@ -30,7 +30,8 @@ out=$build/rehearsal-test.txt
 cat "$out"
 [ $status = 0 ] || { echo "FAILED: the rehearsal of a good release ended with $status"; exit 1; }
 for line in "Architecture: " "Serving $release as https://localhost:" "x64: OK: " "x86: OK: " \
-            "Exit code: 0 (Success)" "/download/releases/2.3.1/setup-x64.exe -> 200" "REHEARSAL PASSED"; do
+            "Exit code: 0 (Success)" "/download/releases/2.3.1/setup-x64.exe -> 200" "the package's setup program exited with 0" \
+            "REHEARSAL PASSED"; do
   grep -qF -- "$line" "$out" || { echo "FAILED: the report lacks \"$line\""; status=1; }
 done
 
