@@ -610,7 +610,7 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
 // check --release-dir
 
 // The file under the release folder that a package URL will be served from: the part after the release
-// base URL, up to a query or fragment, percent-decoded. Only the characters make writes are taken, so
+// base URL, up to a query or fragment, percent-decoded, with "/" between its names. Only the characters make writes are taken, so
 // the name means the same as a URL path and as a file path; false for anything else.
 bool ReleaseFileOf(const WideString& url, WideString& relative) {
     const std::size_t baseLength = std::wstring_view(kReleaseBaseUrl).size();
@@ -631,7 +631,7 @@ bool ReleaseFileOf(const WideString& url, WideString& relative) {
         if (!IsUrlSafe(c) && c != L'/') {
             return false;
         }
-        decoded += c == L'/' ? L'\\' : c;
+        decoded += c;
     }
     // The validation has refused names made of dots already; this keeps the folder's files the only ones.
     if (decoded.empty() || !IsContainedPackagePath(std::wstring_view(url).substr(baseLength))) {
@@ -653,8 +653,11 @@ bool CheckPackageFile(const wchar_t* arch, const PackageEntry& entry, const Wide
                      L"\"_\", \"~\" and \"/\".");
         return false;
     }
+    // Written with the separator the folder was given with, so that the path reads as the engineer wrote it.
+    const wchar_t separator = folder.find(L'\\') == WideString::npos && folder.find(L'/') != WideString::npos ? L'/' : L'\\';
+    std::replace(relative.begin(), relative.end(), L'/', separator);
     const bool endsInSeparator = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
-    const WideString path = folder + (endsInSeparator ? L"" : L"\\") + relative;
+    const WideString path = folder + (endsInSeparator ? WideString() : WideString(1, separator)) + relative;
     const UniqueFile lock = OpenInstallerLock(path);
     if (!lock) {
         const DWORD openError = ::GetLastError();
