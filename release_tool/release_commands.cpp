@@ -361,8 +361,8 @@ void InspectPackage(HANDLE lock, const WideString& path, bool mustRunOnX86, cons
     }
 }
 
-// A signer whose name differs from the publisher only in letter case is the most likely slip of all: the
-// certificate was ordered with another spelling. The installer compares the names exactly.
+// A signer's name that differs from the publisher's only in letter case is easy to read past (a
+// certificate ordered with another spelling), while the installer compares the names exactly: say so.
 WideString CaseNote(const WideString& signer, const WideString& publisher) {
     if (signer.size() != publisher.size() || signer == publisher ||
         ::CompareStringOrdinal(signer.c_str(), static_cast<int>(signer.size()), publisher.c_str(),
@@ -610,8 +610,9 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
 // check --release-dir
 
 // The file under the release folder that a package URL will be served from: the part after the release
-// base URL, up to a query or fragment, percent-decoded, with "/" between its names. Only the characters make writes are taken, so
-// the name means the same as a URL path and as a file path; false for anything else.
+// base URL, up to a query or fragment, percent-decoded, with "/" between its names. Only the characters
+// make writes are taken, so the name means the same as a URL path and as a file path; false for anything
+// else.
 bool ReleaseFileOf(const WideString& url, WideString& relative) {
     const std::size_t baseLength = std::wstring_view(kReleaseBaseUrl).size();
     if (url.compare(0, baseLength, kReleaseBaseUrl) != 0) {
@@ -619,7 +620,10 @@ bool ReleaseFileOf(const WideString& url, WideString& relative) {
     }
     const WideString path = url.substr(baseLength, url.find_first_of(L"?#", baseLength) - baseLength);
     const auto hexValue = [](wchar_t c) {
-        return c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : c >= L'A' && c <= L'F' ? c - L'A' + 10 : -1;
+        return c >= L'0' && c <= L'9'   ? c - L'0'
+               : c >= L'a' && c <= L'f' ? c - L'a' + 10
+               : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                        : -1;
     };
     WideString decoded;
     for (std::size_t at = 0; at < path.size(); ++at) {
@@ -654,7 +658,8 @@ bool CheckPackageFile(const wchar_t* arch, const PackageEntry& entry, const Wide
         return false;
     }
     // Written with the separator the folder was given with, so that the path reads as the engineer wrote it.
-    const wchar_t separator = folder.find(L'\\') == WideString::npos && folder.find(L'/') != WideString::npos ? L'/' : L'\\';
+    const bool slashes = folder.find(L'\\') == WideString::npos && folder.find(L'/') != WideString::npos;
+    const wchar_t separator = slashes ? L'/' : L'\\';
     std::replace(relative.begin(), relative.end(), L'/', separator);
     const bool endsInSeparator = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
     const WideString path = folder + (endsInSeparator ? WideString() : WideString(1, separator)) + relative;
@@ -697,7 +702,8 @@ bool CheckPackageFile(const wchar_t* arch, const PackageEntry& entry, const Wide
     }
     PrintLine(WideString(arch) + L": OK: " + path + L": " + GroupedNumber(size) +
               L" bytes, SHA-256 matches, signed by " + publisher + L".");
-    const WideString warning = VersionWarning(L"the package", found.isImage, found.image, L"the manifest's version", version);
+    const WideString warning =
+        VersionWarning(L"the package", found.isImage, found.image, L"the manifest's version", version);
     if (!warning.empty()) {
         PrintFailure(WideString(arch) + L": warning: " + warning);
     }

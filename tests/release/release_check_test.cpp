@@ -242,6 +242,7 @@ TEST(ReleaseCheck, ReportsAValidManifestAndAnUnreadableFile) {
 }
 
 TEST(ReleaseCheck, CommandLineMistakesExitWithTwo) {
+    constexpr char kCheckUsage[] = "check takes exactly one manifest file and, optionally, --release-dir FOLDER.";
     struct Case {
         std::vector<std::wstring> arguments;
         const char* line;
@@ -249,8 +250,8 @@ TEST(ReleaseCheck, CommandLineMistakesExitWithTwo) {
     const std::vector<Case> cases = {
         {{}, "No command given."},
         {{L"publish"}, "Unknown command \"publish\"."},
-        {{L"check"}, "check takes exactly one manifest file and, optionally, --release-dir FOLDER."},
-        {{L"check", L"a.json", L"b.json"}, "check takes exactly one manifest file and, optionally, --release-dir FOLDER."},
+        {{L"check"}, kCheckUsage},
+        {{L"check", L"a.json", L"b.json"}, kCheckUsage},
         {{L"check", L"a.json", L"--release-dir"}, "--release-dir needs a value."},
         {{L"verify", L"https://a/", L"https://b/"}, "verify takes at most one URL."},
         {{L"make", L"--version", L"1"}, "make needs --path."},
