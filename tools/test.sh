@@ -18,7 +18,7 @@ configure_build "$root/build" "$arch" "${product_flags[@]}"
 cmake --build "$root/build" -j"$jobs"
 product=$root/build
 [ "$arch" = i686 ] || product=$root/build-i686
-echo "Web setup SHA-256: $(sha256sum "$product/src/BrimlowAIQuillo-WebSetup.exe" | cut -d' ' -f1)"
+echo "Web setup SHA-256 (i686): $(sha256sum "$product/src/BrimlowAIQuillo-WebSetup.exe" | cut -d' ' -f1)"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build-native" -j"$jobs"
