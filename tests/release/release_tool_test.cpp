@@ -442,8 +442,18 @@ TEST_F(ReleaseTool, CheckWithTheReleaseFolderCatchesAWrongSizeDigestOrSignerBefo
         EXPECT_TRUE(Contains(run.out, "x86: OK: ")) << "the other package is still reported: " << run.out;
     }
 
-    // A package missing from the folder, with the system's number.
+    // The x86 package is held to make's program type too: an x64 program with its own digest and size.
     place("setup-x64.exe", "setup-x64.exe");
+    place("x64-machine.exe", "setup-x86.exe");
+    const std::string x64Program = Replaced(good, Sha256Of("setup-x86.exe"), Sha256Of("x64-machine.exe"));
+    test_support::WriteWholeFile(out_, Replaced(x64Program, "\"size\": " + std::to_string(SizeOf("setup-x86.exe")),
+                                                "\"size\": " + std::to_string(SizeOf("x64-machine.exe"))));
+    run = RunTool({L"check", out_, L"--release-dir", release});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "x86: FAILED: " + Narrow(x86) + " is built for x64 (machine type 0x8664), not for 32-bit x86, so "
+                       "it could never start on 32-bit Windows.\r\n");
+
+    // A package missing from the folder, with the system's number.
     test_support::WriteWholeFile(out_, good);
     DeleteFileW(x86.c_str());
     run = RunTool({L"check", out_, L"--release-dir", release});
