@@ -450,8 +450,9 @@ TEST_F(ReleaseTool, CheckWithTheReleaseFolderCatchesAWrongSizeDigestOrSignerBefo
                                                 "\"size\": " + std::to_string(SizeOf("x64-machine.exe"))));
     run = RunTool({L"check", out_, L"--release-dir", release});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "x86: FAILED: " + Narrow(x86) + " is built for x64 (machine type 0x8664), not for 32-bit x86, so "
-                       "it could never start on 32-bit Windows.\r\n");
+    EXPECT_EQ(run.err, "x86: FAILED: " + Narrow(x86) +
+                           " is built for x64 (machine type 0x8664), not for 32-bit x86, so it could never start on "
+                           "32-bit Windows.\r\n");
 
     // A package missing from the folder, with the system's number.
     test_support::WriteWholeFile(out_, good);
