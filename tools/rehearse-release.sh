@@ -59,6 +59,13 @@ harness=$root/tests/harness
 tree=${tree:-$root/build-rehearsal}
 mkdir -p "$tree"
 tree=$(cd "$tree" && pwd)
+# The tree is reconfigured for the loopback host and its prefix is made anew: never do that to a build
+# tree of another kind, such as the release build itself.
+if [ -f "$tree/CMakeCache.txt" ] && ! grep -q '^RELEASE_HOST:[A-Z]*=localhost:' "$tree/CMakeCache.txt"; then
+  echo "$tree is a build tree for $(sed -n 's/^RELEASE_HOST:[A-Z]*=//p' "$tree/CMakeCache.txt"), not a rehearsal" \
+       "tree: give --tree a folder of its own." >&2
+  exit 2
+fi
 if [ "$arch" = i686 ]; then
   echo "Architecture: i686, the published web setup's own."
 else
