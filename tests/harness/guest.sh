@@ -40,7 +40,7 @@ make_tree() {
   local tree=$1 started
   started=$(date +%s)
   # debootstrap mounts the kernel's file systems in the tree; one that was stopped may leave them there.
-  findmnt -rno TARGET | grep "^$tree/" | sort -r | xargs -r umount -l
+  findmnt -rno TARGET | { grep "^$tree/" || true; } | sort -r | xargs -r umount -l
   rm -rf "$tree"
   debootstrap --variant=minbase "$suite" "$tree" "$mirror" > "$guest/debootstrap.log" 2>&1 ||
     { tail -20 "$guest/debootstrap.log"; return 1; }
@@ -71,7 +71,7 @@ make_image() {
   started=$(date +%s)
   install -m 755 "$here/guest-init.sh" "$tree/sbin/guest-init"
   rm -f "$image"
-  mkfs.ext4 -q -F -L guest -d "$tree" "$image" 8G
+  mkfs.ext4 -q -F -L guest -d "$tree" "$image" 8G > /dev/null
   cp "$(ls "$tree"/boot/vmlinuz-* | sort -V | tail -1)" "$guest/vmlinuz"
   cp "$(ls "$tree"/boot/initrd.img-* | sort -V | tail -1)" "$guest/initrd.img"
   echo "guest: the image took $(elapsed "$started")"
@@ -81,7 +81,7 @@ make_image() {
 # serial console to LOG. MODE "snapshot" keeps every write out of the image.
 boot() {  # image inputs log mode timeout-seconds
   local image=$1 inputs=$2 log=$3 mode=$4 limit=$5 disk_opts=
-  mkfs.ext4 -q -F -L inputs -d "$inputs" "$inputs.img" $(( $(du -sm "$inputs" | cut -f1) + 64 ))M
+  mkfs.ext4 -q -F -L inputs -d "$inputs" "$inputs.img" $(( $(du -sm "$inputs" | cut -f1) + 64 ))M > /dev/null
   [ "$mode" = snapshot ] && disk_opts=,snapshot=on
   timeout "$limit" qemu-system-x86_64 -accel tcg -cpu "$qemu_cpu" -m "$qemu_memory" -nic none \
     -display none -no-user-config -nodefaults -serial "file:$log" -no-reboot \
@@ -91,33 +91,52 @@ boot() {  # image inputs log mode timeout-seconds
     -append "root=/dev/vda rw console=ttyS0 quiet init=/sbin/guest-init"
 }
 
-image_command() {
-  local stamp_tree stamp_image started
+# Sets stamp_tree and stamp_image: digests of what the tree and the image are made from.
+image_stamps() {
   stamp_tree=$(printf '%s\n' "$suite" "$mirror" "${packages[@]}" "$(declare -f make_tree)" | sha256sum | cut -c1-16)
   stamp_image=$(printf '%s\n' "$stamp_tree" "$(sha256sum < "$here/guest-init.sh")" "$(declare -f make_image)" \
-                "$(declare -f prefixes_command)" | sha256sum | cut -c1-16)
+                "$(declare -f make_prefixes)" "$(declare -f prefixes_command)" | sha256sum | cut -c1-16)
+}
+
+# The prefixes are made once, in the image itself; every run boots on a snapshot of it.
+make_prefixes() {
+  local started
+  started=$(date +%s)
+  rm -rf "$guest/prepare"
+  mkdir -p "$guest/prepare/harness"
+  cp "$here"/*.sh "$guest/prepare/harness/"
+  echo in-guest-prefixes > "$guest/prepare/command"
+  boot "$guest/rootfs.img" "$guest/prepare" "$guest/prepare.log" write 1800 ||
+    { echo "guest: the boot that makes the prefixes did not end"; tail -40 "$guest/prepare.log"; return 1; }
+  tr -d '\r' < "$guest/prepare.log" | grep -qx 'guest-exit 0' ||
+    { echo "guest: the prefixes could not be made"; tail -40 "$guest/prepare.log"; return 1; }
+  tr -d '\r' < "$guest/prepare.log" | grep '^guest:' || true
+  echo "guest: the first boot, making both prefixes, took $(elapsed "$started")"
+}
+
+make_missing() {
   if [ "$(cat "$guest/tree.stamp" 2>/dev/null)" != "$stamp_tree" ]; then
     rm -f "$guest/tree.stamp" "$guest/image.stamp"
     make_tree "$guest/tree"
     echo "$stamp_tree" > "$guest/tree.stamp"
   fi
-  if [ "$(cat "$guest/image.stamp" 2>/dev/null)" != "$stamp_image" ]; then
-    make_image "$guest/tree" "$guest/rootfs.img"
-    # The prefixes are made once, in the image itself; every run boots on a snapshot of it.
-    started=$(date +%s)
-    rm -rf "$guest/prepare"
-    mkdir -p "$guest/prepare/harness"
-    cp "$here"/*.sh "$guest/prepare/harness/"
-    echo in-guest-prefixes > "$guest/prepare/command"
-    boot "$guest/rootfs.img" "$guest/prepare" "$guest/prepare.log" write 1800 ||
-      { echo "guest: the boot that makes the prefixes did not end"; tail -40 "$guest/prepare.log"; return 1; }
-    tr -d '\r' < "$guest/prepare.log" | grep -qx 'guest-exit 0' ||
-      { echo "guest: the prefixes could not be made"; tail -40 "$guest/prepare.log"; return 1; }
-    tr -d '\r' < "$guest/prepare.log" | grep '^guest:' || true
-    echo "guest: the first boot, making both prefixes, took $(elapsed "$started")"
-    echo "$stamp_image" > "$guest/image.stamp"
+  rm -f "$guest/image.stamp"
+  make_image "$guest/tree" "$guest/rootfs.img"
+  make_prefixes
+  echo "$stamp_image" > "$guest/image.stamp"
+}
+
+image_command() {
+  local stamp_tree stamp_image
+  image_stamps
+  if [ "$(cat "$guest/tree.stamp" 2>/dev/null)" = "$stamp_tree" ] &&
+     [ "$(cat "$guest/image.stamp" 2>/dev/null)" = "$stamp_image" ]; then
+    echo "guest: the image is up to date; it was made as follows."
+    cat "$guest/image.log" 2>/dev/null || true
+  else
+    make_missing 2>&1 | tee "$guest/image.log"
   fi
-  echo "guest: image ready, $(du -sh --apparent-size "$guest/rootfs.img" | cut -f1) ($(du -sh "$guest/rootfs.img" | cut -f1) on disk)"
+  echo "guest: the image holds $(du -sh "$guest/rootfs.img" | cut -f1) ($(du -sh --apparent-size "$guest/rootfs.img" | cut -f1) apparent)"
 }
 
 # The inputs of one boot: the shipped file, the 32-bit helpers, the test PKI, each scenario's release
