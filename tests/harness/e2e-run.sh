@@ -146,7 +146,7 @@ PY
 fi
 [ -z "$release_only" ] || exit 0
 
-# nginx on loopback only, with the test PKI's certificate for localhost.
+# nginx on loopback only, with the test PKI's certificate for the release host (localhost here).
 if [ $cert = e2e-untrusted ]; then
   "$here/make-test-pki.sh" ca "$pki" e2e-other-ca "E2E Untrusted Test CA"
   "$here/make-test-pki.sh" tls "$pki" e2e-untrusted e2e-other-ca localhost
