@@ -51,18 +51,23 @@ if(WIN32)
     endif()
   endfunction()
 
-  # A C program or DLL compiled for 32-bit x86 beside a 64-bit test build (see
-  # tests/harness/wine-arch.sh), for a package whose role needs one. Makes target NAME and sets OUT_VAR
-  # to the file it builds. FLAGS go to the compiler; PREPARE is a command to run first (a resource
-  # compile whose object is among FLAGS), DEPENDS what else the file is made from.
+  # A C or C++ program or DLL compiled for 32-bit x86 beside a 64-bit test build (see
+  # tests/harness/wine-arch.sh), for a package or helper whose role needs one. Makes target NAME and
+  # sets OUT_VAR to the file it builds. FLAGS go to the compiler, LIBS after the source; PREPARE is a
+  # command to run first (a resource compile whose object is among FLAGS), DEPENDS what else the file is
+  # made from.
   function(websetup_i686_binary name source out_var)
-    cmake_parse_arguments(B "" "SUFFIX" "FLAGS;PREPARE;DEPENDS" ${ARGN})
+    cmake_parse_arguments(B "" "SUFFIX" "FLAGS;LIBS;PREPARE;DEPENDS" ${ARGN})
     if(NOT B_SUFFIX)
       set(B_SUFFIX .exe)
     endif()
+    set(compiler i686-w64-mingw32-gcc-win32)
+    if(source MATCHES "\\.cpp$")
+      set(compiler i686-w64-mingw32-g++-win32 -std=c++20)
+    endif()
     set(out "${CMAKE_CURRENT_BINARY_DIR}/${name}${B_SUFFIX}")
     add_custom_command(OUTPUT "${out}" ${B_PREPARE}
-      COMMAND i686-w64-mingw32-gcc-win32 -Os -static ${B_FLAGS} -o "${out}" "${source}"
+      COMMAND ${compiler} -Os -static ${B_FLAGS} -o "${out}" "${source}" ${B_LIBS}
       DEPENDS "${source}" ${B_DEPENDS} VERBATIM)
     add_custom_target(${name} ALL DEPENDS "${out}")
     set(${out_var} "${out}" PARENT_SCOPE)

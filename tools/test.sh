@@ -4,6 +4,14 @@
 set -euo pipefail
 source "$(dirname "$0")/prepare-build.sh"
 
+# The virtual machine's image (tests/harness/guest.sh) needs nothing from the build, and making it
+# mostly waits for the network and the disk: it is made while the programs compile, and the CTest
+# test that makes it otherwise waits for this one and finds it made.
+mkdir -p "$root/build"
+setsid "$root/tests/harness/guest.sh" image "$root/build" > "$root/build/guest-image.log" 2>&1 < /dev/null &
+guest_image=$!
+trap 'kill -- -$guest_image 2>/dev/null || true' EXIT
+
 # The product is 32-bit. Where this machine's kernel runs no 32-bit code, Wine starts only 64-bit
 # programs: the tests then run a 64-bit build of the same code, and the 32-bit program is built beside
 # it for the checks that read the file.

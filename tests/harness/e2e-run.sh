@@ -2,6 +2,7 @@
 # Builds a complete local release (two signed setup programs, the manifest, nginx serving them over
 # HTTPS on loopback) and runs the real installer against it under Wine.
 # Usage: e2e-run.sh BUILD_DIR SCENARIO [--interactive]
+#        e2e-run.sh BUILD_DIR SCENARIO --release-only DIR PACKAGE RELEASE_TOOL
 #   SCENARIO: success | installer-fails | declined | unpublished | wrong-digest | short-body | unsigned |
 #             other-signer | lingering-child | invalid-manifest | manifest-missing | server-down |
 #             oversized-manifest | long-body | not-a-program | unconfigured | moved-manifest |
@@ -9,6 +10,9 @@
 #   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
 #   WEBSETUP_SCREENSHOTS=DIR (not interactive): the packages are served slowly, and the prompt and the
 #   progress window in mid-download are saved as DIR/prompt.png and DIR/progress.png.
+#   --release-only: makes only the scenario's release, in DIR/site, for a prefix that downloads PACKAGE
+#   (x64 or x86), its manifest written by RELEASE_TOOL; a run whose e2e.env names PREPARED_RELEASES
+#   serves the one made there for it instead (guest.sh makes them here and runs them in its guest).
 # Prints what happened and exits 0 when the outcome is the one the scenario expects.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,11 +22,21 @@ interactive=${3:-}
 source "$here/harness-env.sh" "$build"
 source "$here/loopback-nginx.sh"
 source "$HARNESS_DIR/e2e.env"
+release_only=
+if [ "$interactive" = --release-only ]; then
+  release_only=$4 package=$5 RELEASE_TOOL=$6
+  interactive=
+else
+  # The package the installer must pick here: x86 in a 32-bit prefix, x64 in a 64-bit one.
+  package=x64
+  grep -qx '#arch=win32' "$WINEPREFIX/system.reg" 2>/dev/null && package=x86
+fi
 
 # Per scenario: the setup program's exit code, the expected outcome and box text, whether the setup
-# program runs, the prompt's answer (1001 install, 2 cancel) and what is done to the release.
-setup_exit=0 expected=0 box="" ran=1 answer=1001 published=true x64_sha="" x64_size_delta=0 x64_signer=publisher
-manifest_edit="" serve=1 prompt=1 cert=tls-localhost nginx_extra="" mid_download="" version=2.3.1
+# program runs, the prompt's answer (1001 install, 2 cancel) and what is done to the release (a signer,
+# digest or size is the one of the package this prefix downloads).
+setup_exit=0 expected=0 box="" ran=1 answer=1001 published=true sha="" size_delta=0 signer=publisher
+manifest_edit="" serve=1 prompt=1 cert=${RELEASE_CERT:-tls-localhost} nginx_extra="" mid_download="" version=2.3.1
 # The packages served at 16 KiB/s, so that a download is still under way seconds after it starts.
 slowly="location /download/releases/$version/ { limit_rate 16k; }"
 case $scenario in
@@ -30,13 +44,13 @@ case $scenario in
   installer-fails) setup_exit=1 expected=10 ;;
   declined) answer=2 ran=0 ;;
   unpublished) published=false expected=5 ran=0 box="The signed online release is not available yet. Please try again later." ;;
-  wrong-digest) x64_sha=0000000000000000000000000000000000000000000000000000000000000000 expected=6 ran=0
+  wrong-digest) sha=0000000000000000000000000000000000000000000000000000000000000000 expected=6 ran=0
     box="Security check failed: the installer SHA-256 does not match." ;;
-  short-body) x64_size_delta=1 expected=6 ran=0
+  short-body) size_delta=1 expected=6 ran=0
     box="The downloaded installer size does not match the signed release metadata." ;;
-  unsigned) x64_signer=none expected=8 ran=0
+  unsigned) signer=none expected=8 ran=0
     box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
-  other-signer) x64_signer=other expected=8 ran=0
+  other-signer) signer=other expected=8 ran=0
     box="Security check failed: the installer publisher does not match Brimlow AI Labs." ;;
   # The setup program leaves a child running from its own image, so the file cannot be deleted yet:
   # it must be scheduled for deletion at the next restart instead of staying for good.
@@ -47,12 +61,12 @@ case $scenario in
   server-down) serve=0 expected=3 ran=0 prompt=0
     box="The secure download request failed. Check the internet connection and try again." ;;
   oversized-manifest) manifest_edit=pad expected=3 ran=0 prompt=0 box="The release information is unexpectedly large." ;;
-  long-body) x64_size_delta=-1 expected=6 ran=0
+  long-body) size_delta=-1 expected=6 ran=0
     box="The server sent more data than the release metadata allows." ;;
   # A build whose publisher is still the placeholder: the warning, and not one request to the server.
   unconfigured) INSTALLER=$UNCONFIGURED_INSTALLER expected=2 ran=0 prompt=0
     box="This preview online installer is not publishable yet because the Certum publisher certificate has not been configured." ;;
-  not-a-program) x64_signer=dll expected=9 ran=0 box="The verified installer could not be started." ;;
+  not-a-program) signer=dll expected=9 ran=0 box="The verified installer could not be started." ;;
   # Redirects are never followed: the manifest moved elsewhere is an unexpected response.
   moved-manifest) expected=3 ran=0 prompt=0 box="The download server returned an unexpected response."
     nginx_extra="location = /download/releases/online-latest.json { return 301 /download/releases/$version/online-latest.json; }" ;;
@@ -77,44 +91,47 @@ fi
 "$here/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
 harness_ensure_display
 pki=$HARNESS_DIR/pki
-work=$HARNESS_DIR/e2e/$scenario
+work=${release_only:-$HARNESS_DIR/e2e/$scenario}
 # A server left by an interrupted earlier run would hold the port.
 stop_loopback_nginx "$work"
 rm -rf "$work"
 release=$work/site/download/releases
 mkdir -p "$release/$version" "$work/logs"
 
-# The release: both setup programs signed by the publisher's code-signing certificate.
-"$here/make-test-pki.sh" codesign "$pki" other-signer root "OTHER SOFTWARE PUBLISHER LIMITED"
-for flavour in x64 x86; do
-  eval source_exe=\$FAKE_SETUP_${flavour^^}
-  signer=publisher
-  [ $flavour = x64 ] && signer=$x64_signer
-  case $signer in
-    none) cp "$source_exe" "$release/$version/setup-$flavour.exe" ;;
-    dll) source_exe=$SIGNED_DLL_SOURCE pfx=$pki/publisher.pfx ;;
-    other) pfx=$pki/other-signer.pfx ;;
-    *) pfx=$pki/publisher.pfx ;;
-  esac
-  [ $signer = none ] || osslsigncode sign -pkcs12 "$pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
-    -in "$source_exe" -out "$release/$version/setup-$flavour.exe" >/dev/null
-done
-# The manifest, written by the release tool (which also refuses packages the installer would refuse:
-# scenarios that serve such packages on purpose tell it to skip that check), then altered where a
-# scenario needs a manifest the tool would never write.
-tool_flags=()
-[ "$published" = true ] || tool_flags+=(--unpublished)
-[ "$x64_signer" = publisher ] || tool_flags+=(--skip-signature-check)
-(cd "$release" && wine "$RELEASE_TOOL" make --version "$version" --path "$version" \
-  --x64 "$version\\setup-x64.exe" --x86 "$version\\setup-x86.exe" --out online-latest.json "${tool_flags[@]}" \
-  > "$work/release-tool.txt" 2>&1) || { echo "the release tool refused the release:"; cat "$work/release-tool.txt"; exit 1; }
-python3 - "$release/online-latest.json" "$x64_sha" "$x64_size_delta" "$manifest_edit" <<'PY'
+if [ -n "${PREPARED_RELEASES:-}" ]; then
+  cp -r "$PREPARED_RELEASES/$scenario/site" "$work/"
+else
+  # The release: both setup programs signed by the publisher's code-signing certificate.
+  "$here/make-test-pki.sh" codesign "$pki" other-signer root "OTHER SOFTWARE PUBLISHER LIMITED"
+  for flavour in x64 x86; do
+    eval source_exe=\$FAKE_SETUP_${flavour^^}
+    flavour_signer=publisher
+    [ $flavour = "$package" ] && flavour_signer=$signer
+    case $flavour_signer in
+      none) cp "$source_exe" "$release/$version/setup-$flavour.exe" ;;
+      dll) source_exe=$SIGNED_DLL_SOURCE pfx=$pki/publisher.pfx ;;
+      other) pfx=$pki/other-signer.pfx ;;
+      *) pfx=$pki/publisher.pfx ;;
+    esac
+    [ $flavour_signer = none ] || osslsigncode sign -pkcs12 "$pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
+      -in "$source_exe" -out "$release/$version/setup-$flavour.exe" >/dev/null
+  done
+  # The manifest, written by the release tool (which also refuses packages the installer would refuse:
+  # scenarios that serve such packages on purpose tell it to skip that check), then altered where a
+  # scenario needs a manifest the tool would never write.
+  tool_flags=()
+  [ "$published" = true ] || tool_flags+=(--unpublished)
+  [ "$signer" = publisher ] || tool_flags+=(--skip-signature-check)
+  (cd "$release" && wine "$RELEASE_TOOL" make --version "$version" --path "$version" \
+    --x64 "$version\\setup-x64.exe" --x86 "$version\\setup-x86.exe" --out online-latest.json "${tool_flags[@]}" \
+    > "$work/release-tool.txt" 2>&1) || { echo "the release tool refused the release:"; cat "$work/release-tool.txt"; exit 1; }
+  python3 - "$release/online-latest.json" "$package" "$sha" "$size_delta" "$manifest_edit" <<'PY'
 import json, os, sys
-path, x64_sha, x64_delta, edit = sys.argv[1:5]
+path, package, sha, delta, edit = sys.argv[1:6]
 manifest = json.load(open(path, encoding="utf-8"))
-if x64_sha:
-    manifest["x64"]["sha256"] = x64_sha
-manifest["x64"]["size"] += int(x64_delta)
+if sha:
+    manifest[package]["sha256"] = sha
+manifest[package]["size"] += int(delta)
 if edit == "schema":
     manifest["schemaVersion"] = 2
 text = json.dumps(manifest, indent=2)
@@ -122,12 +139,14 @@ if edit == "pad":
     text += " " * (65537 - len(text))
 if edit == "remove":
     os.remove(path)
-elif x64_sha or x64_delta != "0" or edit:
+elif sha or delta != "0" or edit:
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
 PY
+fi
+[ -z "$release_only" ] || exit 0
 
-# nginx on loopback only, with the test PKI's certificate for localhost.
+# nginx on loopback only, with the test PKI's certificate for the release host (localhost here).
 if [ $cert = e2e-untrusted ]; then
   "$here/make-test-pki.sh" ca "$pki" e2e-other-ca "E2E Untrusted Test CA"
   "$here/make-test-pki.sh" tls "$pki" e2e-untrusted e2e-other-ca localhost
@@ -247,7 +266,7 @@ if [ $ran = 1 ]; then
   grep -q 'replace=refused' "$marker" 2>/dev/null ||
     { echo "the running setup program's file could be overwritten or renamed"; status=1; }
   [ -f "$marker" ] || { echo "the setup program did not run"; status=1; }
-  grep -q 'flavour=x64' "$marker" 2>/dev/null || { echo "expected the x64 package on this 64-bit prefix"; status=1; }
+  grep -q "flavour=$package" "$marker" 2>/dev/null || { echo "expected the $package package in this prefix"; status=1; }
   # It runs from its own run folder, which is also its current directory, never the web setup's.
   image=$(tr -d '\r' < "$marker" | sed -n 's/^image=//p')
   cwd=$(tr -d '\r' < "$marker" | sed -n 's/^cwd=//p')
