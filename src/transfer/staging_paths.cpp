@@ -156,8 +156,13 @@ bool HeldObjectPath(HANDLE held, std::size_t longestSuffix, WideString& path) {
         resolved.size() - prefixLength + longestSuffix < MAX_PATH) {
         const WideString shortForm = resolved.substr(prefixLength);
         if (PathReachesHeldObject(shortForm, held)) {
-            resolved = shortForm;
+            path = shortForm;
+            return true;
         }
+    }
+    // The long form is proved the same way: a path that names anything else is never handed on.
+    if (!PathReachesHeldObject(resolved, held)) {
+        return false;
     }
     path = std::move(resolved);
     return true;

@@ -83,7 +83,8 @@ UniqueLocalMemory MakeRunFolderSecurity();
 // trailing dot or blank is dropped from each segment, so "x." would become "x", another folder. The
 // short form, which every consumer takes (the setup program included), is given only where the
 // longest path built on it (longestSuffix more units) fits the classic limit and the short form,
-// opened, is the held object itself: same volume, same file ID. Otherwise the long form stays.
+// opened, is the held object itself: same volume, same file ID. Otherwise the long form, proved the
+// same way. False when neither names the held object.
 bool HeldObjectPath(HANDLE held, std::size_t longestSuffix, WideString& path);
 
 // The machine's temporary folder, the Windows directory's Temp, without a trailing backslash. Never
