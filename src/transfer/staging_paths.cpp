@@ -329,8 +329,15 @@ void StagedRun::Remove() {
     // The folder's own entry can only go once our handle no longer keeps deleters out. Nobody but SYSTEM
     // and Administrators can open it, and no user can rename or replace an entry of the machine's
     // temporary folder, so its name still names it.
+    // A delete can be accepted and still wait for the last handle (the exited setup program's current
+    // directory) before the name goes; the same short wait covers that.
     folder_.Reset();
-    if (!::RemoveDirectoryW(folderPath_.c_str()) && !IsAlreadyGone(::GetLastError())) {
-        ::MoveFileExW(folderPath_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    for (int attempt = 1; attempt <= kRemoveAttempts; ++attempt) {
+        ::RemoveDirectoryW(folderPath_.c_str());
+        if (::GetFileAttributesW(folderPath_.c_str()) == INVALID_FILE_ATTRIBUTES && IsAlreadyGone(::GetLastError())) {
+            return;
+        }
+        ::Sleep(kRemoveRetryMs);
     }
+    ::MoveFileExW(folderPath_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
