@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <cstddef>
 #include <vector>
 
 #include "common/wide_string.h"
@@ -15,6 +16,12 @@ constexpr DWORD kModulePathCapacity = 32768;
 constexpr wchar_t kLocalSuffix[] = L".local";
 constexpr wchar_t kCommonControls[] = L"comctl32.dll";
 constexpr wchar_t kSideBySideStore[] = L"\\WinSxS\\";
+
+#ifndef _WIN64
+// Read as the system writes it: the two paths sit where the 32-bit platform puts them.
+static_assert(offsetof(ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION, lpAssemblyManifestPath) == 68);
+static_assert(offsetof(ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION, lpAssemblyDirectoryName) == 76);
+#endif
 
 // Read from the process parameters the loader was started with. A process whose own block cannot be
 // read counts as redirected.
