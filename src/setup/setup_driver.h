@@ -44,7 +44,7 @@ struct SetupStages {
     bool (*downloadPackage)(const PackageEntry& package, HANDLE partialFile, DownloadObserver* observer,
                             ErrorText& error) = [](const PackageEntry& package, HANDLE partialFile,
                                                    DownloadObserver* observer, ErrorText& error) {
-        return DownloadPackage(package, partialFile, observer, error);
+        return DownloadPackageInto(package, partialFile, observer, error);
     };
     // Reads the locked final file again: it must still be exactly the package that was downloaded.
     bool (*lockedFileMatches)(HANDLE installerLock, const PackageEntry& package) = FileMatchesPackage;

@@ -101,8 +101,8 @@ void ClosePartialFile(UniqueFile& file, const WideString& partialPath, bool keep
 
 }  // namespace
 
-bool DownloadPackage(const PackageEntry& package, HANDLE file, DownloadObserver* observer, ErrorText& error,
-                     DWORD* systemError, const TransferCalls& calls) {
+bool DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObserver* observer, ErrorText& error,
+                         DWORD* systemError, const TransferCalls& calls) {
     // Declared in this order so that scope releases request, connection, session.
     InternetHandle session;
     InternetHandle connection;
@@ -125,7 +125,7 @@ bool DownloadPackage(const PackageEntry& package, const WideString& partialPath,
         // Leave it alone.
         return FailWithLastError(error, kCreateFailedText, systemError);
     }
-    const bool complete = DownloadPackage(package, file.Get(), observer, error, systemError, calls);
+    const bool complete = DownloadPackageInto(package, file.Get(), observer, error, systemError, calls);
     ClosePartialFile(file, partialPath, complete);
     return complete;
 }

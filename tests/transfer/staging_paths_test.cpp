@@ -255,7 +255,7 @@ TEST_F(StagingPathsTest, TheDownloadWritesThroughTheRunsHandleAndAFailedOneGoesT
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         EXPECT_EQ(run.CreatePartialFile(), INVALID_HANDLE_VALUE) << "one partial file per run";
         ErrorText error;
-        EXPECT_FALSE(DownloadPackage(wrongDigest, file, nullptr, error));
+        EXPECT_FALSE(DownloadPackageInto(wrongDigest, file, nullptr, error));
         EXPECT_EQ(error, L"Security check failed: the installer SHA-256 does not match.");
         const std::wstring folder = run.FolderPath();
         run.Remove();
@@ -278,7 +278,7 @@ TEST_F(StagingPathsTest, TheDownloadWritesThroughTheRunsHandleAndAFailedOneGoesT
     EXPECT_FALSE(run.LockFinalFile()) << "nothing to lock before the rename";
     const HANDLE file = run.CreatePartialFile();
     ErrorText error;
-    ASSERT_TRUE(DownloadPackage(good, file, nullptr, error)) << transfer_test::Narrow(error);
+    ASSERT_TRUE(DownloadPackageInto(good, file, nullptr, error)) << transfer_test::Narrow(error);
     transfer_test::RemoveRoutes("transfer_staging");
     ASSERT_TRUE(run.PromotePartialFile());
     EXPECT_FALSE(FileExists(run.PartialPath()));
