@@ -38,9 +38,9 @@ int Run(const wchar_t* startedAtFile) {
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetupStages stages;
     stages.confirmInstall = [](const ReleaseManifest&) { return kInstallButtonId; };
-    stages.downloadPackage = [](const PackageEntry& package, const WideString& partialPath,
+    stages.downloadPackage = [](const PackageEntry& package, HANDLE partialFile,
                                 DownloadObserver* observer, ErrorText& error) {
-        const bool ok = real.downloadPackage(package, partialPath, observer, error);
+        const bool ok = real.downloadPackage(package, partialFile, observer, error);
         ::QueryPerformanceCounter(&downloadEnd);
         return ok;
     };

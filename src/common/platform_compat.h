@@ -78,3 +78,8 @@ struct ProcessParametersHead {
 static_assert(sizeof(ProcessParametersHead) == 16, "the first 16 bytes of RTL_USER_PROCESS_PARAMETERS");
 // RTL_USER_PROC_DLL_REDIRECTION_LOCAL: the loader takes DLLs from <program>.local first.
 constexpr ULONG kProcessDllRedirectionLocal = 0x1000;
+
+// The empty activation context, which redirects nothing; MinGW's winbase.h lacks the handle.
+#ifndef ACTCTX_EMPTY
+#define ACTCTX_EMPTY ((HANDLE)(LONG_PTR) - 3)
+#endif

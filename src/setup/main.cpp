@@ -8,7 +8,7 @@ namespace {
 // The system DLLs this program uses beyond the KnownDLLs it imports. They are delay-loaded, and
 // loaded here once more by name from System32 so that any system DLL that asks for one of them later
 // is handed this copy. Not comctl32: version 6, which has the task dialog, comes from the side-by-side
-// store through the application manifest, and loading System32's version 5 first would shadow it.
+// store through the application manifest, and the redirection check loads it from there.
 constexpr const wchar_t* kSystemLibraries[] = {L"bcrypt.dll", L"crypt32.dll", L"wintrust.dll", L"winhttp.dll"};
 
 }  // namespace
@@ -18,9 +18,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Downloads folder where anyone can drop a winhttp.dll or version.dll beside it. Only KnownDLLs are
     // imported statically; every other system DLL is found in System32 alone. This loads nothing.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    // Then, before any DLL beyond the KnownDLLs loads (the refusal's own box loads Common Controls): a
-    // .local file or folder that anyone could have put beside this program would choose the DLLs it runs
-    // elevated.
+    // Then, before any DLL beyond the KnownDLLs loads: a .local file or folder that anyone could have put
+    // beside this program would choose the DLLs it runs elevated. Where nothing is found, Common Controls
+    // is loaded here, from the system's side-by-side store, and stays: every later use finds it loaded.
     const DllRedirection redirection = FindDllRedirection();
     if (redirection != DllRedirection::None) {
         return static_cast<int>(RefuseDllRedirection(redirection));

@@ -1,8 +1,6 @@
 #include "setup/setup_driver.h"
 
 #include "common/build_config.h"
-#include "common/file_cleanup.h"
-#include "common/installer_lock.h"
 #include "common/win32_handles.h"
 
 namespace {
@@ -34,15 +32,15 @@ const WideString& TextOr(const ErrorText& errorText, const WideString& fallback)
     return errorText.empty() ? fallback : errorText;
 }
 
-// What a run holds once the user has said yes: the progress window, the run's folder, the one file of
-// the run that exists at the moment and the lock on it. Every exit gives them back in one order.
+// What a run holds once the user has said yes: the progress window and the run's staged files, which
+// the StagedRun owns. Every exit gives them back in one order.
 class AcceptedRun {
 public:
     explicit AcceptedRun(const SetupStages& stages) : stages_(stages) {}
     // The last Destroy finds nothing left where an exit has already closed the window.
     ~AcceptedRun() {
         CloseWindow();
-        RemoveFiles();
+        run.Remove();
     }
     AcceptedRun(const AcceptedRun&) = delete;
     AcceptedRun& operator=(const AcceptedRun&) = delete;
@@ -50,33 +48,18 @@ public:
     // No window of ours may stand behind a message box or under the installer that is started.
     void CloseWindow() { stages_.destroyProgress(progress); }
 
-    // The installer lock is closed first, or the delete fails on our own share mode; then the file,
-    // then the folder with whatever else is in it.
-    void RemoveFiles() {
-        installerLock.Reset();
-        if (stagedFile != nullptr) {
-            RemoveDownloadedFile(*stagedFile);
-            stagedFile = nullptr;
-        }
-        RemoveRunFolder(run);
-    }
-
     // The window goes and the files are gone before the box: the user reads it with nothing of the run
     // left on screen or on disk.
     SetupResult Fail(const WideString& text, UINT style, SetupResult result) {
         if (progress.window) {
             CloseWindow();
         }
-        RemoveFiles();
+        run.Remove();
         return ShowFailure(stages_, text, style, result);
     }
 
     ProgressWindow progress;
     StagedRun run;
-    // The run's file that exists now and is ours: the partial file once the download has finished it,
-    // then the final file once it has been renamed.
-    const WideString* stagedFile = nullptr;
-    UniqueFile installerLock;
 
 private:
     const SetupStages& stages_;
@@ -94,46 +77,48 @@ SetupResult DownloadVerifyAndLaunch(const SetupStages& stages, const ReleaseMani
     StagedRun& run = accepted.run;
     ErrorText errorText;
     ProgressWindowObserver observer(accepted.progress);
-    // A failed download has already deleted its file; the folder is all that is left.
-    if (!stages.makeStagingPaths(run) || !stages.downloadPackage(package, run.partialPath, &observer, errorText)) {
+    if (!stages.makeStagingPaths(run)) {
+        return accepted.Fail(kDownloadFailedText, MB_ICONERROR, SetupResult::DownloadFailed);
+    }
+    const HANDLE partialFile = run.CreatePartialFile();
+    if (partialFile == INVALID_HANDLE_VALUE) {
+        return accepted.Fail(kCreateFailedText, MB_ICONERROR, SetupResult::DownloadFailed);
+    }
+    if (!stages.downloadPackage(package, partialFile, &observer, errorText)) {
         return accepted.Fail(TextOr(errorText, kDownloadFailedText), MB_ICONERROR, SetupResult::DownloadFailed);
     }
-    accepted.stagedFile = &run.partialPath;
 
     stages.showStatus(accepted.progress, kVerifyingStatus, kVerifyingDetail);
     stages.updateProgress(accepted.progress, package.size, package.size);
 
-    if (!::MoveFileExW(run.partialPath.c_str(), run.finalPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!run.PromotePartialFile()) {
         return accepted.Fail(kPrepareFailedText, MB_ICONERROR, SetupResult::PrepareFailed);
     }
-    accepted.stagedFile = &run.finalPath;
     if (stages.afterRename) {
-        stages.afterRename(run.finalPath);
+        stages.afterRename(run.FinalPath());
     }
 
-    accepted.installerLock = OpenInstallerLock(run.finalPath);
-    if (!accepted.installerLock) {
+    if (!run.LockFinalFile()) {
         return accepted.Fail(kLockFailedText, MB_ICONERROR, SetupResult::VerificationFailed);
     }
 
-    // Between the download's digest check and the lock, any process of this user could have replaced the
-    // file in the user's own temporary folder, for instance with an older release signed by the same
-    // publisher. Now that no writer can exist, prove again that this is the file that was hashed.
-    if (!stages.lockedFileMatches(accepted.installerLock.Get(), package)) {
+    // The download's digest was taken while the file was being written; the file has since been closed
+    // and renamed. Now that no writer can exist, prove again that this is the file that was hashed.
+    if (!stages.lockedFileMatches(run.InstallerLock(), package)) {
         return accepted.Fail(kDigestMismatchText, MB_ICONERROR, SetupResult::VerificationFailed);
     }
 
-    if (!stages.verifyInstallerTrust(run.finalPath, manifest.publisher, errorText)) {
+    if (!stages.verifyInstallerTrust(run.FinalPath(), manifest.publisher, errorText)) {
         return accepted.Fail(TextOr(errorText, kPublisherMismatchText), MB_ICONERROR,
                              SetupResult::VerificationFailed);
     }
 
     accepted.CloseWindow();
     std::uint32_t installerExitCode = 1;
-    if (!stages.launchInstaller(run.finalPath, run.folderPath, installerExitCode)) {
+    if (!stages.launchInstaller(run.FinalPath(), run.FolderPath(), installerExitCode)) {
         return accepted.Fail(kLaunchFailedText, MB_ICONERROR, SetupResult::LaunchFailed);
     }
-    accepted.RemoveFiles();
+    run.Remove();
     return installerExitCode == 0 ? SetupResult::Success : SetupResult::InstallerFailed;
 }
 
@@ -171,7 +156,8 @@ SetupResult RefuseDllRedirection(DllRedirection redirection, const SetupStages& 
     if (redirection == DllRedirection::InForce) {
         return SetupResult::ComInitFailed;
     }
-    return ShowFailure(stages, kComInitFailedText, MB_ICONERROR, SetupResult::ComInitFailed);
+    stages.showPlainErrorBox(kComInitFailedText, MB_ICONERROR);
+    return SetupResult::ComInitFailed;
 }
 
 SetupResult RunSetup(const SetupStages& stages) {

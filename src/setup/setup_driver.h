@@ -41,10 +41,10 @@ struct SetupStages {
         };
     void (*destroyProgress)(ProgressWindow& progress) = [](ProgressWindow& progress) { progress.Destroy(); };
     bool (*makeStagingPaths)(StagedRun& run) = [](StagedRun& run) { return MakeStagingPaths(run); };
-    bool (*downloadPackage)(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer,
-                            ErrorText& error) = [](const PackageEntry& package, const WideString& partialPath,
+    bool (*downloadPackage)(const PackageEntry& package, HANDLE partialFile, DownloadObserver* observer,
+                            ErrorText& error) = [](const PackageEntry& package, HANDLE partialFile,
                                                    DownloadObserver* observer, ErrorText& error) {
-        return DownloadPackage(package, partialPath, observer, error);
+        return DownloadPackageInto(package, partialFile, observer, error);
     };
     // Reads the locked final file again: it must still be exactly the package that was downloaded.
     bool (*lockedFileMatches)(HANDLE installerLock, const PackageEntry& package) = FileMatchesPackage;
@@ -59,10 +59,13 @@ struct SetupStages {
     // Runs between the rename and the installer lock; nothing in the program. Lets a test act in the
     // window an attacker would use.
     void (*afterRename)(const WideString& finalPath) = nullptr;
+    // The refusal's box, shown before Common Controls may load.
+    void (*showPlainErrorBox)(const WideString& text, UINT style) = ShowPlainErrorBox;
 };
 
 SetupResult RunSetup(const SetupStages& stages = {});
 
-// Ends a run that started with DLL redirection beside the program, before anything else happens. Where
-// redirection is in force no box is shown: drawing one would load Common Controls through it.
+// Ends a run that found DLL redirection beside the program, before anything else happens. Its box draws
+// no Common Controls; where redirection is in force no box is shown at all: any DLL a box loads could
+// come through it.
 SetupResult RefuseDllRedirection(DllRedirection redirection, const SetupStages& stages = {});

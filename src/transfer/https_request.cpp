@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "transfer/server_certificate.h"
+
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"BrimlowAIQuillo-WebSetup/0.4";
@@ -109,6 +111,11 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
     }
     if (!::WinHttpReceiveResponse(request.Get(), nullptr)) {
         return FailWithLastError(error, kSendFailed, systemError);
+    }
+    // WinHTTP's check also takes the roots of the user's own store; the server must chain to the machine's.
+    if (!VerifyServerCertificate(request.Get(), host, systemError)) {
+        error = kSendFailed;
+        return false;
     }
 
     DWORD status = 0;

@@ -16,7 +16,6 @@ namespace {
 constexpr DWORD kPartialFileFlags = FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN;
 static_assert(kPartialFileFlags == 0x08000100);
 
-constexpr wchar_t kCreateFailed[] = L"Could not create the temporary installer file.";
 constexpr wchar_t kHashInitFailed[] = L"Windows could not initialize SHA-256 verification.";
 constexpr wchar_t kCancelled[] = L"Download cancelled.";
 constexpr wchar_t kInterrupted[] = L"The installer download was interrupted.";
@@ -87,21 +86,24 @@ bool ReceiveIntoFile(HINTERNET request, HANDLE file, std::vector<BYTE>& buffer, 
     return true;
 }
 
-// The partial file is written through and closed before it is deleted, so the delete never meets
-// our own open handle; a file that failed is never left behind.
+// The partial file is written through and closed; one that failed goes through the same handle, so
+// nothing else can stand under its name by then, and is never left behind.
 void ClosePartialFile(UniqueFile& file, const WideString& partialPath, bool keep) {
     ::FlushFileBuffers(file.Get());
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    const bool disposed =
+        !keep && ::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
     file.Reset();
-    if (!keep) {
+    if (!keep && !disposed) {
         RemoveDownloadedFile(partialPath);
     }
 }
 
 }  // namespace
 
-bool DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer,
-                     ErrorText& error, DWORD* systemError, const TransferCalls& calls) {
-    // Declared in this order so that scope releases request, connection, session, after the file.
+bool DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObserver* observer, ErrorText& error,
+                         DWORD* systemError, const TransferCalls& calls) {
+    // Declared in this order so that scope releases request, connection, session.
     InternetHandle session;
     InternetHandle connection;
     InternetHandle request;
@@ -109,17 +111,21 @@ bool DownloadPackage(const PackageEntry& package, const WideString& partialPath,
         return false;
     }
 
-    // Only a file this call makes itself: whatever already stands at that path is not ours.
-    UniqueFile file(::CreateFileW(partialPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kPartialFileFlags,
-                                  nullptr));
-    if (!file) {
-        // Leave it alone.
-        return FailWithLastError(error, kCreateFailed, systemError);
-    }
-
     // One buffer for every block: memory stays the same whatever the package size.
     std::vector<BYTE> buffer(kReadBlockSize);
-    const bool complete = ReceiveIntoFile(request.Get(), file.Get(), buffer, package, observer, error, systemError, calls);
+    return ReceiveIntoFile(request.Get(), file, buffer, package, observer, error, systemError, calls);
+}
+
+bool DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer,
+                     ErrorText& error, DWORD* systemError, const TransferCalls& calls) {
+    // Only a file this call makes itself: whatever already stands at that path is not ours.
+    UniqueFile file(::CreateFileW(partialPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                  kPartialFileFlags, nullptr));
+    if (!file) {
+        // Leave it alone.
+        return FailWithLastError(error, kCreateFailedText, systemError);
+    }
+    const bool complete = DownloadPackageInto(package, file.Get(), observer, error, systemError, calls);
     ClosePartialFile(file, partialPath, complete);
     return complete;
 }

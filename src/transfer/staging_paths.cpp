@@ -5,13 +5,16 @@
 #include <sddl.h>
 #include <winternl.h>
 
+#include <cstring>
+
 #include "common/file_cleanup.h"
+#include "common/installer_lock.h"
 
 namespace {
 
-constexpr DWORD kTempPathCapacity = MAX_PATH;
 constexpr int kGuidTextCapacity = 64;
-constexpr wchar_t kStagingFolderName[] = L"BrimlowAIQuillo";
+constexpr wchar_t kTempFolderName[] = L"Temp";
+constexpr wchar_t kRunFolderPrefix[] = L"BrimlowAIQuillo-";
 constexpr wchar_t kFilePrefix[] = L"\\BrimlowAIQuillo-Setup-";
 constexpr wchar_t kFinalSuffix[] = L".exe";
 constexpr wchar_t kPartialSuffix[] = L".part";
@@ -22,50 +25,32 @@ constexpr int kRemoveAttempts = 20;
 constexpr DWORD kRemoveRetryMs = 50;
 
 // Read access only, shared for reading and writing but never for delete: the setup program can make
-// the folder its current directory, while nobody can rename or delete it (or, on Windows, rename any
-// folder above it) until this handle is closed.
+// the folder its current directory, while nobody can rename or delete it until this handle is closed.
+// (Holding DELETE access ourselves would refuse that current directory, which is opened without
+// delete sharing.)
 constexpr ACCESS_MASK kRunFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr ULONG kRunFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Written once, in order, and never shared: DELETE lets the run remove a download that failed through
+// this same handle.
+constexpr DWORD kPartialFileAccess = GENERIC_WRITE | DELETE;
+constexpr DWORD kPartialFileFlags = FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN;
+static_assert(kPartialFileFlags == 0x08000100);
 
 bool StartsWith(const WideString& text, const wchar_t* prefix) {
     return text.compare(0, WideString(prefix).size(), prefix) == 0;
 }
 
-// Creates the staging folder, or accepts what already stands under its name, and opens that entry
-// itself, never what a link there points to. Anyone who can write to the temporary directory can put a
-// junction, a link or a plain file there: only a real folder is used.
-UniqueFile OpenStagingFolder(const WideString& folder) {
-    if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-        return UniqueFile();
-    }
-    // Wine opens a link's target even when asked for the link itself, and reports the link only by
-    // its path; Windows reports it on the handle below. Both are asked.
-    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return UniqueFile();
-    }
-    UniqueFile handle(::CreateFileW(folder.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!handle || !::GetFileInformationByHandle(handle.Get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return UniqueFile();
-    }
-    return handle;
-}
-
-// Makes the folder and opens it in one call, relative to the staging folder's handle, with its
-// security given at creation: there is no moment in which another process could put something else
-// under its name. An entry that already has the name (a file, a folder, a link) fails the call.
-UniqueFile CreateRunFolder(HANDLE stagingFolder, const WideString& name, PSECURITY_DESCRIPTOR security) {
+// Makes the folder and opens it in one call, relative to the parent's handle, with its security given
+// at creation: there is no moment in which another process could put something else under its name.
+// An entry that already has the name (a file, a folder, a link) fails the call.
+UniqueFile CreateRunFolder(HANDLE parent, const WideString& name, PSECURITY_DESCRIPTOR security) {
     UNICODE_STRING objectName = {};
     objectName.Buffer = const_cast<PWSTR>(name.c_str());
     objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
     objectName.MaximumLength = objectName.Length;
     OBJECT_ATTRIBUTES attributes = {};
-    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, stagingFolder, security);
+    InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, parent, security);
     IO_STATUS_BLOCK status = {};
     HANDLE folder = nullptr;
     if (!NT_SUCCESS(::NtCreateFile(&folder, kRunFolderAccess, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
@@ -77,17 +62,91 @@ UniqueFile CreateRunFolder(HANDLE stagingFolder, const WideString& name, PSECURI
     return UniqueFile(folder);
 }
 
-// The path of the open folder as the system resolves it: every junction and link on the way is replaced
-// by where it leads. The \\?\ form is dropped where the longest path of the run still fits the classic
-// limit, so that every consumer of the path, the setup program included, sees an ordinary one.
-bool ResolvedFolderPath(HANDLE folder, std::size_t longestSuffix, WideString& path) {
+bool ReadFileId(HANDLE handle, FILE_ID_INFO& id) {
+    return ::GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof(id)) != FALSE;
+}
+
+// Whether path, resolved the way every later consumer resolves it, reaches the very file or folder
+// that held is open on: same volume, same file ID.
+bool PathReachesHeldObject(const WideString& path, HANDLE held) {
+    const UniqueFile opened(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILE_ID_INFO heldId = {};
+    FILE_ID_INFO openedId = {};
+    return opened && ReadFileId(held, heldId) && ReadFileId(opened.Get(), openedId) &&
+           heldId.VolumeSerialNumber == openedId.VolumeSerialNumber &&
+           std::memcmp(&heldId.FileId, &openedId.FileId, sizeof(heldId.FileId)) == 0;
+}
+
+// Everything below folder, by paths inside it, deepest first; a link is removed, never followed.
+// True when nothing is left in it.
+bool DeleteContents(const WideString& folder) {
+    WIN32_FIND_DATAW entry = {};
+    HANDLE search = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                                       nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return IsAlreadyGone(::GetLastError()) || ::GetLastError() == ERROR_NO_MORE_FILES;
+    }
+    bool empty = true;
+    do {
+        const WideString name = entry.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        const WideString path = folder + L"\\" + name;
+        const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool isLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (isFolder && !isLink && !DeleteContents(path)) {
+            empty = false;
+            continue;
+        }
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        const BOOL deleted = isFolder ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
+        if (!deleted && !IsAlreadyGone(::GetLastError())) {
+            empty = false;
+        }
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return empty;
+}
+
+// What is left below folder, deepest first, so that the deletes at the next restart meet each folder
+// empty. Only paths inside the run folder, whose every folder above is the system's.
+void ScheduleContents(const WideString& folder) {
+    WIN32_FIND_DATAW entry = {};
+    HANDLE search = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                                       nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const WideString name = entry.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        const WideString path = folder + L"\\" + name;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            ScheduleContents(path);
+        }
+        ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+}
+
+}  // namespace
+
+bool HeldObjectPath(HANDLE held, std::size_t longestSuffix, WideString& path) {
     constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    const DWORD needed = ::GetFinalPathNameByHandleW(folder, nullptr, 0, kFlags);
+    const DWORD needed = ::GetFinalPathNameByHandleW(held, nullptr, 0, kFlags);
     if (needed == 0) {
         return false;
     }
     WideString resolved(needed, L'\0');
-    const DWORD length = ::GetFinalPathNameByHandleW(folder, resolved.data(), needed, kFlags);
+    const DWORD length = ::GetFinalPathNameByHandleW(held, resolved.data(), needed, kFlags);
     if (length == 0 || length >= needed) {
         return false;
     }
@@ -95,43 +154,38 @@ bool ResolvedFolderPath(HANDLE folder, std::size_t longestSuffix, WideString& pa
     const std::size_t prefixLength = WideString(kLongPathPrefix).size();
     if (StartsWith(resolved, kLongPathPrefix) && !StartsWith(resolved, kLongUncPrefix) &&
         resolved.size() - prefixLength + longestSuffix < MAX_PATH) {
-        resolved.erase(0, prefixLength);
+        const WideString shortForm = resolved.substr(prefixLength);
+        if (PathReachesHeldObject(shortForm, held)) {
+            path = shortForm;
+            return true;
+        }
+    }
+    // The long form is proved the same way: a path that names anything else is never handed on.
+    if (!PathReachesHeldObject(resolved, held)) {
+        return false;
     }
     path = std::move(resolved);
     return true;
 }
 
-// Everything below folder (not following links), deepest first, then folder itself, so that the
-// deletes at the next restart meet each folder empty.
-void ScheduleRemovalAtRestart(const WideString& folder) {
-    WIN32_FIND_DATAW entry = {};
-    HANDLE search = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                       nullptr, 0);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const WideString name = entry.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            const WideString path = folder + L"\\" + name;
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-                ScheduleRemovalAtRestart(path);
-            } else {
-                ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            }
-        } while (::FindNextFileW(search, &entry));
-        ::FindClose(search);
+bool GetMachineTempFolder(WideString& path) {
+    wchar_t windows[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return false;
     }
-    ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    WideString folder(windows, length);
+    if (folder.back() != L'\\') {
+        folder += L'\\';
+    }
+    path = folder + kTempFolderName;
+    return true;
 }
 
-}  // namespace
-
 bool GetTempDirectory(WideString& path) {
-    wchar_t tempPath[kTempPathCapacity + 1] = {};
-    const DWORD length = ::GetTempPathW(kTempPathCapacity, tempPath);
-    if (length == 0 || length > kTempPathCapacity) {
+    wchar_t tempPath[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH, tempPath);
+    if (length == 0 || length > MAX_PATH) {
         return false;
     }
     path.assign(tempPath, length);
@@ -165,13 +219,17 @@ UniqueLocalMemory MakeRunFolderSecurity() {
 }
 
 bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls) {
-    WideString tempPath;
-    if (!GetTempDirectory(tempPath)) {
+    // The machine's own temporary folder: every folder above the run's belongs to the system, users can
+    // make entries there but cannot list, rename or delete anyone else's, and the volume is the
+    // system's, with access control. Nothing the user's environment names is used.
+    WideString machineTemp;
+    if (!GetMachineTempFolder(machineTemp)) {
         return false;
     }
-    const WideString stagingPath = tempPath + kStagingFolderName;
-    const UniqueFile staging = OpenStagingFolder(stagingPath);
-    if (!staging) {
+    const UniqueFile parent(::CreateFileW(machineTemp.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!parent) {
         return false;
     }
 
@@ -183,44 +241,103 @@ bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls) {
     if (!security) {
         return false;
     }
-    UniqueFile folder = CreateRunFolder(staging.Get(), runTag, security.Get());
+    const WideString folderName = kRunFolderPrefix + runTag;
+    UniqueFile folder = CreateRunFolder(parent.Get(), folderName, security.Get());
     if (!folder) {
         return false;
     }
 
     const WideString fileName = kFilePrefix + runTag + kFinalSuffix;
     WideString folderPath;
-    if (!ResolvedFolderPath(folder.Get(), fileName.size() + WideString(kPartialSuffix).size(), folderPath)) {
-        // The folder is new and empty; it goes, under the name it was made with.
+    if (!HeldObjectPath(folder.Get(), fileName.size() + WideString(kPartialSuffix).size(), folderPath)) {
+        // The folder is new and empty, and nobody else may touch it; it goes under the name it was made with.
         folder.Reset();
-        ::RemoveDirectoryW((stagingPath + L"\\" + runTag).c_str());
+        ::RemoveDirectoryW((machineTemp + L"\\" + folderName).c_str());
         return false;
     }
 
-    run.folder = std::move(folder);
-    run.folderPath = folderPath;
-    run.finalPath = folderPath + fileName;
-    run.partialPath = run.finalPath + kPartialSuffix;
+    run.folder_ = std::move(folder);
+    run.folderPath_ = folderPath;
+    run.finalPath_ = folderPath + fileName;
+    run.partialPath_ = run.finalPath_ + kPartialSuffix;
+    run.staged_ = StagedRun::StagedFile::None;
     return true;
 }
 
-void RemoveRunFolder(StagedRun& run) {
-    if (!run.folder) {
+HANDLE StagedRun::CreatePartialFile() {
+    if (!folder_ || partialFile_ || staged_ != StagedFile::None) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Only a file this call makes itself: whatever already stands at that path is not ours.
+    partialFile_.Reset(::CreateFileW(partialPath_.c_str(), kPartialFileAccess, 0, nullptr, CREATE_NEW,
+                                     kPartialFileFlags, nullptr));
+    if (partialFile_) {
+        staged_ = StagedFile::Partial;
+    }
+    return partialFile_.Get();
+}
+
+bool StagedRun::PromotePartialFile() {
+    if (!partialFile_) {
+        return false;
+    }
+    ::FlushFileBuffers(partialFile_.Get());
+    partialFile_.Reset();
+    if (!::MoveFileExW(partialPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return false;
+    }
+    staged_ = StagedFile::Final;
+    return true;
+}
+
+bool StagedRun::LockFinalFile() {
+    if (staged_ != StagedFile::Final) {
+        return false;
+    }
+    installerLock_ = OpenInstallerLock(finalPath_);
+    return static_cast<bool>(installerLock_);
+}
+
+void StagedRun::Remove() {
+    // The lock first, or the delete fails on our own share mode.
+    installerLock_.Reset();
+    if (partialFile_) {
+        // A download that did not finish goes through the handle it was written through.
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        ::SetFileInformationByHandle(partialFile_.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+        partialFile_.Reset();
+    }
+    if (!folder_) {
         return;
     }
-    // The folder cannot be removed while this handle keeps others from deleting it.
-    run.folder.Reset();
-    // A file deleted a moment ago can hold on to its name for a little while: the image of a setup
-    // program that has just exited, or a scanner's handle. A short, bounded wait covers that; what
-    // is still there after it stays in use, and goes at the next restart.
-    for (int attempt = 1;; ++attempt) {
-        if (::RemoveDirectoryW(run.folderPath.c_str()) || IsAlreadyGone(::GetLastError())) {
+    if (staged_ != StagedFile::None) {
+        ::DeleteFileW((staged_ == StagedFile::Final ? finalPath_ : partialPath_).c_str());
+        staged_ = StagedFile::None;
+    }
+    // Then whatever the setup program left, while the folder is still held. A file deleted a moment ago
+    // can hold on to its name for a little while (the image of a setup program that has just exited, or
+    // a scanner's handle): a short, bounded wait covers that. What is still there after it is in use,
+    // and goes at the next restart.
+    bool empty = DeleteContents(folderPath_);
+    for (int attempt = 1; !empty && attempt < kRemoveAttempts; ++attempt) {
+        ::Sleep(kRemoveRetryMs);
+        empty = DeleteContents(folderPath_);
+    }
+    if (!empty) {
+        ScheduleContents(folderPath_);
+    }
+    // The folder's own entry can only go once our handle no longer keeps deleters out. Nobody but SYSTEM
+    // and Administrators can open it, and no user can rename or replace an entry of the machine's
+    // temporary folder, so its name still names it.
+    // A delete can be accepted and still wait for the last handle (the exited setup program's current
+    // directory) before the name goes; the same short wait covers that.
+    folder_.Reset();
+    for (int attempt = 1; attempt <= kRemoveAttempts; ++attempt) {
+        ::RemoveDirectoryW(folderPath_.c_str());
+        if (::GetFileAttributesW(folderPath_.c_str()) == INVALID_FILE_ATTRIBUTES && IsAlreadyGone(::GetLastError())) {
             return;
-        }
-        if (attempt == kRemoveAttempts) {
-            break;
         }
         ::Sleep(kRemoveRetryMs);
     }
-    ScheduleRemovalAtRestart(run.folderPath);
+    ::MoveFileExW(folderPath_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }

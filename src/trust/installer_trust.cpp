@@ -16,6 +16,7 @@
 
 #include "common/build_config.h"
 #include "common/unique_handle.h"
+#include "trust/machine_trust.h"
 
 namespace {
 
@@ -25,7 +26,6 @@ constexpr wchar_t kUntrustedSignatureText[] =
 void CloseCertStore(HCERTSTORE store) { ::CertCloseStore(store, 0); }
 using UniqueCryptMsg = UniqueHandle<NullHandleTraits<HCRYPTMSG, ::CryptMsgClose>>;
 using UniqueCertStore = UniqueHandle<NullHandleTraits<HCERTSTORE, CloseCertStore>>;
-using UniqueCertContext = UniqueHandle<NullHandleTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
 
 // One WinVerifyTrust verification. The verify call leaves state behind that only the close call
 // releases, whatever the verdict; the destructor makes that close call, so it cannot be left out.
@@ -100,15 +100,32 @@ bool ReadSimpleDisplayName(PCCERT_CONTEXT certificate, WideString& name) {
     return true;
 }
 
-// Finds the signer's certificate in the signature's own store by issuer and serial number.
-bool ReadFirstSignerName(HCERTSTORE store, HCRYPTMSG message, WideString& name) {
+// The embedded signature's store and message, and its first signer's certificate. Declared in this
+// order so that the certificate goes first, then the message, then the store.
+struct FirstSigner {
+    UniqueCertStore store;
+    UniqueCryptMsg message;
+    UniqueCertContext certificate;
+};
+
+// Finds the first signer's certificate in the signature's own store by issuer and serial number.
+bool ReadFirstSigner(const WideString& path, FirstSigner& signer) {
+    DWORD encodingType = 0;
+    DWORD contentType = 0;
+    DWORD formatType = 0;
+    if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encodingType, &contentType, &formatType,
+                            signer.store.Put(), signer.message.Put(), nullptr)) {
+        return false;
+    }
     DWORD size = 0;
     // A size too small to hold the record would have us read past the buffer: fail closed.
-    if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size < sizeof(CMSG_SIGNER_INFO)) {
+    if (!::CryptMsgGetParam(signer.message.Get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) ||
+        size < sizeof(CMSG_SIGNER_INFO)) {
         return false;
     }
     std::vector<BYTE> signerBuffer(size);
-    if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, signerBuffer.data(), &size)) {
+    if (!::CryptMsgGetParam(signer.message.Get(), CMSG_SIGNER_INFO_PARAM, 0, signerBuffer.data(), &size)) {
         return false;
     }
     const auto* signerInfo = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBuffer.data());
@@ -116,12 +133,9 @@ bool ReadFirstSignerName(HCERTSTORE store, HCRYPTMSG message, WideString& name) 
     CERT_INFO wanted{};
     wanted.Issuer = signerInfo->Issuer;
     wanted.SerialNumber = signerInfo->SerialNumber;
-    const UniqueCertContext certificate(::CertFindCertificateInStore(
-        store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
-    if (!certificate) {
-        return false;
-    }
-    return ReadSimpleDisplayName(certificate.Get(), name);
+    signer.certificate.Reset(::CertFindCertificateInStore(signer.store.Get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                          0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+    return static_cast<bool>(signer.certificate);
 }
 
 }  // namespace
@@ -139,8 +153,21 @@ bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifes
         error = kUntrustedSignatureText;
         return false;
     }
+    FirstSigner signer;
+    if (!ReadFirstSigner(finalPath, signer)) {
+        return false;
+    }
+    // WinVerifyTrust builds the chain with the user's engine, which also takes the roots of the user's
+    // own store. Built again with the machine's, it must end in a root the machine trusts.
+    DWORD chainError = 0;
+    if (!ChainsToMachineRoot(signer.certificate.Get(), signer.store.Get(), MachineTrustUse::CodeSigning, nullptr,
+                             chainError)) {
+        trustResult = static_cast<long>(chainError);
+        error = kUntrustedSignatureText;
+        return false;
+    }
     WideString signerName;
-    if (!ExtractSignerName(finalPath, signerName)) {
+    if (!ReadSimpleDisplayName(signer.certificate.Get(), signerName)) {
         return false;
     }
     // Exact comparison: same length, same code units. No case folding, trimming or normalisation.
@@ -148,22 +175,9 @@ bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifes
 }
 
 bool ExtractSignerName(const WideString& path, WideString& signerName) {
-    DWORD encodingType = 0;
-    DWORD contentType = 0;
-    DWORD formatType = 0;
-    // Declared in this order so that the message is closed before the store.
-    UniqueCertStore store;
-    UniqueCryptMsg message;
-    const BOOL queried = ::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
-                                            CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-                                            0, &encodingType, &contentType, &formatType, store.Put(), message.Put(),
-                                            nullptr);
-    if (!queried) {
-        return false;
-    }
-
+    FirstSigner signer;
     WideString name;
-    if (!ReadFirstSignerName(store.Get(), message.Get(), name)) {
+    if (!ReadFirstSigner(path, signer) || !ReadSimpleDisplayName(signer.certificate.Get(), name)) {
         return false;
     }
     signerName = std::move(name);

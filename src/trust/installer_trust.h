@@ -5,11 +5,14 @@
 inline constexpr wchar_t kPublisherMismatchText[] =
     L"Security check failed: the installer publisher does not match Brimlow AI Labs.";
 
-// Authenticode through the Windows trust system, then the first signer's name against both the
-// compiled-in and the manifest's publisher. error is written only when Authenticode itself fails.
+// Authenticode through the Windows trust system, the signer's chain built again with the local
+// machine's engine (it must end in a root of the machine's stores), then the first signer's name
+// against both the compiled-in and the manifest's publisher. error is written only when Authenticode
+// or the machine's chain refuses the signature.
 bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher, ErrorText& error);
-// The same check, also handing back WinVerifyTrust's result for a caller that reports it: 0 when
-// Authenticode passed, whatever the signer's name.
+// The same check, also handing back the verdict for a caller that reports it: WinVerifyTrust's result,
+// or the machine chain's policy error when only that refused; 0 when both passed, whatever the
+// signer's name.
 bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher, ErrorText& error,
                           long& trustResult);
 bool ExtractSignerName(const WideString& path, WideString& signerName);

@@ -73,7 +73,9 @@ HWND MakeChild(HWND parent, HMODULE module, const Scaler& scale, const ChildLayo
 // Design coordinates at 96 DPI, client pixels.
 constexpr ChildLayout kIconLayout = {L"STATIC", SS_ICON, 28, 24, 48, 48, 0};
 constexpr ChildLayout kTitleLayout = {L"STATIC", SS_LEFT, 92, 22, 470, 34, 0};
-constexpr ChildLayout kVersionLayout = {L"STATIC", SS_LEFT, 92, 57, 470, 22, 0};
+// The version comes from the manifest and is shown as it is: an "&" in it is a character, not the
+// mark of an underlined access key.
+constexpr ChildLayout kVersionLayout = {L"STATIC", SS_LEFT | SS_NOPREFIX, 92, 57, 470, 22, 0};
 constexpr ChildLayout kSeparatorLayout = {L"STATIC", SS_ETCHEDHORZ, 28, 91, 534, 2, 0};
 constexpr ChildLayout kStatusLayout = {L"STATIC", SS_LEFT, 28, 112, 534, 26, 0};
 constexpr ChildLayout kDetailLayout = {L"STATIC", SS_LEFT, 28, 143, 534, 22, 0};

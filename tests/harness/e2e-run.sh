@@ -6,7 +6,8 @@
 #   SCENARIO: success | installer-fails | declined | unpublished | wrong-digest | short-body | unsigned |
 #             other-signer | lingering-child | invalid-manifest | manifest-missing | server-down |
 #             oversized-manifest | long-body | not-a-program | unconfigured | moved-manifest |
-#             untrusted-server | cut-download | cancel-download
+#             untrusted-server | user-root-server | user-root-signer | stranger-signer | cut-download |
+#             cancel-download
 #   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
 #   WEBSETUP_SCREENSHOTS=DIR (not interactive): the packages are served slowly, and the prompt and the
 #   progress window in mid-download are saved as DIR/prompt.png and DIR/progress.png.
@@ -73,6 +74,15 @@ case $scenario in
   # A certificate for localhost from a CA the machine does not trust.
   untrusted-server) cert=e2e-untrusted expected=3 ran=0 prompt=0
     box="The secure download request failed. Check the internet connection and try again." ;;
+  # A certificate for localhost under a root that only the user's own Root store holds (harness.sh put
+  # it there, as any process of the user can): WinHTTP takes it, the machine's chain does not.
+  user-root-server) cert=tls-user-root expected=3 ran=0 prompt=0
+    box="The secure download request failed. Check the internet connection and try again." ;;
+  # The package signed in the publisher's name under that root, or under a root nobody trusts.
+  user-root-signer) signer=user-root expected=8 ran=0
+    box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
+  stranger-signer) signer=stranger expected=8 ran=0
+    box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
   # The server's worker dies while the package is on its way. Its socket is closed, not reset, so the
   # body just ends early and the download comes out short (a reset is the transfer tests' case).
   cut-download) nginx_extra=$slowly mid_download=cut expected=6 ran=0
@@ -103,6 +113,8 @@ if [ -n "${PREPARED_RELEASES:-}" ]; then
 else
   # The release: both setup programs signed by the publisher's code-signing certificate.
   "$here/make-test-pki.sh" codesign "$pki" other-signer root "OTHER SOFTWARE PUBLISHER LIMITED"
+  "$here/make-test-pki.sh" ca "$pki" e2e-other-ca "E2E Untrusted Test CA"
+  "$here/make-test-pki.sh" codesign "$pki" stranger-signer e2e-other-ca "BRIMLOW AI LABS PRIVATE LIMITED"
   for flavour in x64 x86; do
     eval source_exe=\$FAKE_SETUP_${flavour^^}
     flavour_signer=publisher
@@ -111,6 +123,8 @@ else
       none) cp "$source_exe" "$release/$version/setup-$flavour.exe" ;;
       dll) source_exe=$SIGNED_DLL_SOURCE pfx=$pki/publisher.pfx ;;
       other) pfx=$pki/other-signer.pfx ;;
+      user-root) pfx=$pki/publisher-user-root.pfx ;;
+      stranger) pfx=$pki/stranger-signer.pfx ;;
       *) pfx=$pki/publisher.pfx ;;
     esac
     [ $flavour_signer = none ] || osslsigncode sign -pkcs12 "$pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
@@ -148,7 +162,6 @@ fi
 
 # nginx on loopback only, with the test PKI's certificate for the release host (localhost here).
 if [ $cert = e2e-untrusted ]; then
-  "$here/make-test-pki.sh" ca "$pki" e2e-other-ca "E2E Untrusted Test CA"
   "$here/make-test-pki.sh" tls "$pki" e2e-untrusted e2e-other-ca localhost
 fi
 [ $serve = 0 ] || start_loopback_nginx "$work" $DEMO_PORT "$pki" $cert "$nginx_extra"
@@ -160,8 +173,12 @@ stop_all() {
 trap stop_all EXIT
 trap 'exit 130' INT TERM
 
-staging=$WINEPREFIX/drive_c/users/$(id -un)/Temp/BrimlowAIQuillo
-before=$(ls "$staging" 2>/dev/null | sort || true)
+# The run happens in the machine's temporary folder; the user's own is never used.
+staging=$WINEPREFIX/drive_c/windows/temp
+user_temp=$WINEPREFIX/drive_c/users/$(id -un)/Temp
+run_folders() { ls "$staging" 2>/dev/null | grep '^BrimlowAIQuillo-' | sort || true; }
+before=$(run_folders)
+user_before=$(ls -A "$user_temp" 2>/dev/null | sort || true)
 marker=$work/setup-ran.txt
 
 export WEBSETUP_MARKER
@@ -221,8 +238,10 @@ installer=
 
 names=(Success ComInitFailed PublisherNotConfigured ManifestFetchFailed ManifestInvalid ReleaseNotPublished
        DownloadFailed PrepareFailed VerificationFailed LaunchFailed InstallerFailed)
-after=$(ls "$staging" 2>/dev/null | sort || true)
+after=$(run_folders)
 left=$(comm -13 <(echo "$before") <(echo "$after") | grep -v '^$' || true)
+user_after=$(ls -A "$user_temp" 2>/dev/null | sort || true)
+user_new=$(comm -13 <(echo "$user_before") <(echo "$user_after") | grep -v '^$' || true)
 
 echo "Exit code: $code (${names[$code]:-unknown})"
 for picture in "$shots"/prompt.png "$shots"/progress.png; do
@@ -247,18 +266,20 @@ if [ -n "${WEBSETUP_LINGER:-}" ] && [ -n "$left" ]; then
   done
 fi
 if [ -n "${scheduled:-}" ]; then
-  echo "Nothing else of this run is left in the staging folder."
+  echo "Nothing else of this run is left in the machine's temporary folder."
 elif [ -z "$left" ] && ! grep -q 'setup-' "$work/logs/access.log" 2>/dev/null; then
-  echo "No package was downloaded, and nothing of this run is in the staging folder."
+  echo "No package was downloaded, and nothing of this run is in the machine's temporary folder."
 elif [ -z "$left" ]; then
-  echo "The downloaded file was removed: nothing of this run is left in the staging folder."
+  echo "The downloaded file was removed: nothing of this run is left in the machine's temporary folder."
 else
-  echo "FILES LEFT in the staging folder: $left"
+  echo "LEFT in the machine's temporary folder: $left"
 fi
+[ -z "$user_new" ] || echo "MADE in the user's temporary folder: $user_new"
 
 status=0
 [ "$code" = "$expected" ] || { echo "expected exit code $expected"; status=1; }
 [ -z "$left" ] || status=1
+[ -z "$user_new" ] || status=1
 if [ -n "${WEBSETUP_LINGER:-}" ] && [ -z "${scheduled:-}" ]; then
   echo "expected the file held by the child to be scheduled for deletion at the next restart"; status=1
 fi
@@ -267,11 +288,14 @@ if [ $ran = 1 ]; then
     { echo "the running setup program's file could be overwritten or renamed"; status=1; }
   [ -f "$marker" ] || { echo "the setup program did not run"; status=1; }
   grep -q "flavour=$package" "$marker" 2>/dev/null || { echo "expected the $package package in this prefix"; status=1; }
-  # It runs from its own run folder, which is also its current directory, never the web setup's.
+  # It runs from its own run folder in the machine's temporary folder, which is also its current
+  # directory, never the web setup's.
   image=$(tr -d '\r' < "$marker" | sed -n 's/^image=//p')
   cwd=$(tr -d '\r' < "$marker" | sed -n 's/^cwd=//p')
   [ -n "$image" ] && [ "$cwd" = "${image%\\*}" ] ||
     { echo "the setup program ran in '$cwd', not in its own folder ('${image%\\*}')"; status=1; }
+  echo "$cwd" | grep -qiE '^C:\\windows\\temp\\BrimlowAIQuillo-[0-9A-F]{32}$' ||
+    { echo "the setup program's folder '$cwd' is not a run folder in C:\\windows\\temp"; status=1; }
 else
   [ ! -f "$marker" ] || { echo "the setup program ran, and must not have"; status=1; }
 fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The test harness's set-up and tear-down for one build tree.
-#   harness.sh up BUILD_DIR TRUST_ROOT_EXE   prefix, display, test PKI, root trusted in the prefix
+#   harness.sh up BUILD_DIR TRUST_ROOT_EXE   prefix, display, test PKI, root trusted in the prefix (and
+#                                            the user-store root in the user's own Root store only)
 #   harness.sh down BUILD_DIR                stops what "up" and the tests started
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,6 +15,7 @@ case $action in
     harness_ensure_display
     "$here/make-test-pki.sh" init "$HARNESS_DIR/pki"
     wine "$3" "$(winepath -w "$HARNESS_DIR/pki/root.der")"
+    wine "$3" --current-user "$(winepath -w "$HARNESS_DIR/pki/user-root.der")"
     ;;
   down)
     for pidfile in "$HARNESS_DIR"/*.server.pid; do

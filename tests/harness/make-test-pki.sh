@@ -3,7 +3,9 @@
 # Only the Wine test prefix trusts the root (trust_root.cpp, beside this script); the host never does.
 #
 #   make-test-pki.sh init DIR                 root CA "Brimlow Test Root CA", a TLS certificate for
-#                                             localhost, and a code-signing certificate for the publisher
+#                                             localhost, and a code-signing certificate for the publisher;
+#                                             and the same two under "User Store Test Root CA", which the
+#                                             prefix trusts only in the user's own Root store
 #   make-test-pki.sh ca DIR NAME CN           another root CA (trusted by nobody unless a test says so)
 #   make-test-pki.sh tls DIR NAME CA DNS [DAYS|expired]
 #   make-test-pki.sh codesign DIR NAME CA CN [EXTRA_EXT]
@@ -86,6 +88,9 @@ case $cmd in
     make_ca root "Brimlow Test Root CA"
     tls tls-localhost root localhost
     codesign publisher root "BRIMLOW AI LABS PRIVATE LIMITED"
+    make_ca user-root "User Store Test Root CA"
+    tls tls-user-root user-root localhost
+    codesign publisher-user-root user-root "BRIMLOW AI LABS PRIVATE LIMITED"
     ;;
   ca) make_ca "$1" "$2" ;;
   tls) tls "$@" ;;

@@ -1,9 +1,11 @@
 // Adds a DER certificate to the LocalMachine Root store of the Wine prefix it runs in, so that the test
-// PKI is trusted there and nowhere else. Usage: trust_root.exe CERT.der
+// PKI is trusted there and nowhere else; with --current-user, to the user's own Root store instead, as
+// any process of that user can. Usage: trust_root.exe [--current-user] CERT.der
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 #include "common/unique_handle.h"
@@ -15,11 +17,12 @@ void CloseStore(HCERTSTORE store) { CertCloseStore(store, 0); }
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fputs("usage: trust_root CERT.der\n", stderr);
+    const bool currentUser = argc == 3 && std::wcscmp(argv[1], L"--current-user") == 0;
+    if (argc != 2 && !currentUser) {
+        std::fputs("usage: trust_root [--current-user] CERT.der\n", stderr);
         return 2;
     }
-    FILE* file = _wfopen(argv[1], L"rb");
+    FILE* file = _wfopen(argv[argc - 1], L"rb");
     if (!file) {
         std::fputs("cannot open the certificate\n", stderr);
         return 1;
@@ -28,7 +31,8 @@ int wmain(int argc, wchar_t** argv) {
     const size_t length = std::fread(der.data(), 1, der.size(), file);
     std::fclose(file);
     const UniqueHandle<NullHandleTraits<HCERTSTORE, CloseStore>> store(
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                      currentUser ? CERT_SYSTEM_STORE_CURRENT_USER : CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
     if (!store) {
         std::fprintf(stderr, "CertOpenStore failed: %lu\n", GetLastError());
         return 1;

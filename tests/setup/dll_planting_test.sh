@@ -46,6 +46,12 @@ wine_only='^(version|zlib1|secur32|msimg32)$'
 
 baseline=$(run_installer "$dir/baseline.log")
 [ "$baseline" = 3 ] || { echo "baseline run ended with $baseline, expected 3"; cat "$dir/baseline.log.box"; exit 1; }
+# A normal run takes Common Controls from the side-by-side store, and loads it first of all, right after
+# the checks: before any other DLL beyond the KnownDLLs, and so before the network.
+first_loaded=$(grep -o 'Loaded L"[^"]*\.dll"' "$dir/baseline.log" | grep -iv -E '\\(ntdll|kernel32|kernelbase|user32|gdi32|win32u|ole32|combase|msvcrt|advapi32|sechost|rpcrt4|ucrtbase|version|zlib1|imm32|sxs)\.dll"' | head -1 |
+  sed 's/\\\\/\\/g')  # the trace doubles each backslash
+echo "$first_loaded" | grep -qi 'winsxs\\[^\\]*common-controls[^\\]*\\comctl32\.dll' || {
+  echo "Common Controls was not the first DLL loaded, from the side-by-side store: $first_loaded"; exit 1; }
 loaded=$(grep -o 'Loaded L"[^"]*\.dll"' "$dir/baseline.log" | sed 's/.*\\\([^\\]*\)\.dll"/\1/' | tr 'A-Z' 'a-z' | sort -u)
 attacked="winhttp wintrust crypt32 bcrypt version uxtheme dwmapi msasn1 cryptbase userenv cryptsp rsaenh secur32 schannel ncrypt dnsapi iphlpapi winmm profapi comctl32 propsys dbghelp wininet urlmon netapi32 mswsock"
 names=$(printf '%s\n' $attacked $loaded | grep -v -E "$known" | grep -v -E "$wine_only" | sort -u)
@@ -79,15 +85,19 @@ grep -q 'text=The download server returned an unexpected response.' "$dir/plante
   echo "unexpected box: $(cat "$dir/planted.log.box")"; status=1; }
 [ $status = 0 ] && echo "no planted DLL was loaded; the installer reached its first outcome"
 
-# A .local folder (holding a Common Controls of its own) or a .local file beside the installer could
-# redirect which DLLs it loads: it must stop before any prompt or request, with code 1 and its box.
-# (This Wine never applies .local redirection, so what is shown here is the refusal, not the attack.)
+# A .local folder (holding a Common Controls of its own, plainly and in a folder shaped like the
+# side-by-side store's own, which Windows can honour for the manifest's dependency) or a .local file
+# beside the installer could redirect which DLLs it loads: it must stop before any prompt or request,
+# with code 1 and its box, and the planted Common Controls never loads. (This Wine never applies .local
+# redirection, so what is shown here is the refusal, not the attack.)
 local_name="$dir/BrimlowAIQuillo-WebSetup.exe.local"
+assembly_folder=$(echo "$first_loaded" | sed 's/.*\\\([^\\]*\)\\comctl32\.dll"/\1/I')
 for kind in folder file; do
   rm -rf "$local_name"
   if [ $kind = folder ]; then
-    mkdir "$local_name"
+    mkdir -p "$local_name/$assembly_folder"
     cp "$planted" "$local_name/comctl32.dll"
+    cp "$planted" "$local_name/$assembly_folder/comctl32.dll"
   else
     echo planted > "$local_name"
   fi
@@ -98,7 +108,7 @@ for kind in folder file; do
   grep -q 'text=Windows could not initialize the installer.' "$dir/local-$kind.log.box" || {
     echo "with a .local $kind, unexpected box: $(cat "$dir/local-$kind.log.box")"; status=1; }
   [ "$requests_before" = "$requests_after" ] || { echo "with a .local $kind the installer reached the server"; status=1; }
-  if ls "$dir"/*.loaded >/dev/null 2>&1; then echo "with a .local $kind, planted DLLs were loaded"; status=1; fi
+  if find "$dir" -name '*.loaded' | grep -q .; then echo "with a .local $kind, planted DLLs were loaded"; status=1; fi
 done
 rm -rf "$local_name"
 [ $status = 0 ] && echo "a .local folder or file beside the installer stops it before any prompt or request"

@@ -22,6 +22,10 @@ using test_support::FileExists;
 // What the stand-ins do and what they saw, reset for every case.
 struct World {
     std::wstring folder;
+    // The run's real folder and files, as the staging stand-in made them.
+    std::wstring runFolder;
+    std::wstring partialPath;
+    std::wstring finalPath;
     std::vector<std::wstring> events;
     HRESULT comResult = S_OK;
     bool fetchOk = true;
@@ -33,6 +37,7 @@ struct World {
     bool createOk = true;
     bool stagingOk = true;
     bool finalIsFolder = false;
+    bool partialTaken = false;
     bool downloadOk = true;
     std::wstring downloadError;
     std::function<void(const std::wstring&)> afterRename;
@@ -54,9 +59,9 @@ struct World {
 };
 World world;
 
-std::wstring RunFolder() { return world.folder + L"\\RUN"; }
-std::wstring PartialPath() { return RunFolder() + L"\\BrimlowAIQuillo-Setup-TEST.exe.part"; }
-std::wstring FinalPath() { return RunFolder() + L"\\BrimlowAIQuillo-Setup-TEST.exe"; }
+std::wstring RunFolder() { return world.runFolder; }
+std::wstring PartialPath() { return world.partialPath; }
+std::wstring FinalPath() { return world.finalPath; }
 
 const SetupStages kStandIns = {
     [](LPVOID, DWORD) { world.events.push_back(L"CoInitializeEx"); return world.comResult; },
@@ -94,21 +99,19 @@ const SetupStages kStandIns = {
     [](StagedRun& run) {
         world.events.push_back(L"staging");
         if (!world.stagingOk) return false;
-        // A run folder held as the real one is: others may read and write in it, but not delete it.
-        CreateDirectoryW(RunFolder().c_str(), nullptr);
-        run.folder.Reset(CreateFileW(RunFolder().c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        EXPECT_TRUE(run.folder);
-        run.folderPath = RunFolder();
-        run.partialPath = PartialPath();
-        run.finalPath = FinalPath();
+        // The real run folder, in the machine's temporary folder.
+        if (!MakeStagingPaths(run)) return false;
+        world.runFolder = run.FolderPath();
+        world.partialPath = run.PartialPath();
+        world.finalPath = run.FinalPath();
+        if (world.partialTaken) test_support::WriteWholeFile(run.PartialPath(), "already there");
         if (world.finalIsFolder) {
             CreateDirectoryW(FinalPath().c_str(), nullptr);
             test_support::WriteWholeFile(FinalPath() + L"\\keep", "x");
         }
         return true;
     },
-    [](const PackageEntry& package, const WideString& partial, DownloadObserver* observer, ErrorText& error) {
+    [](const PackageEntry& package, HANDLE partial, DownloadObserver* observer, ErrorText& error) {
         world.events.push_back(L"download");
         world.downloadedSize = package.size;
         EXPECT_NE(observer, nullptr);
@@ -116,8 +119,8 @@ const SetupStages kStandIns = {
             error = world.downloadError;
             return false;
         }
-        test_support::WriteWholeFile(partial, "MZ package");
-        return true;
+        DWORD written = 0;
+        return WriteFile(partial, "MZ package", 10, &written, nullptr) && written == 10;
     },
     [](HANDLE lock, const PackageEntry&) {
         world.events.push_back(L"rehash");
@@ -137,6 +140,7 @@ const SetupStages kStandIns = {
     [](const WideString& final, const WideString& runFolder, std::uint32_t& exitCode) {
         world.events.push_back(L"launch:" + std::to_wstring(exitCode));
         EXPECT_EQ(runFolder, RunFolder());
+        EXPECT_EQ(final.substr(0, runFolder.size() + 1), runFolder + L"\\");
         EXPECT_TRUE(FileExists(final));
         EXPECT_FALSE(DeleteFileW(final.c_str())) << "the installer lock must keep the file while it runs";
         if (world.launchOk) exitCode = world.installerExit;
@@ -148,11 +152,17 @@ const SetupStages kStandIns = {
         world.boxStyle = style;
         ++world.boxes;
         // The user reads the box with the download already gone.
-        world.downloadAtBox = FileExists(PartialPath()) || (!world.finalIsFolder && FileExists(FinalPath()));
+        world.downloadAtBox = FileExists(PartialPath()) || FileExists(FinalPath());
         world.runFolderAtBox = FileExists(RunFolder());
     },
     [](const WideString& final) {
         if (world.afterRename) world.afterRename(final);
+    },
+    [](const WideString& text, UINT style) {
+        world.events.push_back(L"plain-box");
+        world.boxText = text;
+        world.boxStyle = style;
+        ++world.boxes;
     },
 };
 
@@ -162,13 +172,6 @@ protected:
         if (world.holder != INVALID_HANDLE_VALUE) CloseHandle(world.holder);
         world = World{};
         world.folder = test_support::MakeScratchFolder(L"driver");
-        RemoveFinalFolder();
-    }
-    void TearDown() override { RemoveFinalFolder(); }
-    static void RemoveFinalFolder() {
-        DeleteFileW((FinalPath() + L"\\keep").c_str());
-        RemoveDirectoryW(FinalPath().c_str());
-        RemoveDirectoryW(RunFolder().c_str());
     }
 
     SetupResult Run() { return RunSetup(kStandIns); }
@@ -195,10 +198,8 @@ protected:
     // keeps the folder (it is then scheduled for the next restart).
     static void ExpectNoDownloadLeft() {
         EXPECT_FALSE(FileExists(PartialPath()));
-        if (!world.finalIsFolder) {
-            EXPECT_FALSE(FileExists(FinalPath()));
-        }
-        if (!world.finalIsFolder && !world.otherOpener) {
+        EXPECT_FALSE(FileExists(FinalPath()));
+        if (!world.otherOpener) {
             EXPECT_FALSE(FileExists(RunFolder()));
         }
     }
@@ -299,6 +300,8 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
          nullptr},
         {"the staging folder cannot be made", [] { world.stagingOk = false; }, L"The installer could not be downloaded.", kError,
          SetupResult::DownloadFailed, L"destroy"},
+        {"the partial file's name is taken", [] { world.partialTaken = true; },
+         L"Could not create the temporary installer file.", kError, SetupResult::DownloadFailed, L"destroy"},
         {"the download fails with a reason", [] { world.downloadOk = false; world.downloadError = L"Download cancelled."; },
          L"Download cancelled.", kError, SetupResult::DownloadFailed, L"destroy"},
         {"the download fails without a reason", [] { world.downloadOk = false; }, L"The installer could not be downloaded.",
@@ -356,9 +359,7 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
         // shows a file in that state; Windows does not).
         if (world.holder == INVALID_HANDLE_VALUE) {
             EXPECT_FALSE(world.downloadAtBox) << "a downloaded file was still there when the box showed";
-            if (!world.finalIsFolder) {
-                EXPECT_FALSE(world.runFolderAtBox) << "the run folder was still there when the box showed";
-            }
+            EXPECT_FALSE(world.runFolderAtBox) << "the run folder was still there when the box showed";
         }
         if (world.holder != INVALID_HANDLE_VALUE) {
             CloseHandle(world.holder);
@@ -397,10 +398,11 @@ TEST_F(SetupDriver, AFileReplacedBetweenTheRenameAndTheLockIsNeverStarted) {
 }
 
 TEST_F(SetupDriver, DllRedirectionBesideTheProgramEndsTheRunBeforeAnythingElse) {
-    // Planted beside the program: the box with the initialisation text, code 1.
+    // Planted beside the program: the box with the initialisation text, code 1, drawn without Common
+    // Controls.
     EXPECT_EQ(RefuseDllRedirection(DllRedirection::Planted, kStandIns), SetupResult::ComInitFailed);
     ExpectBox(L"Windows could not initialize the installer.", kError);
-    const std::vector<std::wstring> onlyTheBox = {L"box"};
+    const std::vector<std::wstring> onlyTheBox = {L"plain-box"};
     EXPECT_EQ(world.events, onlyTheBox);
 
     // In force: no box either, since drawing one would load Common Controls through the redirection.
@@ -431,6 +433,77 @@ TEST(DllRedirection, AnEntryBesideTheProgramAndTheLoadersFlagAreBothSeen) {
     EXPECT_EQ(FindDllRedirection(), DllRedirection::InForce);
     head->flags = saved;
     EXPECT_EQ(FindDllRedirection(), DllRedirection::None);
+}
+
+// The activation context's answer for Common Controls, as Windows can give it and this Wine never does:
+// the assembly's manifest and folder at a place of the test's choosing.
+std::wstring fakeManifestPath;
+std::wstring fakeFolderName;
+BOOL WINAPI FakeQueryActCtx(DWORD, HANDLE, PVOID, ULONG, PVOID buffer, SIZE_T size, SIZE_T* needed) {
+    const SIZE_T want = sizeof(ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION);
+    *needed = want;
+    if (size < want) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* info = static_cast<ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer);
+    *info = {};
+    info->lpAssemblyManifestPath = fakeManifestPath.c_str();
+    info->lpAssemblyDirectoryName = fakeFolderName.c_str();
+    return TRUE;
+}
+
+TEST(DllRedirection, CommonControlsMustResolveToTheSystemsSideBySideStore) {
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring beside = std::wstring(self).substr(0, std::wstring(self).rfind(L'\\'));
+    const std::wstring store = std::wstring(windows) + L"\\WinSxS\\";
+    const struct {
+        const char* what;
+        std::wstring manifest;
+        std::wstring folder;
+    } cases[] = {
+        {"a private assembly beside the program", beside + L"\\Microsoft.Windows.Common-Controls.manifest",
+         L"Microsoft.Windows.Common-Controls"},
+        {"a folder name that climbs out of the store", store + L"manifests\\x.manifest", L"..\\..\\Users"},
+        {"no folder name", store + L"manifests\\x.manifest", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fakeManifestPath = c.manifest;
+        fakeFolderName = c.folder;
+        RedirectionCalls calls;
+        calls.queryActCtxW = FakeQueryActCtx;
+        calls.loadLibraryExW = [](LPCWSTR, HANDLE, DWORD) -> HMODULE {
+            ADD_FAILURE() << "Common Controls was loaded after a refusal";
+            return nullptr;
+        };
+        EXPECT_EQ(FindDllRedirection(calls), DllRedirection::Planted);
+    }
+
+    // No Common Controls in the activation context at all (a program without the dependency): refused.
+    RedirectionCalls none;
+    none.findActCtxSectionStringW = [](DWORD, const GUID*, ULONG, LPCWSTR, PACTCTX_SECTION_KEYED_DATA) -> BOOL {
+        SetLastError(ERROR_SXS_KEY_NOT_FOUND);
+        return FALSE;
+    };
+    EXPECT_EQ(FindDllRedirection(none), DllRedirection::Planted);
+
+    // A Common Controls that, loaded by name, came from elsewhere than the store: in force, no box.
+    RedirectionCalls elsewhere;
+    elsewhere.loadLibraryExW = [](LPCWSTR, HANDLE, DWORD) { return LoadLibraryExW(L"user32.dll", nullptr, 0); };
+    EXPECT_EQ(FindDllRedirection(elsewhere), DllRedirection::InForce);
+
+    // As it stands: the store's own, loaded, and nothing to refuse.
+    EXPECT_EQ(FindDllRedirection(), DllRedirection::None);
+    const HMODULE loaded = GetModuleHandleW(L"comctl32.dll");
+    ASSERT_NE(loaded, nullptr);
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(loaded, path, MAX_PATH);
+    EXPECT_EQ(CompareStringOrdinal(path, static_cast<int>(store.size()), store.c_str(), -1, TRUE), CSTR_EQUAL)
+        << std::string(path, path + wcslen(path));
 }
 
 TEST(Architecture, SixtyFourBitWindowsMeansAmd64OrArm64) {

@@ -1,11 +1,15 @@
-// Staging paths under a temporary directory that each case points somewhere of its own, through the
-// TMP and TEMP variables that GetTempPathW reads.
+// The run folder in the machine's temporary folder, the one owner of the staged setup program, and the
+// clean-up, with real folders, files and downloads. The user's temporary folder is pointed elsewhere
+// by TMP and TEMP in some cases, to show that nothing is ever made there.
 #include <windows.h>
 #include <sddl.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "harness/test_support.h"
 #include "transfer/package_download.h"
@@ -24,18 +28,66 @@ HRESULT WINAPI KnownGuid(GUID* guid) {
 }
 const wchar_t kKnownTag[] = L"6B29FC40CA471067B31D00DD010662DA";
 
+std::wstring MachineTemp() {
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows) + L"\\Temp";
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The entries of the machine's temporary folder that a run of this program makes.
+std::vector<std::wstring> RunFolders() {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry = {};
+    HANDLE search = FindFirstFileW((MachineTemp() + L"\\BrimlowAIQuillo-*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(entry.cFileName);
+    while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return names;
+}
+
+bool IsRunTag(const std::wstring& tag) {
+    if (tag.size() != 32) return false;
+    for (wchar_t c : tag) {
+        if (!((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
+    }
+    return true;
+}
+
+// The new entries of the list of deletes at the next restart since `before`, one path each.
+std::vector<std::wstring> ScheduledSince(const std::wstring& before) {
+    const std::wstring now = test_support::PendingFileRenames();
+    std::vector<std::wstring> paths;
+    // Pairs of zero-terminated strings: the path (with a \??\ prefix) and an empty destination.
+    for (std::size_t at = before.size(); at < now.size();) {
+        const std::size_t end = now.find(L'\0', at);
+        if (end == std::wstring::npos) break;
+        std::wstring path = now.substr(at, end - at);
+        if (path.rfind(L"\\??\\", 0) == 0) path.erase(0, 4);
+        if (!path.empty()) paths.push_back(path);
+        at = end + 1;
+    }
+    return paths;
+}
+
 class StagingPathsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         root = test_support::MakeScratchFolder(L"transfer-staging");
-        test_support::RemoveTree(StagingFolder());
         saved = {Variable(L"TMP"), Variable(L"TEMP")};
         UseTemp(root + L"\\");
+        foldersBefore = RunFolders();
     }
     void TearDown() override {
         SetEnvironmentVariableW(L"TMP", saved.first.c_str());
         SetEnvironmentVariableW(L"TEMP", saved.second.c_str());
-        test_support::RemoveTree(StagingFolder());
+        test_support::RemoveTree(MachineTemp() + L"\\BrimlowAIQuillo-" + kKnownTag);
+        // Only the \\?\ form names a folder with a trailing dot.
+        RemoveDirectoryW((L"\\\\?\\" + root + L"\\x.").c_str());
     }
 
     static std::wstring Variable(const wchar_t* name) {
@@ -47,51 +99,36 @@ protected:
         SetEnvironmentVariableW(L"TMP", path.c_str());
         SetEnvironmentVariableW(L"TEMP", path.c_str());
     }
-    std::wstring StagingFolder() const { return root + L"\\BrimlowAIQuillo"; }
 
     std::wstring root;
     std::pair<std::wstring, std::wstring> saved;
+    std::vector<std::wstring> foldersBefore;
 };
 
-bool IsRunTag(const std::wstring& tag) {
-    if (tag.size() != 32) return false;
-    for (wchar_t c : tag) {
-        if (!((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) return false;
-    }
-    return true;
-}
-
-TEST_F(StagingPathsTest, EachRunGetsAFolderOfItsOwnNamedAfterItsGuidWithTheFilesInside) {
-    ASSERT_FALSE(FileExists(StagingFolder()));
+TEST_F(StagingPathsTest, EachRunGetsAFolderOfItsOwnDirectlyInTheMachinesTemporaryFolder) {
     StagedRun run1;
     ASSERT_TRUE(MakeStagingPaths(run1));
-    EXPECT_TRUE(GetFileAttributesW(StagingFolder().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    const std::wstring tag = run1.FolderPath().substr(run1.FolderPath().size() - 32);
+    EXPECT_TRUE(IsRunTag(tag)) << transfer_test::Narrow(run1.FolderPath());
+    EXPECT_TRUE(SamePath(run1.FolderPath(), MachineTemp() + L"\\BrimlowAIQuillo-" + tag))
+        << transfer_test::Narrow(run1.FolderPath());
+    EXPECT_EQ(run1.FinalPath(), run1.FolderPath() + L"\\BrimlowAIQuillo-Setup-" + tag + L".exe");
+    EXPECT_EQ(run1.PartialPath(), run1.FinalPath() + L".part");
+    EXPECT_TRUE(run1.IsMade());
+    EXPECT_EQ(CountEntries(run1.FolderPath()), 0) << "no file is made for the run yet";
 
-    // staging\TAG\BrimlowAIQuillo-Setup-TAG.exe, and the same with .part
-    const std::wstring tag = run1.folderPath.substr(run1.folderPath.size() - 32);
-    EXPECT_TRUE(IsRunTag(tag)) << transfer_test::Narrow(run1.folderPath);
-    EXPECT_EQ(run1.folderPath, StagingFolder() + L"\\" + tag);
-    EXPECT_EQ(run1.finalPath, run1.folderPath + L"\\BrimlowAIQuillo-Setup-" + tag + L".exe");
-    EXPECT_EQ(run1.partialPath, run1.finalPath + L".part");
-    EXPECT_TRUE(run1.folder);
-    EXPECT_EQ(CountEntries(StagingFolder()), 1);
-    EXPECT_EQ(CountEntries(run1.folderPath), 0) << "no file is made for the run";
-
-    // A second run reuses the staging folder, and what stands in it, and gets a folder of its own.
-    test_support::WriteWholeFile(StagingFolder() + L"\\earlier-run.exe", "left by an earlier run");
     StagedRun run2;
     ASSERT_TRUE(MakeStagingPaths(run2));
-    EXPECT_NE(run2.folderPath, run1.folderPath);
-    EXPECT_NE(run2.finalPath, run1.finalPath);
-    EXPECT_EQ(test_support::ReadWholeFile(StagingFolder() + L"\\earlier-run.exe"), "left by an earlier run");
+    EXPECT_NE(run2.FolderPath(), run1.FolderPath());
 
-    // Removing a run takes its folder and nothing else.
-    RemoveRunFolder(run1);
-    RemoveRunFolder(run2);
-    EXPECT_FALSE(run1.folder);
-    EXPECT_FALSE(FileExists(run1.folderPath));
-    EXPECT_FALSE(FileExists(run2.folderPath));
-    EXPECT_EQ(CountEntries(StagingFolder()), 1);
+    // Nothing was made in the user's temporary folder.
+    EXPECT_EQ(CountEntries(root), 0);
+    run1.Remove();
+    run2.Remove();
+    EXPECT_FALSE(run1.IsMade());
+    EXPECT_FALSE(FileExists(run1.FolderPath()));
+    EXPECT_FALSE(FileExists(run2.FolderPath()));
+    EXPECT_EQ(RunFolders(), foldersBefore);
 }
 
 TEST_F(StagingPathsTest, TheRunFolderIsAdministratorsAndSystemOnlyAndInheritsNothing) {
@@ -100,7 +137,7 @@ TEST_F(StagingPathsTest, TheRunFolderIsAdministratorsAndSystemOnlyAndInheritsNot
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     ASSERT_TRUE(GetSecurityDescriptorControl(security.Get(), &control, &revision));
-    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "no entry may be inherited from the user's folders";
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "no entry may be inherited from above";
     EXPECT_TRUE(control & SE_DACL_PRESENT);
 
     LPWSTR text = nullptr;
@@ -111,145 +148,182 @@ TEST_F(StagingPathsTest, TheRunFolderIsAdministratorsAndSystemOnlyAndInheritsNot
     EXPECT_EQ(sddl, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
 }
 
-TEST_F(StagingPathsTest, ATemporaryDirectoryThatCannotHoldTheFolderGivesNoPaths) {
-    const std::wstring tooLong = root + L"\\" + std::wstring(260, L'x') + L"\\";
-    const struct {
-        const char* what;
-        std::wstring temp;
-    } cases[] = {
-        {"missing temporary directory", root + L"\\does-not-exist\\"},
-        {"temporary directory longer than 259 characters", tooLong},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        UseTemp(c.temp);
+TEST_F(StagingPathsTest, WhatTheUsersTemporaryVariablesNameChangesNothing) {
+    // A folder named with a trailing dot (which a path without \\?\ would read as "x", a folder the user
+    // also made), a link (a host symbolic link, tmp-link -> real-tmp, made by the CTest fixture), and a
+    // folder that does not exist.
+    const std::wstring linked = test_support::HarnessPath("transfer-link");
+    CreateDirectoryW((L"\\\\?\\" + root + L"\\x.").c_str(), nullptr);
+    CreateDirectoryW((root + L"\\x").c_str(), nullptr);
+    const std::wstring temps[] = {L"\\\\?\\" + root + L"\\x.\\", root + L"\\x.\\", linked + L"\\tmp-link\\",
+                                  root + L"\\missing\\"};
+    for (const std::wstring& temp : temps) {
+        SCOPED_TRACE(transfer_test::Narrow(temp));
+        UseTemp(temp);
         StagedRun run;
-        run.finalPath = L"untouched";
-        EXPECT_FALSE(MakeStagingPaths(run));
-        EXPECT_EQ(run.finalPath, L"untouched");
-        EXPECT_TRUE(run.partialPath.empty());
-        EXPECT_FALSE(run.folder);
+        ASSERT_TRUE(MakeStagingPaths(run));
+        EXPECT_TRUE(SamePath(run.FolderPath().substr(0, MachineTemp().size() + 1), MachineTemp() + L"\\"));
+        run.Remove();
     }
-    EXPECT_EQ(CountEntries(root), 0);
+    EXPECT_EQ(CountEntries(root), 2) << "only x. and x, both empty";
+    EXPECT_EQ(CountEntries(root + L"\\x"), 0);
+    EXPECT_EQ(CountEntries(linked + L"\\real-tmp"), 0);
+    EXPECT_EQ(RunFolders(), foldersBefore);
 }
 
-TEST_F(StagingPathsTest, AnythingButAFolderUnderTheStagingNameIsRefusedAndNothingIsMadeThroughIt) {
-    // This Wine's CreateSymbolicLinkW reports success and makes nothing, so the link is a host symbolic
-    // link that the test's CTest fixture made: tmp\BrimlowAIQuillo -> target. Wine shows it as a
-    // reparse point, as Windows shows a junction or a directory link.
-    const std::wstring linked = test_support::HarnessPath("transfer-link");
-    UseTemp(linked + L"\\tmp\\");
-    const DWORD attributes = GetFileAttributesW((linked + L"\\tmp\\BrimlowAIQuillo").c_str());
-    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
-    ASSERT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    StagedRun run;
-    EXPECT_FALSE(MakeStagingPaths(run));
-    EXPECT_TRUE(run.finalPath.empty());
-    EXPECT_EQ(CountEntries(linked + L"\\target"), 0);
-
-    // A plain file of that name: no folder can be made in it, so the run ends before any download.
-    UseTemp(root + L"\\");
-    test_support::WriteWholeFile(StagingFolder(), "not a folder");
-    EXPECT_FALSE(MakeStagingPaths(run));
-    EXPECT_TRUE(run.finalPath.empty());
-    EXPECT_EQ(test_support::ReadWholeFile(StagingFolder()), "not a folder");
+// Same volume and file ID.
+bool SameObject(HANDLE a, const std::wstring& path) {
+    const UniqueFile b(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILE_ID_INFO first = {};
+    FILE_ID_INFO second = {};
+    return b && GetFileInformationByHandleEx(a, FileIdInfo, &first, sizeof(first)) &&
+           GetFileInformationByHandleEx(b.Get(), FileIdInfo, &second, sizeof(second)) &&
+           first.VolumeSerialNumber == second.VolumeSerialNumber &&
+           memcmp(&first.FileId, &second.FileId, sizeof(first.FileId)) == 0;
 }
 
-TEST_F(StagingPathsTest, AnEntryAlreadyUnderTheRunsNameIsRefusedAndNothingIsWrittenThroughIt) {
-    // Someone who learnt the run's name first: a file, a folder with something in it, or a link to a
-    // folder (made by the CTest fixture on the host side: planted-tmp\BrimlowAIQuillo\<name> -> target).
-    const std::wstring linked = test_support::HarnessPath("transfer-link");
+TEST_F(StagingPathsTest, APathIsHandedOnOnlyWhenItReachesTheHeldFolder) {
+    // "x." and "x" side by side: the short form of x.'s path names x. Windows reports x. in the long
+    // form, which is kept; this Wine reports it without its dot, which names x too, so no path is given.
+    const std::wstring dotted = L"\\\\?\\" + root + L"\\x.";
+    CreateDirectoryW(dotted.c_str(), nullptr);
+    CreateDirectoryW((root + L"\\x").c_str(), nullptr);
+    ASSERT_NE(GetFileAttributesW(dotted.c_str()), INVALID_FILE_ATTRIBUTES);
+    const struct {
+        std::wstring open;
+        bool shortForm;
+    } cases[] = {{dotted, false}, {root + L"\\x", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(transfer_test::Narrow(c.open));
+        const UniqueFile held(CreateFileW(c.open.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ASSERT_TRUE(held);
+        std::wstring path;
+        if (!HeldObjectPath(held.Get(), 0, path)) {
+            EXPECT_FALSE(c.shortForm) << "the short form reaches x itself";
+            std::printf("  no path names %s here\n", transfer_test::Narrow(c.open).c_str());
+            continue;
+        }
+        EXPECT_EQ(path.rfind(L"\\\\?\\", 0) != 0, c.shortForm) << transfer_test::Narrow(path);
+        EXPECT_TRUE(SameObject(held.Get(), path)) << transfer_test::Narrow(path);
+    }
+}
+
+TEST_F(StagingPathsTest, AnEntryAlreadyUnderTheRunsNameIsRefusedAndLeftAlone) {
+    // Someone who learnt the run's name first, in the machine's temporary folder.
+    const std::wstring planted = MachineTemp() + L"\\BrimlowAIQuillo-" + kKnownTag;
     const struct {
         const char* what;
-        std::wstring temp;
         void (*plant)(const std::wstring& planted);
     } cases[] = {
-        {"file", root, [](const std::wstring& path) { test_support::WriteWholeFile(path, "planted"); }},
-        {"folder", root,
+        {"file", [](const std::wstring& path) { test_support::WriteWholeFile(path, "planted"); }},
+        {"folder",
          [](const std::wstring& path) {
              CreateDirectoryW(path.c_str(), nullptr);
              test_support::WriteWholeFile(path + L"\\inside", "planted");
          }},
-        {"link", linked + L"\\planted-tmp", [](const std::wstring&) {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        UseTemp(c.temp + L"\\");
-        const std::wstring staging = c.temp + L"\\BrimlowAIQuillo";
-        const std::wstring planted = staging + L"\\" + kKnownTag;
-        CreateDirectoryW(staging.c_str(), nullptr);
         c.plant(planted);
-        ASSERT_NE(GetFileAttributesW(planted.c_str()), INVALID_FILE_ATTRIBUTES);
         StagedRun run;
         EXPECT_FALSE(MakeStagingPaths(run, StagingCalls{KnownGuid}));
-        EXPECT_TRUE(run.finalPath.empty());
-        EXPECT_FALSE(run.folder);
-        EXPECT_EQ(CountEntries(linked + L"\\target"), 0);
-        EXPECT_EQ(CountEntries(staging), 1);
-        if (c.temp == root) test_support::RemoveTree(planted);
+        EXPECT_TRUE(run.FinalPath().empty());
+        EXPECT_FALSE(run.IsMade());
+        EXPECT_TRUE(FileExists(planted));
+        test_support::RemoveTree(planted);
     }
 
     // With nothing in the way, the same name is the run's.
-    UseTemp(root + L"\\");
     StagedRun run;
     ASSERT_TRUE(MakeStagingPaths(run, StagingCalls{KnownGuid}));
-    EXPECT_EQ(run.folderPath, StagingFolder() + L"\\" + kKnownTag);
-    RemoveRunFolder(run);
+    EXPECT_TRUE(SamePath(run.FolderPath(), planted));
 }
 
-TEST_F(StagingPathsTest, ATemporaryDirectoryReachedThroughALinkGivesPathsWithoutTheLink) {
-    // TMP names tmp-link\, a host symbolic link to real-tmp; every path of the run names real-tmp.
-    const std::wstring linked = test_support::HarnessPath("transfer-link");
-    UseTemp(linked + L"\\tmp-link\\");
+TEST_F(StagingPathsTest, TheDownloadWritesThroughTheRunsHandleAndAFailedOneGoesThroughItToo) {
+    test_support::WriteRoutes("transfer_staging", R"({"/transfer/staging/package": {"body": "MZ package"}})");
+    const PackageEntry good{transfer_test::LocalUrl("/transfer/staging/package"),
+                            transfer_test::Widen(transfer_test::Sha256Hex("MZ package")), 10};
+    PackageEntry wrongDigest = good;
+    wrongDigest.sha256 = std::wstring(64, L'0');
+
+    {
+        StagedRun run;
+        ASSERT_TRUE(MakeStagingPaths(run));
+        const HANDLE file = run.CreatePartialFile();
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(run.CreatePartialFile(), INVALID_HANDLE_VALUE) << "one partial file per run";
+        ErrorText error;
+        EXPECT_FALSE(DownloadPackageInto(wrongDigest, file, nullptr, error));
+        EXPECT_EQ(error, L"Security check failed: the installer SHA-256 does not match.");
+        const std::wstring folder = run.FolderPath();
+        run.Remove();
+        EXPECT_FALSE(FileExists(run.PartialPath()));
+        EXPECT_FALSE(FileExists(folder));
+    }
+    {
+        StagedRun run;
+        ASSERT_TRUE(MakeStagingPaths(run));
+        // Only a file the run makes itself: a name already taken is refused, and the entry goes with
+        // the run's folder.
+        test_support::WriteWholeFile(run.PartialPath(), "already there");
+        EXPECT_EQ(run.CreatePartialFile(), INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(run.PromotePartialFile());
+        run.Remove();
+        EXPECT_FALSE(FileExists(run.FolderPath()));
+    }
     StagedRun run;
     ASSERT_TRUE(MakeStagingPaths(run));
-    const std::wstring real = linked + L"\\real-tmp\\BrimlowAIQuillo\\";
-    EXPECT_EQ(run.folderPath.substr(0, real.size()), real) << transfer_test::Narrow(run.folderPath);
-    EXPECT_EQ(run.finalPath.find(L"tmp-link"), std::wstring::npos);
-    EXPECT_EQ(run.finalPath.substr(0, run.folderPath.size()), run.folderPath);
-    RemoveRunFolder(run);
-    EXPECT_EQ(CountEntries(linked + L"\\real-tmp\\BrimlowAIQuillo"), 0);
-}
-
-TEST_F(StagingPathsTest, ThePartialFileIsOnlyEverANewOne) {
-    StagedRun run;
-    ASSERT_TRUE(MakeStagingPaths(run));
-    test_support::WriteRoutes("transfer_staging", R"({"/transfer/staging/package": {"body": "abc"}})");
-    const PackageEntry package{transfer_test::LocalUrl("/transfer/staging/package"),
-                               transfer_test::Widen(transfer_test::Sha256Hex("abc")), 3};
-
-    test_support::WriteWholeFile(run.partialPath, "already there");
+    EXPECT_FALSE(run.LockFinalFile()) << "nothing to lock before the rename";
+    const HANDLE file = run.CreatePartialFile();
     ErrorText error;
-    EXPECT_FALSE(DownloadPackage(package, run.partialPath, nullptr, error));
-    EXPECT_EQ(error, L"Could not create the temporary installer file.");
-    EXPECT_EQ(test_support::ReadWholeFile(run.partialPath), "already there");
-
-    DeleteFileW(run.partialPath.c_str());
-    error.clear();
-    EXPECT_TRUE(DownloadPackage(package, run.partialPath, nullptr, error));
+    ASSERT_TRUE(DownloadPackageInto(good, file, nullptr, error)) << transfer_test::Narrow(error);
     transfer_test::RemoveRoutes("transfer_staging");
-    EXPECT_EQ(test_support::ReadWholeFile(run.partialPath), "abc");
-    DeleteFileW(run.partialPath.c_str());
-    RemoveRunFolder(run);
+    ASSERT_TRUE(run.PromotePartialFile());
+    EXPECT_FALSE(FileExists(run.PartialPath()));
+    ASSERT_TRUE(run.LockFinalFile());
+    EXPECT_EQ(test_support::ReadWholeFile(run.FinalPath()), "MZ package");
+    const HANDLE writer = CreateFileW(run.FinalPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "the installer lock keeps writers out";
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    run.Remove();
+    EXPECT_FALSE(FileExists(run.FinalPath()));
+    EXPECT_FALSE(FileExists(run.FolderPath()));
 }
 
-TEST_F(StagingPathsTest, ARunFolderThatCannotBeRemovedIsScheduledForTheNextRestart) {
+TEST_F(StagingPathsTest, WhatCanGoGoesAtOnceAndOnlyWhatIsInUseIsScheduledByRunFolderPaths) {
     StagedRun run;
     ASSERT_TRUE(MakeStagingPaths(run));
-    // A file still open without delete sharing, as a setup program's leftover child can hold one.
-    const std::wstring leftover = run.folderPath + L"\\leftover.dll";
-    test_support::WriteWholeFile(leftover, "in use");
-    HANDLE holder = CreateFileW(leftover.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::wstring folder = run.FolderPath();
+    // Left behind by the setup program: a file, a read-only file and a folder with a file in it.
+    test_support::WriteWholeFile(folder + L"\\setup.log", "left");
+    test_support::WriteWholeFile(folder + L"\\readonly.dat", "left");
+    SetFileAttributesW((folder + L"\\readonly.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryW((folder + L"\\cache").c_str(), nullptr);
+    test_support::WriteWholeFile(folder + L"\\cache\\part.bin", "left");
+    // Still open without delete sharing, as a setup program's leftover child can hold one.
+    const std::wstring inUse = folder + L"\\cache\\in-use.dll";
+    test_support::WriteWholeFile(inUse, "in use");
+    HANDLE holder = CreateFileW(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    const std::wstring folderPath = run.folderPath;
-    RemoveRunFolder(run);
+
+    const std::wstring pendingBefore = test_support::PendingFileRenames();
+    run.Remove();
+    EXPECT_FALSE(FileExists(folder + L"\\setup.log"));
+    EXPECT_FALSE(FileExists(folder + L"\\readonly.dat"));
+    EXPECT_FALSE(FileExists(folder + L"\\cache\\part.bin"));
+    EXPECT_TRUE(FileExists(inUse));
+    const std::vector<std::wstring> scheduled = ScheduledSince(pendingBefore);
     CloseHandle(holder);
 
-    const std::wstring pending = test_support::PendingFileRenames();
-    EXPECT_NE(pending.find(leftover), std::wstring::npos);
-    const std::size_t folderAt = pending.find(folderPath + L'\0');
-    ASSERT_NE(folderAt, std::wstring::npos) << "the folder is scheduled";
-    EXPECT_LT(pending.find(leftover), folderAt) << "its contents go first, so the folder is empty by then";
+    const std::vector<std::wstring> expected = {inUse, folder + L"\\cache", folder};
+    ASSERT_EQ(scheduled.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_TRUE(SamePath(scheduled[i], expected[i])) << transfer_test::Narrow(scheduled[i]);
+    }
+    test_support::RemoveTree(folder);
 }
 
 }  // namespace

@@ -64,37 +64,50 @@ TEST(InstallerLaunch, EveryExitCodeIsHandedBackUnchanged) {
     }
 }
 
-TEST(InstallerLaunch, AStagedRunStartsInItsOwnFolderWithNoLinkInItsPath) {
-    // TMP names tmp-link\, a host symbolic link to real-tmp (made by the transfer tests' CTest fixture):
-    // a same-user process could re-point such a link at any time, so nothing the installer runs may
-    // be reached through it.
+TEST(InstallerLaunch, AStagedRunStartsInItsOwnFolderInTheMachinesTemporaryFolderWhateverTmpSays) {
+    // TMP names a folder with a trailing dot (beside a folder without it), or tmp-link\, a host symbolic
+    // link to real-tmp (made by the transfer tests' CTest fixture): a same-user process controls both.
+    // Neither is used, and nothing is made in either.
     wchar_t savedTmp[32768] = {};
     wchar_t savedTemp[32768] = {};
     GetEnvironmentVariableW(L"TMP", savedTmp, 32768);
     GetEnvironmentVariableW(L"TEMP", savedTemp, 32768);
+    const std::wstring scratch = test_support::MakeScratchFolder(L"launch-tmp");
+    CreateDirectoryW((L"\\\\?\\" + scratch + L"\\x.").c_str(), nullptr);
+    CreateDirectoryW((scratch + L"\\x").c_str(), nullptr);
     const std::wstring linked = test_support::HarnessPath("transfer-link");
-    SetEnvironmentVariableW(L"TMP", (linked + L"\\tmp-link\\").c_str());
-    SetEnvironmentVariableW(L"TEMP", (linked + L"\\tmp-link\\").c_str());
-    StagedRun run;
-    const bool staged = MakeStagingPaths(run);
-    SetEnvironmentVariableW(L"TMP", savedTmp);
-    SetEnvironmentVariableW(L"TEMP", savedTemp);
-    ASSERT_TRUE(staged);
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring machineTemp = std::wstring(windows) + L"\\Temp\\BrimlowAIQuillo-";
 
-    ASSERT_TRUE(::CopyFileW(TrustFile("launch_probe.exe").c_str(), run.finalPath.c_str(), TRUE));
-    std::uint32_t exitCode = 1;
-    ASSERT_TRUE(LaunchInstaller(run.finalPath, run.folderPath, exitCode));
-    const ProbeReport report = ReadMarker(run.finalPath);
-    EXPECT_EQ(report.image, run.finalPath);
-    EXPECT_EQ(report.image.find(L"tmp-link"), std::wstring::npos)
-        << std::string(report.image.begin(), report.image.end());
-    EXPECT_NE(report.image.find(L"\\real-tmp\\BrimlowAIQuillo\\"), std::wstring::npos);
-    EXPECT_EQ(report.directory, run.folderPath) << "the installer runs in the run folder";
+    for (const std::wstring& temp : {scratch + L"\\x.\\", linked + L"\\tmp-link\\"}) {
+        SCOPED_TRACE(std::string(temp.begin(), temp.end()));
+        SetEnvironmentVariableW(L"TMP", temp.c_str());
+        SetEnvironmentVariableW(L"TEMP", temp.c_str());
+        StagedRun run;
+        const bool staged = MakeStagingPaths(run);
+        SetEnvironmentVariableW(L"TMP", savedTmp);
+        SetEnvironmentVariableW(L"TEMP", savedTemp);
+        ASSERT_TRUE(staged);
 
-    DeleteFileW((run.finalPath + L".ran").c_str());
-    DeleteFileW(run.finalPath.c_str());
-    RemoveRunFolder(run);
-    EXPECT_EQ(test_support::CountEntries(linked + L"\\real-tmp\\BrimlowAIQuillo"), 0);
+        ASSERT_TRUE(::CopyFileW(TrustFile("launch_probe.exe").c_str(), run.FinalPath().c_str(), TRUE));
+        std::uint32_t exitCode = 1;
+        ASSERT_TRUE(LaunchInstaller(run.FinalPath(), run.FolderPath(), exitCode));
+        const ProbeReport report = ReadMarker(run.FinalPath());
+        EXPECT_EQ(report.image, run.FinalPath());
+        EXPECT_EQ(::CompareStringOrdinal(report.image.c_str(), static_cast<int>(machineTemp.size()),
+                                         machineTemp.c_str(), -1, TRUE),
+                  CSTR_EQUAL)
+            << std::string(report.image.begin(), report.image.end());
+        EXPECT_EQ(report.directory, run.FolderPath()) << "the installer runs in the run folder";
+
+        const std::wstring folder = run.FolderPath();
+        run.Remove();
+        EXPECT_FALSE(test_support::FileExists(folder)) << "the probe's marker goes with the run's folder";
+    }
+    EXPECT_EQ(test_support::CountEntries(scratch + L"\\x."), 0);
+    EXPECT_EQ(test_support::CountEntries(scratch + L"\\x"), 0);
+    EXPECT_EQ(test_support::CountEntries(linked + L"\\real-tmp"), 0);
 }
 
 struct Release {

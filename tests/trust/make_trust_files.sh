@@ -29,6 +29,8 @@ if ! cmp -s "$harness/pki/root.pem" "$pki/root.pem"; then
 fi
 mkdir -p "$pki" "$files" "$work/crl" "$crl" "$out/files"
 cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$pki/"
+# The root that the prefix trusts only in the user's own Root store (harness.sh).
+cp "$harness/pki/user-root.pem" "$harness/pki/user-root.key" "$pki/"
 
 publisher="BRIMLOW AI LABS PRIVATE LIMITED"
 cdp="crlDistributionPoints=URI:http://localhost:$crl_port/root.crl"
@@ -39,6 +41,7 @@ cdp="crlDistributionPoints=URI:http://localhost:$crl_port/root.crl"
 "$pki_tool" codesign "$pki" revoked root "$publisher" "$cdp"
 "$pki_tool" ca "$pki" stranger-root "Stranger Test Root CA"
 "$pki_tool" codesign "$pki" stranger stranger-root "$publisher"
+"$pki_tool" codesign "$pki" user-rooted user-root "$publisher"
 
 cd "$pki"
 # No subject at all, so the certificate has no simple display name.
@@ -111,6 +114,7 @@ cp "$probe" "$files/unsigned.exe"
 sign signer "$probe" "$files/valid.exe"
 sign selfsigned "$probe" "$files/self-signed.exe"
 sign stranger "$probe" "$files/untrusted-ca.exe"
+sign user-rooted "$probe" "$files/user-root-only.exe"
 sign revoked "$probe" "$files/revoked.exe"
 sign case "$probe" "$files/name-case.exe"
 sign blank "$probe" "$files/name-trailing-blank.exe"

@@ -56,7 +56,7 @@ void ExpectLaidOut(const ProgressWindow& progress, const std::wstring& versionLi
     const ExpectedControl expected[] = {
         {L"Static", L"", 0x50000003, 28, 24, 48, 48, 0, nullptr},
         {L"Static", L"Installing Brimlow AI Quillo", 0x50000000, 92, 22, 470, 34, 0, &ProgressWindow::titleFont},
-        {L"Static", versionLine.c_str(), 0x50000000, 92, 57, 470, 22, 0, &ProgressWindow::bodyFont},
+        {L"Static", versionLine.c_str(), 0x50000080, 92, 57, 470, 22, 0, &ProgressWindow::bodyFont},
         {L"Static", L"", 0x50000010, 28, 91, 534, 2, 0, nullptr},
         {L"Static", L"Connecting to Brimlow secure servers\u2026", 0x50000000, 28, 112, 534, 26, 0,
          &ProgressWindow::headingFont},

@@ -97,6 +97,15 @@ TEST(ProgressWindow, EmptyVersionAndSecondWindowInOneProcess) {
               L"Version 10.0.0-beta.1  \u2022  Secure online setup");
 }
 
+TEST(ProgressWindow, AVersionWithAnAmpersandIsShownAsItIs) {
+    // Without SS_NOPREFIX the "&" would vanish and underline the "D" after it.
+    ShownWindow shown(L"2.3.1 R&D");
+    ASSERT_TRUE(shown.created());
+    const HWND label = ChildrenOf(shown.progress.window.Get())[2].handle;
+    EXPECT_EQ(TextOf(label), L"Version 2.3.1 R&D  \u2022  Secure online setup");
+    EXPECT_TRUE(::GetWindowLongW(label, GWL_STYLE) & SS_NOPREFIX);
+}
+
 TEST(ProgressWindow, AClassOrWindowThatCannotBeMadeLeavesTheRecordEmpty) {
     {
         ShownWindow registersTheClass;

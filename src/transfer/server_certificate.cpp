@@ -1,0 +1,26 @@
+// First: it sets how CryptoAPI is declared before wincrypt.h is read.
+#include "common/platform_compat.h"
+#ifndef PLATFORM_COMPAT_CRYPTOAPI_THROUGH_THUNKS
+#error "wincrypt.h was read before common/platform_compat.h: CryptoAPI calls would jump to 0"
+#endif
+
+#include "transfer/server_certificate.h"
+
+#include "trust/machine_trust.h"
+
+bool VerifyServerCertificate(HINTERNET request, const WideString& host, DWORD* systemError) {
+    DWORD error = 0;
+    PCCERT_CONTEXT received = nullptr;
+    DWORD size = sizeof(received);
+    if (!::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &received, &size)) {
+        error = ::GetLastError();
+    }
+    // The context's own store holds the certificates the server sent with it: the intermediates.
+    const UniqueCertContext certificate(received);
+    const bool trusted = certificate && ChainsToMachineRoot(certificate.Get(), certificate.Get()->hCertStore,
+                                                            MachineTrustUse::Server, host.c_str(), error);
+    if (!trusted && systemError != nullptr) {
+        *systemError = error;
+    }
+    return trusted;
+}
