@@ -16,9 +16,6 @@ constexpr DWORD kSecureFreshRequest = WINHTTP_FLAG_SECURE | WINHTTP_FLAG_REFRESH
 static_assert(kSecureFreshRequest == 0x00800100);
 constexpr DWORD kHttpOk = 200;
 constexpr DWORD kReportedCalls = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
-// How long a close waits for WinHTTP to confirm that it has let go of the request. A call that does not
-// end within it is left to WinHTTP, with everything it may still touch.
-constexpr DWORD kCloseConfirmMs = 1000;
 
 constexpr wchar_t kInvalidUrl[] = L"The release URL is not a valid HTTPS address.";
 constexpr wchar_t kSessionFailed[] = L"Windows could not initialize the secure download service.";
@@ -188,11 +185,12 @@ BYTE* HttpsRequest::Data() { return state_->buffer.data(); }
 void HttpsRequest::Close() {
     if (request_) {
         // Closing the request cancels a call in flight. WinHTTP confirms on its thread when it has let
-        // go; a call that does not end in time keeps what it shares, and is never looked at again.
+        // go; a call that does not end in time keeps what it shares, and is never looked at again. The
+        // wait is short enough that a window, not pumped meanwhile, still answers within a second.
         const HANDLE closed = state_->closed.Get();
         request_.Reset();
         if (stateShared_) {
-            ::WaitForSingleObject(closed, kCloseConfirmMs);
+            ::WaitForSingleObject(closed, kRequestCloseMs);
         }
     }
     connection_.Reset();

@@ -22,10 +22,15 @@ bool FailWithLastError(ErrorText& error, const wchar_t* text, DWORD* systemError
 
 bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, std::uint16_t& port);
 
-// A limit on a whole phase of an exchange, counted from its construction.
+// How long closing a request may wait for WinHTTP to confirm that it has let go (see Close).
+inline constexpr DWORD kRequestCloseMs = 500;
+
+// A limit on a whole phase of an exchange, counted from its construction. Its waits end early enough
+// that closing the request they give up on still fits within totalMs.
 class TransferDeadline {
 public:
-    explicit TransferDeadline(DWORD totalMs) : end_(::GetTickCount64() + totalMs) {}
+    explicit TransferDeadline(DWORD totalMs)
+        : end_(::GetTickCount64() + (totalMs > kRequestCloseMs ? totalMs - kRequestCloseMs : 0)) {}
 
     // Milliseconds left; 0 once the deadline has passed.
     DWORD Remaining() const;
