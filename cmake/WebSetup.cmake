@@ -12,10 +12,19 @@ function(websetup_warnings target)
 endfunction()
 
 # One object library per configuration: the compiled-in host and publisher live in one generated file.
+# A test configuration may shorten the network's limits: TIME_LIMITS manifest request receive (ms).
+# The program's own configuration never does.
 function(websetup_config name host publisher)
   if(TARGET websetup_config_${name})
     return()
   endif()
+  cmake_parse_arguments(C "" "" "TIME_LIMITS" ${ARGN})
+  if(NOT C_TIME_LIMITS)
+    set(C_TIME_LIMITS 60000 60000 30000)
+  endif()
+  list(GET C_TIME_LIMITS 0 MANIFEST_TIME_LIMIT_MS)
+  list(GET C_TIME_LIMITS 1 REQUEST_TIME_LIMIT_MS)
+  list(GET C_TIME_LIMITS 2 RECEIVE_TIMEOUT_MS)
   set(RELEASE_HOST "${host}")
   set(EXPECTED_PUBLISHER "${publisher}")
   set(out "${CMAKE_BINARY_DIR}/config/${name}/build_config.cpp")

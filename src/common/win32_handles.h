@@ -15,6 +15,7 @@ using UniqueFile = UniqueHandle<FileHandleTraits>;
 // Process and thread handles are null when absent, unlike file handles.
 using UniqueProcess = UniqueHandle<NullHandleTraits<HANDLE, ::CloseHandle>>;
 using UniqueThread = UniqueHandle<NullHandleTraits<HANDLE, ::CloseHandle>>;
+using UniqueEvent = UniqueHandle<NullHandleTraits<HANDLE, ::CloseHandle>>;
 // A top-level window; its child controls go with it.
 using UniqueWindow = UniqueHandle<NullHandleTraits<HWND, ::DestroyWindow>>;
 using UniqueFont = UniqueHandle<NullHandleTraits<HFONT, ::DeleteObject>>;

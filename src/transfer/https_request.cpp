@@ -1,6 +1,10 @@
 #include "transfer/https_request.h"
 
 #include <algorithm>
+#include <vector>
+
+#include "common/build_config.h"
+#include "common/win32_handles.h"
 
 #include "transfer/server_certificate.h"
 
@@ -10,10 +14,10 @@ constexpr wchar_t kUserAgent[] = L"BrimlowAIQuillo-WebSetup/0.4";
 constexpr int kResolveTimeoutMs = 15000;
 constexpr int kConnectTimeoutMs = 15000;
 constexpr int kSendTimeoutMs = 30000;
-constexpr int kReceiveTimeoutMs = 30000;
 constexpr DWORD kSecureFreshRequest = WINHTTP_FLAG_SECURE | WINHTTP_FLAG_REFRESH;
 static_assert(kSecureFreshRequest == 0x00800100);
 constexpr DWORD kHttpOk = 200;
+constexpr DWORD kReportedCalls = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
 
 constexpr wchar_t kInvalidUrl[] = L"The release URL is not a valid HTTPS address.";
 constexpr wchar_t kSessionFailed[] = L"Windows could not initialize the secure download service.";
@@ -22,6 +26,73 @@ constexpr wchar_t kRequestFailed[] = L"Could not create a secure download reques
 constexpr wchar_t kSendFailed[] =
     L"The secure download request failed. Check the internet connection and try again.";
 constexpr wchar_t kUnexpectedResponse[] = L"The download server returned an unexpected response.";
+
+}  // namespace
+
+// What one request shares with WinHTTP's thread: the events and results of its calls, and the buffer
+// its reads fill. It lives as long as either side holds it; WinHTTP lets go when it reports the request
+// closed, and then nothing else of the request is reachable from its thread.
+class RequestState {
+public:
+    explicit RequestState(DWORD blockSize) : buffer(blockSize) {}
+
+    void AddReference() { ::InterlockedIncrement(&references_); }
+    void Release() {
+        if (::InterlockedDecrement(&references_) == 0) {
+            delete this;
+        }
+    }
+    bool IsReady() const { return reported && closed; }
+
+    // Called on WinHTTP's thread: the results first, then the event the caller waits on.
+    void Report(bool success, DWORD systemError, DWORD count) {
+        ok = success;
+        error = systemError;
+        bytes = count;
+        ::SetEvent(reported.Get());
+    }
+
+    UniqueEvent reported{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    UniqueEvent closed{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    bool ok = false;
+    DWORD error = 0;
+    DWORD bytes = 0;
+    std::vector<BYTE> buffer;
+
+private:
+    ~RequestState() = default;
+    LONG references_ = 1;
+};
+
+namespace {
+
+// Runs on a thread of WinHTTP's. Only the request carries a context; the session's and the
+// connection's own notifications come with none and are ignored.
+void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length) {
+    RequestState* state = reinterpret_cast<RequestState*>(context);
+    if (state == nullptr) {
+        return;
+    }
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        state->Report(true, 0, 0);
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        state->Report(true, 0, length);
+        break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        state->Report(false, static_cast<const WINHTTP_ASYNC_RESULT*>(information)->dwError, 0);
+        break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        // The last notification of the request: WinHTTP lets go of the state here.
+        ::SetEvent(state->closed.Get());
+        state->Release();
+        break;
+    default:
+        break;
+    }
+}
 
 }  // namespace
 
@@ -36,13 +107,6 @@ bool FailWithLastError(ErrorText& error, const wchar_t* text, DWORD* systemError
 DWORD TransferDeadline::Remaining() const {
     const ULONGLONG now = ::GetTickCount64();
     return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
-}
-
-void TransferDeadline::CapTimeouts(HINTERNET request, DWORD phases) const {
-    // Never 0: WinHTTP reads a time-out of 0 as no time-out at all.
-    const int share = static_cast<int>(Remaining() / phases) + 1;
-    ::WinHttpSetTimeouts(request, std::min(kResolveTimeoutMs, share), std::min(kConnectTimeoutMs, share),
-                         std::min(kSendTimeoutMs, share), std::min(kReceiveTimeoutMs, share));
 }
 
 bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, std::uint16_t& port) {
@@ -65,9 +129,83 @@ bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, st
     return !host.empty() && !path.empty();
 }
 
-bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle& connection,
-                  InternetHandle& request, ErrorText& error, const TransferDeadline* deadline,
-                  DWORD* systemError, const TransferCalls& calls) {
+WaitEnd HttpsRequest::WaitForReport(const RequestWait& wait) {
+    const HANDLE reported = state_->reported.Get();
+    for (;;) {
+        const DWORD timeoutMs = wait.deadline != nullptr ? wait.deadline->Remaining() : INFINITE;
+        // With an observer the thread has a window: any message wakes the wait, so the window answers
+        // as soon as it is spoken to, however long the network takes.
+        const DWORD result = wait.observer != nullptr
+                                 ? ::MsgWaitForMultipleObjectsEx(1, &reported, timeoutMs, QS_ALLINPUT, 0)
+                                 : ::WaitForSingleObject(reported, timeoutMs);
+        if (result == WAIT_OBJECT_0) {
+            return WaitEnd::Reported;
+        }
+        if (wait.observer != nullptr && result == WAIT_OBJECT_0 + 1) {
+            if (!wait.observer->ContinueDownload()) {
+                return WaitEnd::Stopped;
+            }
+            continue;
+        }
+        // A time-out, or a wait that failed: either way the call is given up.
+        return WaitEnd::OutOfTime;
+    }
+}
+
+bool HttpsRequest::Read(DWORD size, DWORD& bytesRead, const RequestWait& wait, DWORD* systemError) {
+    bytesRead = 0;
+    lastWait_ = WaitEnd::Reported;
+    ::ResetEvent(state_->reported.Get());
+    // The count comes with the report; asynchronous WinHTTP must not be given a place for it here.
+    if (!::WinHttpReadData(request_.Get(), state_->buffer.data(),
+                           std::min(size, static_cast<DWORD>(state_->buffer.size())), nullptr)) {
+        if (systemError != nullptr) {
+            *systemError = ::GetLastError();
+        }
+        return false;
+    }
+    if (!AwaitReport(wait, systemError)) {
+        return false;
+    }
+    bytesRead = state_->bytes;
+    return true;
+}
+
+bool HttpsRequest::AwaitReport(const RequestWait& wait, DWORD* systemError) {
+    lastWait_ = WaitForReport(wait);
+    if (lastWait_ != WaitEnd::Reported) {
+        return false;
+    }
+    if (!state_->ok && systemError != nullptr) {
+        *systemError = state_->error;
+    }
+    return state_->ok;
+}
+
+BYTE* HttpsRequest::Data() { return state_->buffer.data(); }
+
+void HttpsRequest::Close() {
+    if (request_) {
+        // Closing the request cancels a call in flight. WinHTTP confirms on its thread when it has let
+        // go; a call that does not end in time keeps what it shares, and is never looked at again. The
+        // wait is short enough that a window, not pumped meanwhile, still answers within a second.
+        const HANDLE closed = state_->closed.Get();
+        request_.Reset();
+        if (stateShared_) {
+            ::WaitForSingleObject(closed, kRequestCloseMs);
+        }
+    }
+    connection_.Reset();
+    session_.Reset();
+    if (state_ != nullptr) {
+        state_->Release();
+        state_ = nullptr;
+    }
+    stateShared_ = false;
+}
+
+bool OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize, ErrorText& error,
+                  const RequestWait& wait, DWORD* systemError, const TransferCalls& calls) {
     WideString host;
     WideString path;
     std::uint16_t port = INTERNET_DEFAULT_HTTPS_PORT;
@@ -76,51 +214,80 @@ bool OpenHttpsGet(const WideString& url, InternetHandle& session, InternetHandle
         return false;
     }
 
-    session.Reset(calls.winHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) {
+    request.state_ = new RequestState(blockSize);
+    if (!request.state_->IsReady()) {
         return FailWithLastError(error, kSessionFailed, systemError);
     }
-    ::WinHttpSetTimeouts(session.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+    request.session_.Reset(calls.winHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                             WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    if (!request.session_) {
+        return FailWithLastError(error, kSessionFailed, systemError);
+    }
+    // Set on the session, so that the connection and the request take it over when they are made.
+    if (::WinHttpSetStatusCallback(request.session_.Get(), OnRequestStatus, kReportedCalls, 0) ==
+        WINHTTP_INVALID_STATUS_CALLBACK) {
+        return FailWithLastError(error, kSessionFailed, systemError);
+    }
+    ::WinHttpSetTimeouts(request.session_.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                         static_cast<int>(kReceiveTimeoutMs));
 
-    connection.Reset(calls.winHttpConnect(session.Get(), host.c_str(), port, 0));
-    if (!connection) {
+    request.connection_.Reset(calls.winHttpConnect(request.session_.Get(), host.c_str(), port, 0));
+    if (!request.connection_) {
         return FailWithLastError(error, kConnectFailed, systemError);
     }
 
     // Do not add SECURITY_FLAG_IGNORE_* options or a certificate callback here: the platform's full
     // certificate check is the only thing that proves we are talking to the release server.
-    request.Reset(calls.winHttpOpenRequest(connection.Get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                           WINHTTP_DEFAULT_ACCEPT_TYPES, kSecureFreshRequest));
-    if (!request) {
+    request.request_.Reset(calls.winHttpOpenRequest(request.connection_.Get(), L"GET", path.c_str(), nullptr,
+                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                    kSecureFreshRequest));
+    if (!request.request_) {
         return FailWithLastError(error, kRequestFailed, systemError);
     }
-    // A redirect could lead anywhere; the release server answers every object directly.
+    HINTERNET handle = request.request_.Get();
+    // From here WinHTTP's thread may report on the request: it holds the state until it says closed.
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(request.state_);
+    if (!calls.winHttpSetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
+        return FailWithLastError(error, kSendFailed, systemError);
+    }
+    request.state_->AddReference();
+    request.stateShared_ = true;
+    // A redirect could lead anywhere; the release server answers every object directly. A request that
+    // cannot be told so is not sent.
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    ::WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
+    if (!calls.winHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy))) {
+        return FailWithLastError(error, kSendFailed, systemError);
+    }
 
-    // Sending resolves, connects, shakes hands and sends: four waits that share what is left.
-    if (deadline != nullptr) {
-        deadline->CapTimeouts(request.Get(), 4);
-    }
-    if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    // Proxy discovery, name resolution, connection, TLS handshake and the request itself, then the
+    // response headers: each wait ends at the deadline, or when the observer says stop.
+    ::ResetEvent(request.state_->reported.Get());
+    if (!::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
         return FailWithLastError(error, kSendFailed, systemError);
     }
-    if (deadline != nullptr) {
-        deadline->CapTimeouts(request.Get(), 1);
+    if (!request.AwaitReport(wait, systemError)) {
+        error = kSendFailed;
+        return false;
     }
-    if (!::WinHttpReceiveResponse(request.Get(), nullptr)) {
+    ::ResetEvent(request.state_->reported.Get());
+    if (!::WinHttpReceiveResponse(handle, nullptr)) {
         return FailWithLastError(error, kSendFailed, systemError);
     }
+    if (!request.AwaitReport(wait, systemError)) {
+        error = kSendFailed;
+        return false;
+    }
+
+    // The response headers have been received.
     // WinHTTP's check also takes the roots of the user's own store; the server must chain to the machine's.
-    if (!VerifyServerCertificate(request.Get(), host, systemError)) {
+    if (!VerifyServerCertificate(handle, host, systemError)) {
         error = kSendFailed;
         return false;
     }
 
     DWORD status = 0;
     DWORD statusSize = sizeof(status);
-    if (!::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    if (!::WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX) ||
         status != kHttpOk) {
         error = kUnexpectedResponse;

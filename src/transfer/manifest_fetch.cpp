@@ -1,9 +1,5 @@
 #include "transfer/manifest_fetch.h"
 
-#include <algorithm>
-#include <vector>
-
-#include "common/build_config.h"
 #include "manifest/release_manifest.h"
 #include "transfer/https_request.h"
 
@@ -15,25 +11,13 @@ constexpr wchar_t kTooLarge[] = L"The release information is unexpectedly large.
 constexpr wchar_t kEmpty[] = L"The release information is empty.";
 
 // Reads the whole body of an answered request into body, bounded by kMaxManifestBytes and the deadline.
-bool ReadManifestBody(HINTERNET request, const TransferDeadline& deadline, Utf8String& body, ErrorText& error,
+bool ReadManifestBody(HttpsRequest& request, const RequestWait& wait, Utf8String& body, ErrorText& error,
                       DWORD* systemError) {
-    std::vector<char> buffer(kManifestBlockSize);
     for (;;) {
-        // Wait for the next bytes within the time left, then read no more than have come: a read of a
-        // whole block would go on waiting for as long as a server sends a byte now and then.
-        deadline.CapTimeouts(request, 1);
-        DWORD available = 0;
-        if (!::WinHttpQueryDataAvailable(request, &available)) {
-            return FailWithLastError(error, kReadFailed, systemError);
-        }
-        if (deadline.Passed()) {
+        DWORD bytesRead = 0;
+        if (!request.Read(kManifestBlockSize, bytesRead, wait, systemError)) {
             error = kReadFailed;
             return false;
-        }
-        DWORD bytesRead = 0;
-        if (available > 0 &&
-            !::WinHttpReadData(request, buffer.data(), std::min(available, kManifestBlockSize), &bytesRead)) {
-            return FailWithLastError(error, kReadFailed, systemError);
         }
         if (bytesRead == 0) {
             if (body.empty()) {
@@ -47,7 +31,7 @@ bool ReadManifestBody(HINTERNET request, const TransferDeadline& deadline, Utf8S
             error = kTooLarge;
             return false;
         }
-        body.append(buffer.data(), bytesRead);
+        body.append(reinterpret_cast<const char*>(request.Data()), bytesRead);
     }
 }
 
@@ -55,19 +39,18 @@ bool ReadManifestBody(HINTERNET request, const TransferDeadline& deadline, Utf8S
 
 bool FetchManifestAt(const WideString& url, Utf8String& body, ErrorText& error, DWORD timeLimitMs,
                      DWORD* systemError) {
+    // Every wait of the fetch, from proxy discovery to the body's last byte, ends at this one deadline.
     const TransferDeadline deadline(timeLimitMs);
-    // Declared in this order so that scope releases request, connection, session.
-    InternetHandle session;
-    InternetHandle connection;
-    InternetHandle request;
-    if (!OpenHttpsGet(url, session, connection, request, error, &deadline, systemError)) {
+    const RequestWait wait{&deadline, nullptr};
+    HttpsRequest request;
+    if (!OpenHttpsGet(url, request, kManifestBlockSize, error, wait, systemError)) {
         // Out of time while the server was still being asked: a read that broke off, like one mid-body.
-        if (deadline.Passed()) {
+        if (request.LastWait() == WaitEnd::OutOfTime) {
             error = kReadFailed;
         }
         return false;
     }
-    return ReadManifestBody(request.Get(), deadline, body, error, systemError);
+    return ReadManifestBody(request, wait, body, error, systemError);
 }
 
 bool FetchReleaseManifest(Utf8String& body, ErrorText& error) {

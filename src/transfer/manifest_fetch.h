@@ -1,14 +1,12 @@
 #pragma once
 #include <windows.h>
 
+#include "common/build_config.h"
 #include "common/wide_string.h"
 
-// Reads the release manifest at kManifestUrl into body, at most 65,536 bytes.
+// Reads the release manifest at kManifestUrl into body, at most 65,536 bytes, within
+// kManifestTimeLimitMs whatever the server does.
 bool FetchReleaseManifest(Utf8String& body, ErrorText& error);
-
-// The longest a whole manifest fetch may take, request and body together. A manifest is at most
-// 64 KiB: on any working link it takes well under a second.
-inline constexpr DWORD kManifestTimeLimitMs = 60000;
 
 // The most a manifest is read in one call, from the server or (by the release tool) from a file.
 inline constexpr DWORD kManifestBlockSize = 8192;

@@ -4,8 +4,8 @@
 #include <bcrypt.h>
 
 #include <cstdint>
-#include <vector>
 
+#include "common/build_config.h"
 #include "common/file_cleanup.h"
 #include "common/win32_handles.h"
 #include "transfer/https_request.h"
@@ -25,14 +25,18 @@ constexpr wchar_t kSizeMismatch[] = L"The downloaded installer size does not mat
 constexpr wchar_t kFinishFailed[] = L"SHA-256 verification could not be completed.";
 
 // The body of a download: hash, stream block by block under both caps, then prove size and digest.
-bool ReceiveIntoFile(HINTERNET request, HANDLE file, std::vector<BYTE>& buffer, const PackageEntry& package,
-                     DownloadObserver* observer, ErrorText& error, DWORD* systemError, const TransferCalls& calls) {
+// While a read waits for the network the window keeps answering, and a cancel ends the wait at once.
+bool ReceiveIntoFile(HttpsRequest& request, HANDLE file, const PackageEntry& package, DownloadObserver* observer,
+                     ErrorText& error, DWORD* systemError, const TransferCalls& calls) {
     Sha256 sha(calls);
     if (!sha.Start()) {
         error = kHashInitFailed;
         return false;
     }
 
+    // No deadline: a body may take as long as the link needs, and each wait for data ends at the
+    // receive time-out.
+    const RequestWait wait{nullptr, observer};
     std::uint64_t received = 0;
     for (;;) {
         if (observer != nullptr && !observer->ContinueDownload()) {
@@ -40,8 +44,9 @@ bool ReceiveIntoFile(HINTERNET request, HANDLE file, std::vector<BYTE>& buffer, 
             return false;
         }
         DWORD bytesRead = 0;
-        if (!::WinHttpReadData(request, buffer.data(), kReadBlockSize, &bytesRead)) {
-            return FailWithLastError(error, kInterrupted, systemError);
+        if (!request.Read(kReadBlockSize, bytesRead, wait, systemError)) {
+            error = request.LastWait() == WaitEnd::Stopped ? kCancelled : kInterrupted;
+            return false;
         }
         if (bytesRead == 0) {
             break;
@@ -52,15 +57,17 @@ bool ReceiveIntoFile(HINTERNET request, HANDLE file, std::vector<BYTE>& buffer, 
             error = kTooMuchData;
             return false;
         }
+        // The block is the request's own buffer, which stays put until the next read.
+        BYTE* block = request.Data();
         DWORD bytesWritten = 0;
-        if (!calls.writeFile(file, buffer.data(), bytesRead, &bytesWritten, nullptr)) {
+        if (!calls.writeFile(file, block, bytesRead, &bytesWritten, nullptr)) {
             return FailWithLastError(error, kSaveFailed, systemError);
         }
         if (bytesWritten != bytesRead) {
             error = kSaveFailed;
             return false;
         }
-        if (!sha.Add(buffer.data(), bytesRead)) {
+        if (!sha.Add(block, bytesRead)) {
             error = kSaveFailed;
             return false;
         }
@@ -103,17 +110,20 @@ void ClosePartialFile(UniqueFile& file, const WideString& partialPath, bool keep
 
 bool DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObserver* observer, ErrorText& error,
                          DWORD* systemError, const TransferCalls& calls) {
-    // Declared in this order so that scope releases request, connection, session.
-    InternetHandle session;
-    InternetHandle connection;
-    InternetHandle request;
-    if (!OpenHttpsGet(package.url, session, connection, request, error, nullptr, systemError, calls)) {
-        return false;
+    HttpsRequest request;
+    {
+        // Until the response headers have come, the whole request ends at one deadline; the window
+        // answers meanwhile and a cancel ends it at once.
+        const TransferDeadline deadline(kRequestTimeLimitMs);
+        if (!OpenHttpsGet(package.url, request, kReadBlockSize, error, RequestWait{&deadline, observer}, systemError,
+                          calls)) {
+            if (request.LastWait() == WaitEnd::Stopped) {
+                error = kCancelled;
+            }
+            return false;
+        }
     }
-
-    // One buffer for every block: memory stays the same whatever the package size.
-    std::vector<BYTE> buffer(kReadBlockSize);
-    return ReceiveIntoFile(request.Get(), file, buffer, package, observer, error, systemError, calls);
+    return ReceiveIntoFile(request, file, package, observer, error, systemError, calls);
 }
 
 bool DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer,

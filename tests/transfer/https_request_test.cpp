@@ -93,19 +93,16 @@ protected:
     }
     static void TearDownTestSuite() { transfer_test::RemoveRoutes("transfer_request"); }
 
-    // Opens, and records which of the three holders hold a handle afterwards.
+    // Opens, and records which of the three handles the request holds afterwards.
     bool Open(const std::wstring& url, const TransferCalls& calls = {}) {
         error.clear();
-        InternetHandle session;
-        InternetHandle connection;
-        InternetHandle request;
-        const bool ok = OpenHttpsGet(url, session, connection, request, error, nullptr, nullptr, calls);
-        held = {session.IsValid(), connection.IsValid(), request.IsValid()};
+        HttpsRequest request;
+        const bool ok = OpenHttpsGet(url, request, 64, error, {}, nullptr, calls);
+        held = {request.HasSession(), request.HasConnection(), request.HasRequest()};
         if (ok) {
-            char buffer[64] = {};
             DWORD read = 0;
             body.clear();
-            while (WinHttpReadData(request.Get(), buffer, sizeof buffer, &read) && read > 0) body.append(buffer, read);
+            while (request.Read(64, read, {}) && read > 0) body.append(reinterpret_cast<char*>(request.Data()), read);
         }
         return ok;
     }
@@ -238,15 +235,31 @@ TEST_F(OpenHttpsGetTest, AHandleThatCannotBeMadeEndsTheCallAndLeavesTheOnesBefor
     }
 }
 
+BOOL WINAPI RefuseRedirectPolicy(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
+    if (option == WINHTTP_OPTION_REDIRECT_POLICY) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return WinHttpSetOption(handle, option, buffer, length);
+}
+
+TEST_F(OpenHttpsGetTest, ARequestThatCannotBeToldNotToFollowRedirectsIsNotSent) {
+    const std::size_t before = transfer_test::RequestLog().size();
+    TransferCalls calls;
+    calls.winHttpSetOption = RefuseRedirectPolicy;
+    EXPECT_FALSE(Open(LocalUrl("/transfer/request/301"), calls));
+    EXPECT_EQ(error, kSendFailed);
+    EXPECT_EQ(held, kAll);
+    EXPECT_EQ(transfer_test::RequestLog().size(), before) << "nothing reached the server";
+}
+
 TEST_F(OpenHttpsGetTest, TheClientIdentifiesItselfAndAsksForAFreshCopy) {
     // The session is the only place the user agent is set; read it back from the request.
-    InternetHandle session;
-    InternetHandle connection;
-    InternetHandle request;
-    ASSERT_TRUE(OpenHttpsGet(LocalUrl("/transfer/request/ok"), session, connection, request, error));
+    HttpsRequest request;
+    ASSERT_TRUE(OpenHttpsGet(LocalUrl("/transfer/request/ok"), request, 64, error));
     wchar_t headers[4096] = {};
     DWORD size = sizeof headers;
-    ASSERT_TRUE(WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_RAW_HEADERS_CRLF | WINHTTP_QUERY_FLAG_REQUEST_HEADERS,
+    ASSERT_TRUE(WinHttpQueryHeaders(request.Handle(), WINHTTP_QUERY_RAW_HEADERS_CRLF | WINHTTP_QUERY_FLAG_REQUEST_HEADERS,
                                     nullptr, headers, &size, nullptr));
     const std::wstring sent = headers;
     EXPECT_NE(sent.find(L"User-Agent: BrimlowAIQuillo-WebSetup/0.4\r\n"), std::wstring::npos) << transfer_test::Narrow(sent);
