@@ -491,24 +491,23 @@ WideString PackageLine(const wchar_t* arch, const PackageEntry& entry) {
 // The size and SHA-256 of the file the server has at url, read whole: at most one byte more than the
 // installer accepts (tooLarge then says so and the digest stays empty).
 bool MeasureServedFile(const WideString& url, std::uint64_t& size, WideString& digestText, bool& tooLarge) {
-    // Declared in this order so that scope releases request, connection, session.
-    InternetHandle session;
-    InternetHandle connection;
-    InternetHandle request;
+    HttpsRequest request;
     ErrorText error;
-    if (!OpenHttpsGet(url, session, connection, request, error)) {
-        return false;
+    {
+        const TransferDeadline deadline(kRequestTimeLimitMs);
+        if (!OpenHttpsGet(url, request, kReadBlockSize, error, RequestWait{&deadline, nullptr})) {
+            return false;
+        }
     }
     const TransferCalls calls;
     Sha256 sha(calls);
     if (!sha.Start()) {
         return false;
     }
-    std::vector<BYTE> buffer(kReadBlockSize);
     std::uint64_t received = 0;
     for (;;) {
         DWORD bytesRead = 0;
-        if (!::WinHttpReadData(request.Get(), buffer.data(), kReadBlockSize, &bytesRead)) {
+        if (!request.Read(kReadBlockSize, bytesRead, {})) {
             return false;
         }
         if (bytesRead == 0) {
@@ -520,7 +519,7 @@ bool MeasureServedFile(const WideString& url, std::uint64_t& size, WideString& d
             tooLarge = true;
             return true;
         }
-        if (!sha.Add(buffer.data(), bytesRead)) {
+        if (!sha.Add(request.Data(), bytesRead)) {
             return false;
         }
     }
