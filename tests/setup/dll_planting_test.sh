@@ -48,7 +48,10 @@ baseline=$(run_installer "$dir/baseline.log")
 [ "$baseline" = 3 ] || { echo "baseline run ended with $baseline, expected 3"; cat "$dir/baseline.log.box"; exit 1; }
 # A normal run takes Common Controls from the side-by-side store, and loads it first of all, right after
 # the checks: before any other DLL beyond the KnownDLLs, and so before the network.
-first_loaded=$(grep -o 'Loaded L"[^"]*\.dll"' "$dir/baseline.log" | grep -iv -E '\\(ntdll|kernel32|kernelbase|user32|gdi32|win32u|ole32|combase|msvcrt|advapi32|sechost|rpcrt4|ucrtbase|version|zlib1|imm32|sxs)\.dll"' | head -1 |
+# The trace also holds the DLLs of Wine's own processes (wineboot, services) when the run starts them:
+# only the lines of the thread that loaded the web setup count.
+setup_thread=$(grep -m1 'Loaded L"[^"]*BrimlowAIQuillo-WebSetup\.exe"' "$dir/baseline.log" | cut -d: -f1)
+first_loaded=$(grep "^$setup_thread:" "$dir/baseline.log" | grep -o 'Loaded L"[^"]*\.dll"' | grep -iv -E '\\(ntdll|kernel32|kernelbase|user32|gdi32|win32u|ole32|combase|msvcrt|advapi32|sechost|rpcrt4|ucrtbase|version|zlib1|imm32|sxs)\.dll"' | head -1 |
   sed 's/\\\\/\\/g')  # the trace doubles each backslash
 echo "$first_loaded" | grep -qi 'winsxs\\[^\\]*common-controls[^\\]*\\comctl32\.dll' || {
   echo "Common Controls was not the first DLL loaded, from the side-by-side store: $first_loaded"; exit 1; }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -58,20 +60,31 @@ bool IsRunTag(const std::wstring& tag) {
     return true;
 }
 
-// The new entries of the list of deletes at the next restart since `before`, one path each.
-std::vector<std::wstring> ScheduledSince(const std::wstring& before) {
-    const std::wstring now = test_support::PendingFileRenames();
+// The paths of a list of pending renames: pairs of zero-terminated strings, the path with its NT
+// prefix and an empty destination; the list itself may end with an extra zero.
+std::vector<std::wstring> ScheduledPaths(const std::wstring& list) {
     std::vector<std::wstring> paths;
-    // Pairs of zero-terminated strings: the path (with a \??\ prefix) and an empty destination.
-    for (std::size_t at = before.size(); at < now.size();) {
-        const std::size_t end = now.find(L'\0', at);
+    std::size_t at = 0;
+    while (at < list.size() && list[at] != L'\0') {
+        const std::size_t end = list.find(L'\0', at);
         if (end == std::wstring::npos) break;
-        std::wstring path = now.substr(at, end - at);
+        std::wstring path = list.substr(at, end - at);
         if (path.rfind(L"\\??\\", 0) == 0) path.erase(0, 4);
-        if (!path.empty()) paths.push_back(path);
-        at = end + 1;
+        paths.push_back(path);
+        // Past the destination, empty for a deletion.
+        const std::size_t destinationEnd = list.find(L'\0', end + 1);
+        if (destinationEnd == std::wstring::npos) break;
+        at = destinationEnd + 1;
     }
     return paths;
+}
+
+// What was scheduled for deletion since the list read as before.
+std::vector<std::wstring> ScheduledSince(const std::wstring& before) {
+    const std::vector<std::wstring> earlier = ScheduledPaths(before);
+    std::vector<std::wstring> now = ScheduledPaths(test_support::PendingFileRenames());
+    now.erase(now.begin(), now.begin() + static_cast<std::ptrdiff_t>(std::min(earlier.size(), now.size())));
+    return now;
 }
 
 class StagingPathsTest : public ::testing::Test {
