@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/wide_string.h"
+#include "common/windows_folder.h"
 
 namespace {
 
@@ -60,14 +61,9 @@ bool StartsWithPath(const WideString& path, const WideString& prefix) {
 }
 
 bool SideBySideStore(WideString& store) {
-    wchar_t windows[MAX_PATH + 1] = {};
-    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    WideString folder;
+    if (!GetWindowsFolder(folder)) {
         return false;
-    }
-    WideString folder(windows, length);
-    if (folder.back() == L'\\') {
-        folder.pop_back();
     }
     store = folder + kSideBySideStore;
     return true;

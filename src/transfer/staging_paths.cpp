@@ -9,6 +9,7 @@
 
 #include "common/file_cleanup.h"
 #include "common/installer_lock.h"
+#include "common/windows_folder.h"
 
 namespace {
 
@@ -169,16 +170,11 @@ bool HeldObjectPath(HANDLE held, std::size_t longestSuffix, WideString& path) {
 }
 
 bool GetMachineTempFolder(WideString& path) {
-    wchar_t windows[MAX_PATH + 1] = {};
-    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    WideString folder;
+    if (!GetWindowsFolder(folder)) {
         return false;
     }
-    WideString folder(windows, length);
-    if (folder.back() != L'\\') {
-        folder += L'\\';
-    }
-    path = folder + kTempFolderName;
+    path = folder + L'\\' + kTempFolderName;
     return true;
 }
 

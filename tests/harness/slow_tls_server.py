@@ -23,6 +23,9 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from loopback_tls import serve_in_background  # noqa: E402
+
 
 def generated(size):
     return bytes((i * 7 + 3) % 251 for i in range(size))
@@ -127,25 +130,7 @@ def run(raw, context, mode):
 
 def main():
     port, cert, key, mode_file, pidfile = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
-    listeners = []
-    for family, host in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
-        listener = socket.socket(family, socket.SOCK_STREAM)
-        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        listener.bind((host, port))
-        listener.listen(16)
-        listeners.append(listener)
-    if os.fork() > 0:
-        return
-    os.setsid()
-    devnull = os.open(os.devnull, os.O_RDWR)
-    for fd in (0, 1, 2):
-        os.dup2(devnull, fd)
-    with open(pidfile, "w") as f:
-        f.write(str(os.getpid()))
-    threading.Thread(target=serve, args=(listeners[1], context, mode_file), daemon=True).start()
-    serve(listeners[0], context, mode_file)
+    serve_in_background(port, cert, key, pidfile, serve, mode_file)
 
 
 if __name__ == "__main__":

@@ -16,6 +16,9 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from loopback_tls import serve_in_background  # noqa: E402
+
 DECLARED = 50000
 SENT = 20000
 
@@ -50,25 +53,7 @@ def answer(raw, context):
 
 def main():
     port, cert, key, pidfile = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
-    listeners = []
-    for family, host in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
-        listener = socket.socket(family, socket.SOCK_STREAM)
-        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        listener.bind((host, port))
-        listener.listen(16)
-        listeners.append(listener)
-    if os.fork() > 0:
-        return
-    os.setsid()
-    devnull = os.open(os.devnull, os.O_RDWR)
-    for fd in (0, 1, 2):
-        os.dup2(devnull, fd)
-    with open(pidfile, "w") as f:
-        f.write(str(os.getpid()))
-    threading.Thread(target=serve, args=(listeners[1], context), daemon=True).start()
-    serve(listeners[0], context)
+    serve_in_background(port, cert, key, pidfile, serve)
 
 
 if __name__ == "__main__":
