@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/build_config.h"
@@ -388,6 +389,27 @@ WideString SignatureProblem(const PackageInspection& found, const WideString& pu
            CaseNote(found.signer, publisher);
 }
 
+// Opens a package as the installer holds its file, writers kept out, and reads its size. On failure
+// prints openFailure, or subject followed by " cannot be read.", with the system's error number.
+bool OpenHeldPackage(const WideString& path, const WideString& openFailure, const WideString& subject,
+                     UniqueFile& lock, std::uint64_t& size) {
+    UniqueFile opened = OpenInstallerLock(path);
+    if (!opened) {
+        const DWORD openError = ::GetLastError();
+        PrintFailure(WithSystemError(openFailure, openError));
+        return false;
+    }
+    LARGE_INTEGER fileSize = {};
+    if (!::GetFileSizeEx(opened.Get(), &fileSize)) {
+        const DWORD sizeError = ::GetLastError();
+        PrintFailure(WithSystemError(subject + L" cannot be read.", sizeError));
+        return false;
+    }
+    lock = std::move(opened);
+    size = static_cast<std::uint64_t>(fileSize.QuadPart);
+    return true;
+}
+
 // Hashes one package and inspects it as make requires. The file is held against writers throughout, so
 // the bytes hashed are the bytes verified.
 bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& releasePath, bool mustRunOnX86,
@@ -409,19 +431,13 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
                      L"download URL.");
         return false;
     }
-    const UniqueFile lock = OpenInstallerLock(fullPath);
-    if (!lock) {
-        const DWORD openError = ::GetLastError();
-        PrintFailure(WithSystemError(label + fullPath + L" cannot be opened for reading.", openError));
+    UniqueFile lock;
+    std::uint64_t fileSize = 0;
+    if (!OpenHeldPackage(fullPath, label + fullPath + L" cannot be opened for reading.", label + fullPath, lock,
+                         fileSize)) {
         return false;
     }
-    LARGE_INTEGER fileSize = {};
-    if (!::GetFileSizeEx(lock.Get(), &fileSize)) {
-        const DWORD sizeError = ::GetLastError();
-        PrintFailure(WithSystemError(label + fullPath + L" cannot be read.", sizeError));
-        return false;
-    }
-    if (static_cast<std::uint64_t>(fileSize.QuadPart) > kMaxPackageSize) {
+    if (fileSize > kMaxPackageSize) {
         PrintFailure(label + fileName + L" is larger than " + GroupedNumber(kMaxPackageSize) +
                      L" bytes, the most the installer accepts.");
         return false;
@@ -662,20 +678,12 @@ bool CheckPackageFile(const wchar_t* arch, const PackageEntry& entry, const Wide
     std::replace(relative.begin(), relative.end(), L'/', separator);
     const bool endsInSeparator = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
     const WideString path = folder + (endsInSeparator ? WideString() : WideString(1, separator)) + relative;
-    const UniqueFile lock = OpenInstallerLock(path);
-    if (!lock) {
-        const DWORD openError = ::GetLastError();
-        PrintFailure(WithSystemError(label + path + L", the file to publish as " + entry.url + L", cannot be opened.",
-                                     openError));
+    UniqueFile lock;
+    std::uint64_t size = 0;
+    if (!OpenHeldPackage(path, label + path + L", the file to publish as " + entry.url + L", cannot be opened.",
+                         label + path, lock, size)) {
         return false;
     }
-    LARGE_INTEGER fileSize = {};
-    if (!::GetFileSizeEx(lock.Get(), &fileSize)) {
-        const DWORD sizeError = ::GetLastError();
-        PrintFailure(WithSystemError(label + path + L" cannot be read.", sizeError));
-        return false;
-    }
-    const std::uint64_t size = static_cast<std::uint64_t>(fileSize.QuadPart);
     if (size != entry.size) {
         PrintFailure(label + path + L" is " + GroupedNumber(size) + L" bytes, but the manifest says " +
                      GroupedNumber(entry.size) + L" bytes.");

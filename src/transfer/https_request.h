@@ -106,7 +106,8 @@ private:
 // On true the request has been answered with status 200 and its body is ready for Read, in blocks of up
 // to blockSize bytes. On false, error holds the reason: a failed step's own text, or the send failure
 // text when the wait ran out of time or was stopped (request.LastWait() tells these apart). The caller
-// closes the request on every path. With systemError, a failed WinHTTP call also leaves its error number there (the release tool
-// shows it); it stays as it was when the failure has none, such as a status other than 200.
+// closes the request on every path. With systemError, a failed WinHTTP call also leaves its error
+// number there (the release tool shows it); it stays as it was when the failure has none, such as a
+// status other than 200.
 bool OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize, ErrorText& error,
                   const RequestWait& wait = {}, DWORD* systemError = nullptr, const TransferCalls& calls = {});

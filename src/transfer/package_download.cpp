@@ -7,14 +7,12 @@
 
 #include "common/build_config.h"
 #include "common/file_cleanup.h"
+#include "common/partial_file.h"
 #include "common/win32_handles.h"
 #include "transfer/https_request.h"
 #include "transfer/sha256_digest.h"
 
 namespace {
-
-constexpr DWORD kPartialFileFlags = FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN;
-static_assert(kPartialFileFlags == 0x08000100);
 
 constexpr wchar_t kHashInitFailed[] = L"Windows could not initialize SHA-256 verification.";
 constexpr wchar_t kCancelled[] = L"Download cancelled.";
@@ -97,9 +95,7 @@ bool ReceiveIntoFile(HttpsRequest& request, HANDLE file, const PackageEntry& pac
 // nothing else can stand under its name by then, and is never left behind.
 void ClosePartialFile(UniqueFile& file, const WideString& partialPath, bool keep) {
     ::FlushFileBuffers(file.Get());
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    const bool disposed =
-        !keep && ::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    const bool disposed = !keep && DeleteThroughHandle(file.Get());
     file.Reset();
     if (!keep && !disposed) {
         RemoveDownloadedFile(partialPath);
@@ -129,8 +125,7 @@ bool DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObser
 bool DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer,
                      ErrorText& error, DWORD* systemError, const TransferCalls& calls) {
     // Only a file this call makes itself: whatever already stands at that path is not ours.
-    UniqueFile file(::CreateFileW(partialPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                  kPartialFileFlags, nullptr));
+    UniqueFile file = CreatePartialFile(partialPath);
     if (!file) {
         // Leave it alone.
         return FailWithLastError(error, kCreateFailedText, systemError);

@@ -14,8 +14,9 @@ inline constexpr wchar_t kCreateFailedText[] = L"Could not create the temporary 
 
 // The installer's download: streams the package into file, a new file opened for writing that the
 // caller owns, enforcing the exact size and SHA-256. (A name of its own: a path given as a bare pointer
-// would otherwise be taken for the handle.) On false error holds the reason, and the caller removes the file; with
-// systemError, a failed system call also leaves its error number there. observer may be null.
+// would otherwise be taken for the handle.) On false error holds the reason, and the caller removes
+// the file; with systemError, a failed system call also leaves its error number there. observer may
+// be null.
 bool DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObserver* observer, ErrorText& error,
                          DWORD* systemError = nullptr, const TransferCalls& calls = {});
 

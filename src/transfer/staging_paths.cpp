@@ -9,6 +9,7 @@
 
 #include "common/file_cleanup.h"
 #include "common/installer_lock.h"
+#include "common/partial_file.h"
 #include "common/windows_folder.h"
 
 namespace {
@@ -31,12 +32,6 @@ constexpr DWORD kRemoveRetryMs = 50;
 // delete sharing.)
 constexpr ACCESS_MASK kRunFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr ULONG kRunFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// Written once, in order, and never shared: DELETE lets the run remove a download that failed through
-// this same handle.
-constexpr DWORD kPartialFileAccess = GENERIC_WRITE | DELETE;
-constexpr DWORD kPartialFileFlags = FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN;
-static_assert(kPartialFileFlags == 0x08000100);
 
 bool StartsWith(const WideString& text, const wchar_t* prefix) {
     return text.compare(0, WideString(prefix).size(), prefix) == 0;
@@ -80,62 +75,64 @@ bool PathReachesHeldObject(const WideString& path, HANDLE held) {
            std::memcmp(&heldId.FileId, &openedId.FileId, sizeof(heldId.FileId)) == 0;
 }
 
-// Everything below folder, by paths inside it, deepest first; a link is removed, never followed.
-// True when nothing is left in it.
-bool DeleteContents(const WideString& folder) {
+bool IsRealFolder(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// Calls visit(path, attributes) for each entry directly inside folder, by its path inside it. False
+// when the folder cannot be listed; GetLastError then says why.
+template <typename Visit>
+bool ForEachEntry(const WideString& folder, Visit visit) {
     WIN32_FIND_DATAW entry = {};
     HANDLE search = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
                                        nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
-        return IsAlreadyGone(::GetLastError()) || ::GetLastError() == ERROR_NO_MORE_FILES;
+        return false;
     }
-    bool empty = true;
     do {
         const WideString name = entry.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
+        if (name != L"." && name != L"..") {
+            visit(folder + L"\\" + name, entry.dwFileAttributes);
         }
-        const WideString path = folder + L"\\" + name;
-        const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const bool isLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (isFolder && !isLink && !DeleteContents(path)) {
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return true;
+}
+
+// Everything below folder, deepest first; a link is removed, never followed. True when nothing is left
+// in it.
+bool DeleteContents(const WideString& folder) {
+    bool empty = true;
+    const bool listed = ForEachEntry(folder, [&empty](const WideString& path, DWORD attributes) {
+        if (IsRealFolder(attributes) && !DeleteContents(path)) {
             empty = false;
-            continue;
+            return;
         }
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         }
+        const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         const BOOL deleted = isFolder ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
         if (!deleted && !IsAlreadyGone(::GetLastError())) {
             empty = false;
         }
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
+    });
+    if (!listed) {
+        const DWORD error = ::GetLastError();
+        return IsAlreadyGone(error) || error == ERROR_NO_MORE_FILES;
+    }
     return empty;
 }
 
 // What is left below folder, deepest first, so that the deletes at the next restart meet each folder
 // empty. Only paths inside the run folder, whose every folder above is the system's.
 void ScheduleContents(const WideString& folder) {
-    WIN32_FIND_DATAW entry = {};
-    HANDLE search = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                       nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        const WideString name = entry.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        const WideString path = folder + L"\\" + name;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-            (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    ForEachEntry(folder, [](const WideString& path, DWORD attributes) {
+        if (IsRealFolder(attributes)) {
             ScheduleContents(path);
         }
         ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
+    });
 }
 
 }  // namespace
@@ -265,8 +262,7 @@ HANDLE StagedRun::CreatePartialFile() {
         return INVALID_HANDLE_VALUE;
     }
     // Only a file this call makes itself: whatever already stands at that path is not ours.
-    partialFile_.Reset(::CreateFileW(partialPath_.c_str(), kPartialFileAccess, 0, nullptr, CREATE_NEW,
-                                     kPartialFileFlags, nullptr));
+    partialFile_ = ::CreatePartialFile(partialPath_);
     if (partialFile_) {
         staged_ = StagedFile::Partial;
     }
@@ -299,8 +295,7 @@ void StagedRun::Remove() {
     installerLock_.Reset();
     if (partialFile_) {
         // A download that did not finish goes through the handle it was written through.
-        FILE_DISPOSITION_INFO disposition = {TRUE};
-        ::SetFileInformationByHandle(partialFile_.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+        DeleteThroughHandle(partialFile_.Get());
         partialFile_.Reset();
     }
     if (!folder_) {

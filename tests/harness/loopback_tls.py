@@ -1,5 +1,5 @@
 """What the harness's small TLS servers share: listening on both loopback addresses and going to the
-background with a pid file, each address served on a thread of its own."""
+background with a pid file, each address served on a thread of its own, and reading a request's head."""
 import os
 import socket
 import ssl
@@ -28,3 +28,14 @@ def serve_in_background(port, cert, key, pidfile, serve, *args):
         f.write(str(os.getpid()))
     threading.Thread(target=serve, args=(listeners[1], context) + args, daemon=True).start()
     serve(listeners[0], context, *args)
+
+
+def read_request_head(conn):
+    """Reads up to the blank line that ends a request's head; False when the client closes first."""
+    request = b""
+    while b"\r\n\r\n" not in request:
+        data = conn.recv(4096)
+        if not data:
+            return False
+        request += data
+    return True

@@ -17,14 +17,13 @@ Usage: slow_tls_server.py PORT CERT KEY MODE_FILE PIDFILE
 """
 import json
 import os
-import socket
 import ssl
 import sys
 import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from loopback_tls import serve_in_background  # noqa: E402
+from loopback_tls import read_request_head, serve_in_background  # noqa: E402
 
 
 def generated(size):
@@ -78,12 +77,8 @@ def answer(raw, context, mode):
         trickled_handshake(raw, context, float(mode["handshake_delay"]))
         return
     conn = context.wrap_socket(raw, server_side=True)
-    request = b""
-    while b"\r\n\r\n" not in request:
-        data = conn.recv(4096)
-        if not data:
-            return
-        request += data
+    if not read_request_head(conn):
+        return
     size = int(mode.get("size", 100))
     head = b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % size
     if "header_delay" in mode:

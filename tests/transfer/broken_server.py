@@ -17,7 +17,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
-from loopback_tls import serve_in_background  # noqa: E402
+from loopback_tls import read_request_head, serve_in_background  # noqa: E402
 
 DECLARED = 50000
 SENT = 20000
@@ -32,12 +32,8 @@ def serve(listener, context):
 def answer(raw, context):
     try:
         conn = context.wrap_socket(raw, server_side=True)
-        request = b""
-        while b"\r\n\r\n" not in request:
-            data = conn.recv(4096)
-            if not data:
-                return
-            request += data
+        if not read_request_head(conn):
+            return
         body = bytes((i * 7 + 3) % 251 for i in range(SENT))
         conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % DECLARED + body)
         # Then a record that no TLS session can decrypt, written beside the TLS layer.
