@@ -2,6 +2,7 @@
 
 #include "common/build_config.h"
 #include "common/win32_handles.h"
+#include "setup/progress_window_observer.h"
 
 namespace {
 
@@ -45,13 +46,20 @@ public:
     AcceptedRun(const AcceptedRun&) = delete;
     AcceptedRun& operator=(const AcceptedRun&) = delete;
 
+    bool OpenWindow(const WideString& version) {
+        windowOpen_ = stages_.createProgress(progress, version);
+        return windowOpen_;
+    }
     // No window of ours may stand behind a message box or under the installer that is started.
-    void CloseWindow() { stages_.destroyProgress(progress); }
+    void CloseWindow() {
+        stages_.destroyProgress(progress);
+        windowOpen_ = false;
+    }
 
     // The window goes and the files are gone before the box: the user reads it with nothing of the run
     // left on screen or on disk.
     SetupResult Fail(const WideString& text, UINT style, SetupResult result) {
-        if (progress.window) {
+        if (windowOpen_) {
             CloseWindow();
         }
         run.Remove();
@@ -63,13 +71,14 @@ public:
 
 private:
     const SetupStages& stages_;
+    bool windowOpen_ = false;
 };
 
 // From the confirmation to the launch.
 SetupResult DownloadVerifyAndLaunch(const SetupStages& stages, const ReleaseManifest& manifest,
                                     const PackageEntry& package) {
     AcceptedRun accepted(stages);
-    if (!stages.createProgress(accepted.progress, manifest.version)) {
+    if (!accepted.OpenWindow(manifest.version)) {
         return accepted.Fail(kProgressWindowFailedText, MB_ICONERROR, SetupResult::DownloadFailed);
     }
     stages.showStatus(accepted.progress, kDownloadingStatus, kDownloadingDetail);

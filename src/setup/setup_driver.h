@@ -17,7 +17,6 @@
 #include "transfer/package_download.h"
 #include "transfer/staging_paths.h"
 #include "trust/installer_trust.h"
-#include "ui/progress.h"
 #include "ui/progress_window.h"
 
 // What the driver calls, each member starting as the real stage. Tests replace stages whose faults no
@@ -34,10 +33,13 @@ struct SetupStages {
     };
     bool (*createProgress)(ProgressWindow& progress, const WideString& version) =
         [](ProgressWindow& progress, const WideString& version) { return progress.Create(version); };
-    void (*showStatus)(ProgressWindow& progress, const WideString& status, const WideString& detail) = ShowStatus;
+    void (*showStatus)(ProgressWindow& progress, const WideString& status, const WideString& detail) =
+        [](ProgressWindow& progress, const WideString& status, const WideString& detail) {
+            progress.ShowStatus(status, detail);
+        };
     void (*updateProgress)(ProgressWindow& progress, std::uint64_t received, std::uint64_t total) =
         [](ProgressWindow& progress, std::uint64_t received, std::uint64_t total) {
-            UpdateProgress(progress, received, total);
+            progress.ShowProgress(received, total);
         };
     void (*destroyProgress)(ProgressWindow& progress) = [](ProgressWindow& progress) { progress.Destroy(); };
     bool (*makeStagingPaths)(StagedRun& run) = [](StagedRun& run) { return MakeStagingPaths(run); };

@@ -2,9 +2,11 @@
 
 #include <commctrl.h>
 
+#include <cwchar>
+
 #include "common/platform_compat.h"
+#include "common/product_texts.h"
 #include "common/resource_ids.h"
-#include "ui/progress.h"
 
 namespace {
 
@@ -17,6 +19,10 @@ constexpr wchar_t kInitialBytesText[] = L"Preparing\u2026";
 constexpr wchar_t kReassuranceText[] =
     L"\u2713  Publisher and SHA-256 integrity will be verified before installation.";
 constexpr wchar_t kCancelText[] = L"Cancel";
+constexpr wchar_t kCancellingButtonText[] = L"Cancelling\u2026";
+constexpr wchar_t kCancellingStatusText[] = L"Cancelling download\u2026";
+constexpr wchar_t kCancellingDetailText[] = L"Removing the partial file safely.";
+constexpr wchar_t kBytesFormat[] = L"%.1f MB of %.1f MB";
 constexpr wchar_t kFontFace[] = L"Segoe UI";
 
 constexpr int kDesignDpi = 96;
@@ -28,7 +34,12 @@ constexpr int kDesignIconSize = 48;
 constexpr COLORREF kTextColour = RGB(42, 47, 52);
 constexpr COLORREF kBarColour = RGB(25, 104, 154);
 constexpr COLORREF kBarBackgroundColour = RGB(232, 236, 239);
+// The bar counts hundredths of a percent.
 constexpr int kBarRange = 10000;
+
+constexpr std::uint64_t kRedrawIntervalMs = 100;
+constexpr std::size_t kBytesTextCapacity = 96;
+constexpr double kBytesPerMegabyte = 1000000.0;
 
 // The window is passive: a caption with close and minimise, no resizing, no maximising.
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -77,41 +88,15 @@ constexpr ChildLayout kTitleLayout = {L"STATIC", SS_LEFT, 92, 22, 470, 34, 0};
 // mark of an underlined access key.
 constexpr ChildLayout kVersionLayout = {L"STATIC", SS_LEFT | SS_NOPREFIX, 92, 57, 470, 22, 0};
 constexpr ChildLayout kSeparatorLayout = {L"STATIC", SS_ETCHEDHORZ, 28, 91, 534, 2, 0};
-constexpr ChildLayout kStatusLayout = {L"STATIC", SS_LEFT, 28, 112, 534, 26, 0};
-constexpr ChildLayout kDetailLayout = {L"STATIC", SS_LEFT, 28, 143, 534, 22, 0};
+constexpr ChildLayout kStatusLayout = {L"STATIC", SS_LEFT, 28, 112, 534, 26, kStatusLabelId};
+constexpr ChildLayout kDetailLayout = {L"STATIC", SS_LEFT, 28, 143, 534, 22, kDetailLabelId};
 constexpr ChildLayout kBarLayout = {PROGRESS_CLASSW, PBS_SMOOTH, 28, 176, 534, 18, kProgressBarId};
-constexpr ChildLayout kPercentLayout = {L"STATIC", SS_LEFT, 28, 205, 80, 22, 0};
-constexpr ChildLayout kBytesLayout = {L"STATIC", SS_RIGHT, 250, 205, 312, 22, 0};
+constexpr ChildLayout kPercentLayout = {L"STATIC", SS_LEFT, 28, 205, 80, 22, kPercentLabelId};
+constexpr ChildLayout kBytesLayout = {L"STATIC", SS_RIGHT, 250, 205, 312, 22, kBytesLabelId};
 constexpr ChildLayout kNoteLayout = {L"STATIC", SS_LEFT, 28, 242, 405, 40, 0};
 constexpr ChildLayout kCancelLayout = {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 458, 244, 104, 34, kCancelButtonId};
 
-void MakeChildren(ProgressWindow& progress, HMODULE module, const Scaler& scale, const WideString& version) {
-    const HWND parent = progress.window.Get();
-    const HWND iconPicture = MakeChild(parent, module, scale, kIconLayout, nullptr, nullptr);
-    if (iconPicture) {
-        ::SendMessageW(iconPicture, STM_SETICON, reinterpret_cast<WPARAM>(progress.icon.Get()), 0);
-    }
-    MakeChild(parent, module, scale, kTitleLayout, kTitleText, progress.titleFont.Get());
-    const WideString versionLine = kVersionPrefix + version + kVersionSuffix;
-    MakeChild(parent, module, scale, kVersionLayout, versionLine.c_str(), progress.bodyFont.Get());
-    MakeChild(parent, module, scale, kSeparatorLayout, nullptr, nullptr);
-    progress.statusLabel = MakeChild(parent, module, scale, kStatusLayout, kInitialStatusText, progress.headingFont.Get());
-    progress.detailLabel = MakeChild(parent, module, scale, kDetailLayout, kInitialDetailText, progress.bodyFont.Get());
-    progress.progressBar = MakeChild(parent, module, scale, kBarLayout, nullptr, nullptr);
-    if (progress.progressBar) {
-        ::SendMessageW(progress.progressBar, PBM_SETRANGE32, 0, kBarRange);
-        // Visual styles may ignore these; they matter on the classic look.
-        ::SendMessageW(progress.progressBar, PBM_SETBARCOLOR, 0, kBarColour);
-        ::SendMessageW(progress.progressBar, PBM_SETBKCOLOR, 0, kBarBackgroundColour);
-    }
-    progress.percentLabel =
-        MakeChild(parent, module, scale, kPercentLayout, kInitialPercentText, progress.emphasisFont.Get());
-    progress.bytesLabel = MakeChild(parent, module, scale, kBytesLayout, kInitialBytesText, progress.bodyFont.Get());
-    MakeChild(parent, module, scale, kNoteLayout, kReassuranceText, progress.bodyFont.Get());
-    progress.cancelButton = MakeChild(parent, module, scale, kCancelLayout, kCancelText, progress.bodyFont.Get());
-}
-
-bool RegisterProgressClass(HMODULE module, const WindowCalls& calls) {
+bool RegisterProgressClass(HMODULE module, const WindowCalls& calls, WNDPROC windowProc) {
     // Owned here until the class takes them: the class icons then belong to the process for its
     // lifetime, like the class itself.
     UniqueIcon largeIcon(static_cast<HICON>(
@@ -120,7 +105,7 @@ bool RegisterProgressClass(HMODULE module, const WindowCalls& calls) {
         ::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = ProgressWindowProc;
+    windowClass.lpfnWndProc = windowProc;
     windowClass.hInstance = module;
     windowClass.hIcon = largeIcon.Get();
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
@@ -135,18 +120,33 @@ bool RegisterProgressClass(HMODULE module, const WindowCalls& calls) {
     return ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
+
+void SetTextIfPresent(HWND control, const wchar_t* text) {
+    if (control) {
+        ::SetWindowTextW(control, text);
+    }
+}
+
 }  // namespace
 
+ProgressWindow::~ProgressWindow() { Destroy(); }
+
 bool ProgressWindow::Create(const WideString& version, const WindowCalls& calls) {
+    Destroy();
+    calls_ = calls;
+    cancelRequested_ = false;
+    lastProgressTick_ = 0;
+
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
     CallInitCommonControlsEx(&controls);
 
     const HMODULE module = ::GetModuleHandleW(nullptr);
-    if (!RegisterProgressClass(module, calls)) {
+    if (!RegisterProgressClass(module, calls, WindowProc)) {
         return false;
     }
 
-    const Scaler scale(static_cast<int>(calls.getDpiForSystem()));
+    const int dpi = static_cast<int>(calls.getDpiForSystem());
+    const Scaler scale(dpi);
     const int width = scale.Length(kDesignWidth);
     const int height = scale.Length(kDesignHeight);
     RECT workArea{};
@@ -154,39 +154,142 @@ bool ProgressWindow::Create(const WideString& version, const WindowCalls& calls)
     const int x = workArea.left + (workArea.right - workArea.left - width) / 2;
     const int y = workArea.top + (workArea.bottom - workArea.top - height) / 2;
 
-    window.Reset(calls.createWindowExW(WS_EX_APPWINDOW, kProgressWindowClass, kSetupWindowTitle, kWindowStyle, x, y,
-                                       width, height, nullptr, nullptr, module, this));
-    if (!window) {
+    window_.Reset(calls.createWindowExW(WS_EX_APPWINDOW, kProgressWindowClass, kSetupWindowTitle, kWindowStyle, x, y,
+                                        width, height, nullptr, nullptr, module, this));
+    if (!window_) {
         return false;
     }
 
-    bodyFont.Reset(MakeFont(scale, 10, FW_NORMAL));
-    titleFont.Reset(MakeFont(scale, 18, FW_SEMIBOLD));
-    headingFont.Reset(MakeFont(scale, 11, FW_SEMIBOLD));
-    emphasisFont.Reset(MakeFont(scale, 10, FW_BOLD));
+    bodyFont_.Reset(MakeFont(scale, 10, FW_NORMAL));
+    titleFont_.Reset(MakeFont(scale, 18, FW_SEMIBOLD));
+    headingFont_.Reset(MakeFont(scale, 11, FW_SEMIBOLD));
+    emphasisFont_.Reset(MakeFont(scale, 10, FW_BOLD));
     const int iconSize = scale.Length(kDesignIconSize);
-    icon.Reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, iconSize,
-                                               iconSize, LR_DEFAULTCOLOR)));
+    icon_.Reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, iconSize,
+                                                iconSize, LR_DEFAULTCOLOR)));
 
-    MakeChildren(*this, module, scale, version);
+    MakeChildren(module, dpi, version);
 
-    ::ShowWindow(window.Get(), SW_SHOWNORMAL);
-    ::UpdateWindow(window.Get());
-    PumpMessages(*this);
+    ::ShowWindow(window_.Get(), SW_SHOWNORMAL);
+    ::UpdateWindow(window_.Get());
+    PumpMessages();
     return true;
+}
+
+void ProgressWindow::MakeChildren(HMODULE module, int dpi, const WideString& version) {
+    const HWND parent = window_.Get();
+    const Scaler scale(dpi);
+    const HWND iconPicture = MakeChild(parent, module, scale, kIconLayout, nullptr, nullptr);
+    if (iconPicture) {
+        ::SendMessageW(iconPicture, STM_SETICON, reinterpret_cast<WPARAM>(icon_.Get()), 0);
+    }
+    MakeChild(parent, module, scale, kTitleLayout, kTitleText, titleFont_.Get());
+    const WideString versionLine = kVersionPrefix + version + kVersionSuffix;
+    MakeChild(parent, module, scale, kVersionLayout, versionLine.c_str(), bodyFont_.Get());
+    MakeChild(parent, module, scale, kSeparatorLayout, nullptr, nullptr);
+    statusLabel_ = MakeChild(parent, module, scale, kStatusLayout, kInitialStatusText, headingFont_.Get());
+    detailLabel_ = MakeChild(parent, module, scale, kDetailLayout, kInitialDetailText, bodyFont_.Get());
+    progressBar_ = MakeChild(parent, module, scale, kBarLayout, nullptr, nullptr);
+    if (progressBar_) {
+        ::SendMessageW(progressBar_, PBM_SETRANGE32, 0, kBarRange);
+        // Visual styles may ignore these; they matter on the classic look.
+        ::SendMessageW(progressBar_, PBM_SETBARCOLOR, 0, kBarColour);
+        ::SendMessageW(progressBar_, PBM_SETBKCOLOR, 0, kBarBackgroundColour);
+    }
+    percentLabel_ = MakeChild(parent, module, scale, kPercentLayout, kInitialPercentText, emphasisFont_.Get());
+    bytesLabel_ = MakeChild(parent, module, scale, kBytesLayout, kInitialBytesText, bodyFont_.Get());
+    MakeChild(parent, module, scale, kNoteLayout, kReassuranceText, bodyFont_.Get());
+    cancelButton_ = MakeChild(parent, module, scale, kCancelLayout, kCancelText, bodyFont_.Get());
 }
 
 void ProgressWindow::Destroy() {
     // The window first: its children still draw with the fonts and the icon until it is gone.
-    window.Reset();
-    icon.Reset();
-    bodyFont.Reset();
-    titleFont.Reset();
-    headingFont.Reset();
-    emphasisFont.Reset();
+    window_.Reset();
+    progressBar_ = nullptr;
+    statusLabel_ = nullptr;
+    detailLabel_ = nullptr;
+    percentLabel_ = nullptr;
+    bytesLabel_ = nullptr;
+    cancelButton_ = nullptr;
+    icon_.Reset();
+    bodyFont_.Reset();
+    titleFont_.Reset();
+    headingFont_.Reset();
+    emphasisFont_.Reset();
 }
 
-LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+bool ProgressWindow::IsOpen() const { return static_cast<bool>(window_); }
+
+HWND ProgressWindow::Handle() const { return window_.Get(); }
+
+bool ProgressWindow::CancelRequested() const { return cancelRequested_; }
+
+void ProgressWindow::ShowStatus(const WideString& status, const WideString& detail) {
+    SetTextIfPresent(statusLabel_, status.c_str());
+    SetTextIfPresent(detailLabel_, detail.c_str());
+    PumpMessages();
+}
+
+void ProgressWindow::ShowProgress(std::uint64_t received, std::uint64_t total) {
+    if (!window_ || total == 0) {
+        return;
+    }
+    const std::uint64_t now = calls_.getTickCount64();
+    if (received > total) {
+        received = total;
+    } else if (received < total && now - lastProgressTick_ < kRedrawIntervalMs) {
+        // Blocks arrive far faster than anyone can read; the last one always shows.
+        return;
+    }
+    lastProgressTick_ = now;
+
+    const std::uint64_t position = received * kBarRange / total;
+    if (progressBar_) {
+        ::SendMessageW(progressBar_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    }
+
+    const std::uint64_t percent = received * 100 / total;
+    wchar_t percentText[24] = {};
+    ::_snwprintf(percentText, 23, L"%I64u%%", percent);
+    SetTextIfPresent(percentLabel_, percentText);
+
+    wchar_t bytesText[kBytesTextCapacity] = {};
+    ::_snwprintf(bytesText, kBytesTextCapacity - 1, kBytesFormat, static_cast<double>(received) / kBytesPerMegabyte,
+                 static_cast<double>(total) / kBytesPerMegabyte);
+    SetTextIfPresent(bytesLabel_, bytesText);
+
+    PumpMessages();
+}
+
+bool ProgressWindow::PumpMessages() {
+    MSG msg{};
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // A quit request means "stop", never "leave a loop": there is no loop to leave, and the
+            // download must end through its own cancellation path. The message is consumed here.
+            RequestCancel();
+            continue;
+        }
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+    return !cancelRequested_;
+}
+
+void ProgressWindow::RequestCancel() {
+    if (cancelRequested_) {
+        return;
+    }
+    cancelRequested_ = true;
+    if (cancelButton_) {
+        ::SetWindowTextW(cancelButton_, kCancellingButtonText);
+        ::EnableWindow(cancelButton_, FALSE);
+    }
+    SetTextIfPresent(statusLabel_, kCancellingStatusText);
+    SetTextIfPresent(detailLabel_, kCancellingDetailText);
+}
+
+LRESULT CALLBACK ProgressWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* progress = reinterpret_cast<ProgressWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message == WM_NCCREATE) {
         progress = static_cast<ProgressWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
@@ -198,13 +301,13 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
     switch (message) {
         case WM_COMMAND:
             if (LOWORD(wParam) == kCancelButtonId) {
-                RequestCancel(*progress);
+                progress->RequestCancel();
                 return 0;
             }
             break;
         case WM_CLOSE:
             // Closing means "cancel"; the window itself stays until the driver destroys it.
-            RequestCancel(*progress);
+            progress->RequestCancel();
             return 0;
         case WM_CTLCOLORSTATIC: {
             const HDC dc = reinterpret_cast<HDC>(wParam);

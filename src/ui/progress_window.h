@@ -1,54 +1,79 @@
 #pragma once
-// The one window the program owns: modeless, passive, destroyed before any message box or launch.
+// The one window the program owns: modeless, passive, destroyed before any message box or launch. It
+// shows what the driver tells it and knows nothing of what is being done.
 #include <windows.h>
 
 #include <cstdint>
 
-#include "common/product_texts.h"
 #include "common/wide_string.h"
 #include "common/win32_handles.h"
 
 inline constexpr int kProgressBarId = 2001;
 inline constexpr int kCancelButtonId = 2002;
+inline constexpr int kStatusLabelId = 2003;
+inline constexpr int kDetailLabelId = 2004;
+inline constexpr int kPercentLabelId = 2005;
+inline constexpr int kBytesLabelId = 2006;
 inline constexpr wchar_t kProgressWindowClass[] = L"BrimlowAIQuilloInstallerProgress";
 
-// The system DPI is fixed for a process's lifetime, and class registration and window creation do not
-// fail on a test machine: tests replace these to see the window scaled, and to see it not made at all.
+// The system DPI is fixed for a process's lifetime, class registration and window creation do not fail
+// on a test machine, and the redraw throttle follows the clock: tests replace these to see the window
+// scaled, to see it not made at all, and to step time by hand instead of sleeping.
 struct WindowCalls {
     decltype(&::GetDpiForSystem) getDpiForSystem = ::GetDpiForSystem;
     decltype(&::RegisterClassExW) registerClassExW = ::RegisterClassExW;
     decltype(&::CreateWindowExW) createWindowExW = ::CreateWindowExW;
+    decltype(&::GetTickCount64) getTickCount64 = ::GetTickCount64;
 };
 
-// The driver owns one as a local. The window procedure finds it through the window, so it never moves.
-struct ProgressWindow {
+// Progress, status and cooperative cancellation on the driver's only thread. The driver owns one as a
+// local; the window procedure finds it through the window, so it is neither copied nor moved.
+class ProgressWindow {
+public:
     ProgressWindow() = default;
-    ~ProgressWindow() { Destroy(); }
+    ~ProgressWindow();
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
 
-    // Shows the window for the release's version. False when the class or the window cannot be made;
-    // the record then holds nothing.
+    // Shows a new window for the release's version, with no cancel request. False when the class or the
+    // window cannot be made; nothing is then held.
     bool Create(const WideString& version, const WindowCalls& calls = {});
-    // Destroys the window (its controls with it), then the icon, then the fonts. Safe on a record that
-    // holds nothing and safe to call twice.
+    // Destroys the window (its controls with it), then the icon, then the fonts. Safe when nothing is
+    // open and safe to call twice.
     void Destroy();
+    bool IsOpen() const;
 
-    UniqueWindow window;
-    // The controls the program writes to; they belong to window.
-    HWND progressBar = nullptr;
-    HWND statusLabel = nullptr;
-    HWND detailLabel = nullptr;
-    HWND percentLabel = nullptr;
-    HWND bytesLabel = nullptr;
-    HWND cancelButton = nullptr;
-    UniqueFont bodyFont;
-    UniqueFont titleFont;
-    UniqueFont headingFont;
-    UniqueFont emphasisFont;
-    UniqueIcon icon;
-    bool cancelRequested = false;
-    std::uint64_t lastProgressTick = 0;
+    // Rewrites the two status lines, then handles queued messages.
+    void ShowStatus(const WideString& status, const WideString& detail);
+    // Moves the bar and rewrites the percentage and byte count, at most every 100 ms but always for the
+    // last block, then handles queued messages. Nothing happens when no window is open or total is 0.
+    void ShowProgress(std::uint64_t received, std::uint64_t total);
+    // Handles every queued message. A WM_QUIT is taken as a cancel request. False once a cancel has been
+    // requested.
+    bool PumpMessages();
+    // Records a cancel request and says so in the window; a second request changes nothing.
+    void RequestCancel();
+    bool CancelRequested() const;
+    HWND Handle() const;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void MakeChildren(HMODULE module, int dpi, const WideString& version);
+
+    UniqueWindow window_;
+    // The controls the program rewrites; they belong to window_.
+    HWND progressBar_ = nullptr;
+    HWND statusLabel_ = nullptr;
+    HWND detailLabel_ = nullptr;
+    HWND percentLabel_ = nullptr;
+    HWND bytesLabel_ = nullptr;
+    HWND cancelButton_ = nullptr;
+    UniqueFont bodyFont_;
+    UniqueFont titleFont_;
+    UniqueFont headingFont_;
+    UniqueFont emphasisFont_;
+    UniqueIcon icon_;
+    WindowCalls calls_;
+    bool cancelRequested_ = false;
+    std::uint64_t lastProgressTick_ = 0;
 };
-
-LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -35,6 +35,8 @@ struct World {
     bool native64 = true;
     int confirmResult = kInstallButtonId;
     bool createOk = true;
+    // Whether the stand-in window is open: created and not yet destroyed.
+    bool windowOpen = false;
     bool stagingOk = true;
     bool finalIsFolder = false;
     bool partialTaken = false;
@@ -83,18 +85,18 @@ const SetupStages kStandIns = {
     },
     [] { return world.native64; },
     [](const ReleaseManifest&) { world.events.push_back(L"confirm"); return world.confirmResult; },
-    [](ProgressWindow& progress, const WideString&) {
+    [](ProgressWindow&, const WideString&) {
         world.events.push_back(L"create");
-        if (world.createOk) progress.window.Reset(reinterpret_cast<HWND>(1));
+        world.windowOpen = world.createOk;
         return world.createOk;
     },
     [](ProgressWindow&, const WideString& status, const WideString&) { world.events.push_back(L"status:" + status); },
     [](ProgressWindow&, std::uint64_t received, std::uint64_t total) {
         world.events.push_back(L"progress:" + std::to_wstring(received) + L"/" + std::to_wstring(total));
     },
-    [](ProgressWindow& progress) {
-        world.events.push_back(progress.window ? L"destroy" : L"destroy-empty");
-        progress.window.Release();
+    [](ProgressWindow&) {
+        world.events.push_back(world.windowOpen ? L"destroy" : L"destroy-empty");
+        world.windowOpen = false;
     },
     [](StagedRun& run) {
         world.events.push_back(L"staging");

@@ -13,7 +13,7 @@
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"
 #include "transfer/transfer_test_util.h"
-#include "ui/progress.h"
+#include "setup/progress_window_observer.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -165,7 +165,7 @@ TEST_F(PackageWaits, AStalledRequestEndsAsASendFailureAtTheDeadlineWhileTheWindo
     for (const auto& c : kStalledRequests) {
         SCOPED_TRACE(c.what);
         SlowServer(c.mode);
-        WindowWatch watch(progress.window.Get());
+        WindowWatch watch(progress.Handle());
         EXPECT_FALSE(Download(100, watch));
         EXPECT_EQ(error, kSendFailed);
         EXPECT_FALSE(test_support::FileExists(partial));
@@ -181,7 +181,7 @@ TEST_F(PackageWaits, AStalledRequestEndsAsASendFailureAtTheDeadlineWhileTheWindo
 TEST_F(PackageWaits, APackageOnASlowLinkArrivesWhileTheWindowAnswersThroughout) {
     // 48 KiB at 8 KiB a second: six seconds, less than one block of the download.
     SlowServer(R"({"rate": 8192, "size": 49152})");
-    WindowWatch watch(progress.window.Get());
+    WindowWatch watch(progress.Handle());
     EXPECT_TRUE(Download(49152, watch));
     EXPECT_EQ(error, L"");
     EXPECT_EQ(test_support::ReadWholeFile(partial), Generated(49152));
@@ -195,7 +195,7 @@ TEST_F(PackageWaits, APackageOnASlowLinkArrivesWhileTheWindowAnswersThroughout) 
 TEST_F(PackageWaits, ABodyThatGoesSilentFailsAfterTheReceiveTimeOutWhileTheWindowAnswers) {
     // 16 KiB at 8 KiB a second, then nothing: the read in hand ends when no data has come for 3 s.
     SlowServer(R"({"rate": 8192, "size": 65536, "stall_after": 16384})");
-    WindowWatch watch(progress.window.Get());
+    WindowWatch watch(progress.Handle());
     EXPECT_FALSE(Download(65536, watch));
     EXPECT_EQ(error, kInterrupted);
     EXPECT_FALSE(test_support::FileExists(partial));
@@ -219,18 +219,16 @@ TEST_F(PackageWaits, CancelEndsTheDownloadWithinTwoSecondsWhateverTheServerIsDoi
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SlowServer(c.mode);
-        WindowWatch watch(progress.window.Get(), 1500);
+        WindowWatch watch(progress.Handle(), 1500);
         EXPECT_FALSE(Download(c.size, watch));
         EXPECT_EQ(error, kCancelled);
         EXPECT_FALSE(test_support::FileExists(partial));
         ASSERT_NE(watch.clickedAt(), 0u);
         EXPECT_LT(ended - watch.clickedAt(), 2000u);
         std::printf("[ measured ] cancel %s: ended %llu ms after the click\n", c.what, ended - watch.clickedAt());
-        // The next case starts with a window that has not been asked to cancel.
-        progress.Destroy();
-        progress.cancelRequested = false;
-        progress.lastProgressTick = 0;
+        // The next case starts with a new window, which has not been asked to cancel.
         ASSERT_TRUE(progress.Create(L"1.0.0"));
+        ASSERT_FALSE(progress.CancelRequested());
     }
 }
 

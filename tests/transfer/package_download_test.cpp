@@ -9,7 +9,7 @@
 #include "transfer/sha256_digest.h"
 #include "transfer/transfer_calls.h"
 #include "transfer/transfer_test_util.h"
-#include "ui/progress.h"
+#include "setup/progress_window_observer.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -159,7 +159,7 @@ TEST_F(PackageDownloadTest, AFileThatCannotBeOpenedExclusivelyIsLeftAlone) {
 
 TEST_F(PackageDownloadTest, ACancelAlreadyRequestedStopsBeforeAnyByteIsRead) {
     ProgressWindow progress;
-    progress.cancelRequested = true;
+    progress.RequestCancel();
     ProgressWindowObserver observer(progress);
     EXPECT_FALSE(Download(Entry("exact"), &observer));
     EXPECT_EQ(error, kCancelled);
@@ -181,13 +181,14 @@ LRESULT CALLBACK ClickCancelOnFirstCount(HWND label, UINT message, WPARAM wParam
 TEST_F(PackageDownloadTest, ACancelClickedInTheWindowMidDownloadStopsItAndRemovesTheFile) {
     ProgressWindow progress;
     ASSERT_TRUE(progress.Create(L"1.0.0"));
-    ASSERT_NE(progress.bytesLabel, nullptr);
-    cancelButton = progress.cancelButton;
+    const HWND bytesLabel = GetDlgItem(progress.Handle(), kBytesLabelId);
+    ASSERT_NE(bytesLabel, nullptr);
+    cancelButton = GetDlgItem(progress.Handle(), kCancelButtonId);
     labelProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(progress.bytesLabel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClickCancelOnFirstCount)));
+        SetWindowLongPtrW(bytesLabel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClickCancelOnFirstCount)));
     ProgressWindowObserver observer(progress);
     const bool ok = Download(Entry("slow", 400000, Sha256Hex(Generated(400000))), &observer);
-    const bool flagged = progress.cancelRequested;
+    const bool flagged = progress.CancelRequested();
     progress.Destroy();
     EXPECT_FALSE(ok);
     EXPECT_TRUE(flagged);

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "harness/test_support.h"
-#include "ui/progress.h"
 #include "ui/progress_layout_check.h"
 #include "ui/progress_window.h"
 #include "ui/window_probe.h"
@@ -22,20 +21,20 @@ TEST(ProgressWindowAtSystemDpi, WindowControlsAndFontsFollowTheSystemDpi) {
     ProgressWindow progress;
     ASSERT_TRUE(progress.Create(L"2.3.1"));
     RECT frame{};
-    ::GetWindowRect(progress.window.Get(), &frame);
+    ::GetWindowRect(progress.Handle(), &frame);
     EXPECT_EQ(frame.right - frame.left, ::MulDiv(600, dpi, 96));
     EXPECT_EQ(frame.bottom - frame.top, ::MulDiv(340, dpi, 96));
-    ExpectLaidOut(progress, L"Version 2.3.1  \u2022  Secure online setup", dpi);
+    ExpectLaidOut(progress.Handle(), L"Version 2.3.1  \u2022  Secure online setup", dpi);
 
     // For review, not a check: the window mid-download at this DPI.
-    UpdateProgress(progress, 52428800, 104857600);
+    progress.ShowProgress(52428800, 104857600);
     for (int i = 0; i < 10; ++i) {
-        PumpMessages(progress);
+        progress.PumpMessages();
         ::Sleep(30);
     }
     const std::wstring folder = test_support::HarnessPath("screenshots");
     ::CreateDirectoryW(folder.c_str(), nullptr);
-    window_probe::SaveWindowImage(progress.window.Get(),
+    window_probe::SaveWindowImage(progress.Handle(),
                                   folder + L"\\progress_window_system_" + std::to_wstring(dpi) + L".bmp");
     progress.Destroy();
 }

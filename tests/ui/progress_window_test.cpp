@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "harness/test_support.h"
-#include "ui/progress.h"
-#include "ui/progress_window.h"
 #include "ui/progress_layout_check.h"
+#include "ui/progress_window.h"
 #include "ui/window_probe.h"
 
 namespace {
@@ -25,7 +24,7 @@ constexpr wchar_t kCancellingDetail[] = L"Removing the partial file safely.";
 
 UINT dpiForTest = 96;
 UINT WINAPI DpiForTest() { return dpiForTest; }
-const WindowCalls kDpiStandIn = {DpiForTest};
+const WindowCalls kDpiStandIn = {.getDpiForSystem = DpiForTest};
 
 DWORD registrationError = 0;
 ATOM WINAPI RefuseClass(const WNDCLASSEXW*) {
@@ -43,7 +42,7 @@ ULONGLONG WINAPI TickForTest() {
     ++tickReads;
     return tickForTest;
 }
-const ProgressCalls kTickStandIn = {TickForTest};
+const WindowCalls kTickStandIn = {.getTickCount64 = TickForTest};
 
 // Owns one progress window for a test and always tears it down.
 class ShownWindow {
@@ -55,6 +54,8 @@ public:
     ShownWindow(const ShownWindow&) = delete;
     ShownWindow& operator=(const ShownWindow&) = delete;
     bool created() const { return created_; }
+    HWND Item(int id) const { return ::GetDlgItem(progress.Handle(), id); }
+    std::wstring TextOfItem(int id) const { return TextOf(Item(id)); }
     ProgressWindow progress;
 
 private:
@@ -66,13 +67,38 @@ bool QueueHolds(UINT message) {
     return ::PeekMessageW(&msg, nullptr, message, message, PM_NOREMOVE) != FALSE;
 }
 
+// The fonts and the icon a window's controls draw with, read from the controls.
+struct DrawingObjects {
+    std::vector<HFONT> fonts;
+    HICON icon = nullptr;
+};
+
+DrawingObjects DrawingObjectsOf(HWND window) {
+    const std::vector<Control> children = ChildrenOf(window);
+    DrawingObjects objects;
+    // The title, the version line, the status line and the percentage: one control for each font.
+    for (std::size_t i : {1u, 2u, 4u, 7u}) {
+        objects.fonts.push_back(reinterpret_cast<HFONT>(::SendMessageW(children.at(i).handle, WM_GETFONT, 0, 0)));
+    }
+    objects.icon = reinterpret_cast<HICON>(::SendMessageW(children.at(0).handle, STM_GETICON, 0, 0));
+    return objects;
+}
+
+void ExpectReleased(const DrawingObjects& objects) {
+    for (HFONT font : objects.fonts) {
+        EXPECT_EQ(::GetObjectType(font), 0u) << "a font was not deleted";
+    }
+    ICONINFO info{};
+    EXPECT_FALSE(::GetIconInfo(objects.icon, &info)) << "the icon was not destroyed";
+}
+
 TEST(ProgressWindow, OpensCentredAt96DpiWithEveryControlInPlace) {
     ASSERT_EQ(::GetDpiForSystem(), 96u) << "the harness prefix runs at the default DPI";
     ShownWindow shown;
     ASSERT_TRUE(shown.created());
-    ExpectLaidOut(shown.progress, L"Version 2.3.1  \u2022  Secure online setup", 96);
-    EXPECT_FALSE(shown.progress.cancelRequested);
-    EXPECT_EQ(shown.progress.lastProgressTick, 0u);
+    EXPECT_TRUE(shown.progress.IsOpen());
+    ExpectLaidOut(shown.progress.Handle(), L"Version 2.3.1  \u2022  Secure online setup", 96);
+    EXPECT_FALSE(shown.progress.CancelRequested());
 }
 
 TEST(ProgressWindow, ScalesWindowControlsFontsAndIconAt144Dpi) {
@@ -80,10 +106,10 @@ TEST(ProgressWindow, ScalesWindowControlsFontsAndIconAt144Dpi) {
     ShownWindow shown(L"2.3.1", kDpiStandIn);
     ASSERT_TRUE(shown.created());
     RECT frame{};
-    ::GetWindowRect(shown.progress.window.Get(), &frame);
+    ::GetWindowRect(shown.progress.Handle(), &frame);
     EXPECT_EQ(frame.right - frame.left, 900);
     EXPECT_EQ(frame.bottom - frame.top, 510);
-    ExpectLaidOut(shown.progress, L"Version 2.3.1  \u2022  Secure online setup", 144);
+    ExpectLaidOut(shown.progress.Handle(), L"Version 2.3.1  \u2022  Secure online setup", 144);
 }
 
 TEST(ProgressWindow, EmptyVersionAndSecondWindowInOneProcess) {
@@ -92,8 +118,8 @@ TEST(ProgressWindow, EmptyVersionAndSecondWindowInOneProcess) {
     ASSERT_TRUE(first.created());
     ShownWindow second(L"10.0.0-beta.1");
     ASSERT_TRUE(second.created());
-    EXPECT_EQ(TextOf(ChildrenOf(first.progress.window.Get())[2].handle), L"Version   \u2022  Secure online setup");
-    EXPECT_EQ(TextOf(ChildrenOf(second.progress.window.Get())[2].handle),
+    EXPECT_EQ(TextOf(ChildrenOf(first.progress.Handle())[2].handle), L"Version   \u2022  Secure online setup");
+    EXPECT_EQ(TextOf(ChildrenOf(second.progress.Handle())[2].handle),
               L"Version 10.0.0-beta.1  \u2022  Secure online setup");
 }
 
@@ -101,53 +127,60 @@ TEST(ProgressWindow, AVersionWithAnAmpersandIsShownAsItIs) {
     // Without SS_NOPREFIX the "&" would vanish and underline the "D" after it.
     ShownWindow shown(L"2.3.1 R&D");
     ASSERT_TRUE(shown.created());
-    const HWND label = ChildrenOf(shown.progress.window.Get())[2].handle;
+    const HWND label = ChildrenOf(shown.progress.Handle())[2].handle;
     EXPECT_EQ(TextOf(label), L"Version 2.3.1 R&D  \u2022  Secure online setup");
     EXPECT_TRUE(::GetWindowLongW(label, GWL_STYLE) & SS_NOPREFIX);
 }
 
-TEST(ProgressWindow, AClassOrWindowThatCannotBeMadeLeavesTheRecordEmpty) {
-    {
-        ShownWindow registersTheClass;
-        ASSERT_TRUE(registersTheClass.created());
-    }
+TEST(ProgressWindow, AClassOrWindowThatCannotBeMadeLeavesNothingHeld) {
+    // The first window registers the class. Each case then asks the same record for a new window, which
+    // replaces the one it held, or nothing does.
+    ShownWindow shown;
+    ASSERT_TRUE(shown.created());
     const struct {
         const char* what;
         WindowCalls calls;
         DWORD error;
         bool created;
     } cases[] = {
-        {"class refused", {::GetDpiForSystem, RefuseClass, ::CreateWindowExW}, ERROR_NOT_ENOUGH_MEMORY, false},
-        {"class already there", {::GetDpiForSystem, RefuseClass, ::CreateWindowExW}, ERROR_CLASS_ALREADY_EXISTS, true},
-        {"window refused", {::GetDpiForSystem, ::RegisterClassExW, RefuseWindow}, 0, false},
+        {"class already there", {.registerClassExW = RefuseClass, .getTickCount64 = TickForTest},
+         ERROR_CLASS_ALREADY_EXISTS, true},
+        {"class refused", {.registerClassExW = RefuseClass, .getTickCount64 = TickForTest}, ERROR_NOT_ENOUGH_MEMORY,
+         false},
+        {"window refused", {.createWindowExW = RefuseWindow, .getTickCount64 = TickForTest}, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        const HWND earlier = shown.progress.Handle();
+        const DrawingObjects earlierObjects = earlier ? DrawingObjectsOf(earlier) : DrawingObjects{};
+
         registrationError = c.error;
-        ShownWindow shown(L"2.3.1", c.calls);
-        EXPECT_EQ(shown.created(), c.created);
+        EXPECT_EQ(shown.progress.Create(L"2.3.1", c.calls), c.created);
+        if (earlier) {
+            EXPECT_FALSE(::IsWindow(earlier));
+            ExpectReleased(earlierObjects);
+        }
+        EXPECT_EQ(shown.progress.IsOpen(), c.created);
         if (c.created) {
             continue;
         }
-        const ProgressWindow& p = shown.progress;
-        EXPECT_EQ(p.window.Get(), nullptr);
-        for (HWND child : {p.progressBar, p.statusLabel, p.detailLabel, p.percentLabel, p.bytesLabel, p.cancelButton}) {
-            EXPECT_EQ(child, nullptr);
-        }
-        for (HFONT font : {p.bodyFont.Get(), p.titleFont.Get(), p.headingFont.Get(), p.emphasisFont.Get()}) {
-            EXPECT_EQ(font, nullptr);
-        }
-        EXPECT_EQ(p.icon.Get(), nullptr);
+        EXPECT_EQ(shown.progress.Handle(), nullptr);
         EXPECT_EQ(::FindWindowW(kProgressWindowClass, nullptr), nullptr);
+        // Nothing to draw on: an update reads no clock, and a status goes nowhere.
+        tickReads = 0;
+        shown.progress.ShowProgress(1, 2);
+        shown.progress.ShowStatus(L"status", L"detail");
+        EXPECT_EQ(tickReads, 0);
     }
 }
 
 TEST(ProgressWindow, StaticsDrawDarkGreyOnWhite) {
     ShownWindow shown;
     ASSERT_TRUE(shown.created());
-    for (HWND label : {shown.progress.statusLabel, shown.progress.percentLabel, shown.progress.bytesLabel}) {
+    for (int id : {kStatusLabelId, kPercentLabelId, kBytesLabelId}) {
+        const HWND label = shown.Item(id);
         const HDC dc = ::GetDC(label);
-        const LRESULT brush = ::SendMessageW(shown.progress.window.Get(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+        const LRESULT brush = ::SendMessageW(shown.progress.Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
                                              reinterpret_cast<LPARAM>(label));
         EXPECT_EQ(reinterpret_cast<HGDIOBJ>(brush), ::GetStockObject(WHITE_BRUSH));
         EXPECT_EQ(::GetTextColor(dc), RGB(42, 47, 52));
@@ -156,42 +189,41 @@ TEST(ProgressWindow, StaticsDrawDarkGreyOnWhite) {
     }
 }
 
-TEST(ProgressWindow, DestroyReleasesOnceAndToleratesEmptyRecords) {
+TEST(ProgressWindow, DestroyReleasesOnceAndToleratesNothingOpen) {
     ProgressWindow never;
     never.Destroy();
     never.Destroy();
-    EXPECT_EQ(never.window.Get(), nullptr);
+    EXPECT_FALSE(never.IsOpen());
+    EXPECT_EQ(never.Handle(), nullptr);
 
     ProgressWindow progress;
-    ASSERT_TRUE(progress.Create(L"2.3.1"));
-    const HWND window = progress.window.Get();
-    const HWND cancel = progress.cancelButton;
+    ASSERT_TRUE(progress.Create(L"2.3.1", kTickStandIn));
+    const HWND window = progress.Handle();
+    const DrawingObjects objects = DrawingObjectsOf(window);
     progress.Destroy();
     EXPECT_FALSE(::IsWindow(window));
-    EXPECT_EQ(progress.window.Get(), nullptr);
-    EXPECT_EQ(progress.icon.Get(), nullptr);
-    EXPECT_EQ(progress.bodyFont.Get(), nullptr);
-    EXPECT_EQ(progress.titleFont.Get(), nullptr);
-    EXPECT_EQ(progress.headingFont.Get(), nullptr);
-    EXPECT_EQ(progress.emphasisFont.Get(), nullptr);
-    EXPECT_EQ(progress.cancelButton, cancel) << "control fields are left as they were";
+    EXPECT_FALSE(progress.IsOpen());
+    EXPECT_EQ(progress.Handle(), nullptr);
+    ExpectReleased(objects);
     progress.Destroy();
     // Nothing left to act on: updates after the window is gone are ignored.
-    UpdateProgress(progress, 1, 2);
-    EXPECT_EQ(progress.lastProgressTick, 0u);
+    tickReads = 0;
+    progress.ShowProgress(1, 2);
+    EXPECT_EQ(tickReads, 0);
 }
 
 struct CancelWay {
     const char* name;
-    void (*act)(ProgressWindow& progress);
+    void (*act)(const ShownWindow& shown);
 };
 
 const CancelWay kCancelWays[] = {
-    {"Cancel button clicked", [](ProgressWindow& p) { ::SendMessageW(p.cancelButton, BM_CLICK, 0, 0); }},
-    {"title bar close button", [](ProgressWindow& p) { ::PostMessageW(p.window.Get(), WM_SYSCOMMAND, SC_CLOSE, 0); }},
-    {"WM_CLOSE", [](ProgressWindow& p) { ::PostMessageW(p.window.Get(), WM_CLOSE, 0, 0); }},
-    {"Alt+F4", [](ProgressWindow& p) { window_probe::PostAltKey(p.window.Get(), VK_F4); }},
-    {"WM_QUIT posted to the thread", [](ProgressWindow&) { ::PostQuitMessage(0); }},
+    {"Cancel button clicked", [](const ShownWindow& s) { ::SendMessageW(s.Item(kCancelButtonId), BM_CLICK, 0, 0); }},
+    {"title bar close button",
+     [](const ShownWindow& s) { ::PostMessageW(s.progress.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    {"WM_CLOSE", [](const ShownWindow& s) { ::PostMessageW(s.progress.Handle(), WM_CLOSE, 0, 0); }},
+    {"Alt+F4", [](const ShownWindow& s) { window_probe::PostAltKey(s.progress.Handle(), VK_F4); }},
+    {"WM_QUIT posted to the thread", [](const ShownWindow&) { ::PostQuitMessage(0); }},
 };
 
 TEST(ProgressWindow, EveryWayToCancelSetsTheFlagOnceAndKeepsTheWindow) {
@@ -200,40 +232,69 @@ TEST(ProgressWindow, EveryWayToCancelSetsTheFlagOnceAndKeepsTheWindow) {
         ShownWindow shown;
         ASSERT_TRUE(shown.created());
         ProgressWindow& progress = shown.progress;
-        ASSERT_EQ(TextOf(progress.cancelButton), L"Cancel");
+        ASSERT_EQ(shown.TextOfItem(kCancelButtonId), L"Cancel");
+        EXPECT_TRUE(progress.PumpMessages());
 
-        way.act(progress);
-        PumpMessages(progress);
-        EXPECT_TRUE(progress.cancelRequested);
-        EXPECT_EQ(TextOf(progress.cancelButton), kCancellingButton);
-        EXPECT_FALSE(::IsWindowEnabled(progress.cancelButton));
-        EXPECT_EQ(TextOf(progress.statusLabel), kCancellingStatus);
-        EXPECT_EQ(TextOf(progress.detailLabel), kCancellingDetail);
-        EXPECT_TRUE(::IsWindow(progress.window.Get()));
-        EXPECT_TRUE(::IsWindowVisible(progress.window.Get()));
+        way.act(shown);
+        EXPECT_FALSE(progress.PumpMessages());
+        EXPECT_TRUE(progress.CancelRequested());
+        EXPECT_EQ(shown.TextOfItem(kCancelButtonId), kCancellingButton);
+        EXPECT_FALSE(::IsWindowEnabled(shown.Item(kCancelButtonId)));
+        EXPECT_EQ(shown.TextOfItem(kStatusLabelId), kCancellingStatus);
+        EXPECT_EQ(shown.TextOfItem(kDetailLabelId), kCancellingDetail);
+        EXPECT_TRUE(::IsWindow(progress.Handle()));
+        EXPECT_TRUE(::IsWindowVisible(progress.Handle()));
         EXPECT_FALSE(QueueHolds(WM_QUIT)) << "no later code may see the quit message";
 
         // A later status wins over the cancelling texts, and a second request leaves it standing.
-        ShowStatus(progress, L"Verifying publisher and file integrity\u2026", L"Checking the signature.");
-        way.act(progress);
-        PumpMessages(progress);
-        EXPECT_TRUE(progress.cancelRequested);
-        EXPECT_EQ(TextOf(progress.statusLabel), L"Verifying publisher and file integrity\u2026");
-        EXPECT_EQ(TextOf(progress.detailLabel), L"Checking the signature.");
-        EXPECT_TRUE(::IsWindow(progress.window.Get()));
+        progress.ShowStatus(L"Verifying publisher and file integrity\u2026", L"Checking the signature.");
+        way.act(shown);
+        EXPECT_FALSE(progress.PumpMessages());
+        EXPECT_TRUE(progress.CancelRequested());
+        EXPECT_EQ(shown.TextOfItem(kStatusLabelId), L"Verifying publisher and file integrity\u2026");
+        EXPECT_EQ(shown.TextOfItem(kDetailLabelId), L"Checking the signature.");
+        EXPECT_TRUE(::IsWindow(progress.Handle()));
         EXPECT_FALSE(QueueHolds(WM_QUIT));
     }
+}
+
+TEST(ProgressWindow, ANewWindowStartsWithNoCancelRequestAndItsOwnRedrawInterval) {
+    ShownWindow shown(L"2.3.1", kTickStandIn);
+    ASSERT_TRUE(shown.created());
+    ProgressWindow& progress = shown.progress;
+    progress.RequestCancel();
+    tickForTest = 10000;
+    progress.ShowProgress(100, 1000);
+    ASSERT_EQ(shown.TextOfItem(kPercentLabelId), L"10%");
+
+    ASSERT_TRUE(progress.Create(L"2.3.1", kTickStandIn));
+    EXPECT_FALSE(progress.CancelRequested());
+    EXPECT_TRUE(progress.PumpMessages());
+    EXPECT_EQ(shown.TextOfItem(kCancelButtonId), L"Cancel");
+    EXPECT_TRUE(::IsWindowEnabled(shown.Item(kCancelButtonId)));
+    // 1 ms after the old window's last redraw, the new one's first is shown.
+    tickForTest = 10001;
+    progress.ShowProgress(200, 1000);
+    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"20%");
+}
+
+TEST(ProgressWindow, ACancelRequestedWithNoWindowOpenIsKept) {
+    ProgressWindow progress;
+    EXPECT_TRUE(progress.PumpMessages());
+    progress.RequestCancel();
+    EXPECT_TRUE(progress.CancelRequested());
+    EXPECT_FALSE(progress.PumpMessages());
 }
 
 TEST(ProgressWindow, ShowStatusRewritesBothLinesAndPumps) {
     ShownWindow shown;
     ASSERT_TRUE(shown.created());
-    ::PostMessageW(shown.progress.window.Get(), WM_NULL, 0, 0);
-    ShowStatus(shown.progress, L"Downloading the verified installer\u2026", L"Fetched over HTTPS.");
-    EXPECT_EQ(TextOf(shown.progress.statusLabel), L"Downloading the verified installer\u2026");
-    EXPECT_EQ(TextOf(shown.progress.detailLabel), L"Fetched over HTTPS.");
+    ::PostMessageW(shown.progress.Handle(), WM_NULL, 0, 0);
+    shown.progress.ShowStatus(L"Downloading the verified installer\u2026", L"Fetched over HTTPS.");
+    EXPECT_EQ(shown.TextOfItem(kStatusLabelId), L"Downloading the verified installer\u2026");
+    EXPECT_EQ(shown.TextOfItem(kDetailLabelId), L"Fetched over HTTPS.");
     EXPECT_FALSE(QueueHolds(WM_NULL));
-    EXPECT_FALSE(shown.progress.cancelRequested);
+    EXPECT_FALSE(shown.progress.CancelRequested());
 }
 
 struct ProgressCase {
@@ -255,63 +316,70 @@ TEST(ProgressWindow, ProgressFiguresOnTheBarAndLabels) {
         {"a third: hundredths and percent truncate", 1, 3, 3333, L"33%", L"0.0 MB of 0.0 MB"},
         {"largest package", 314572800, 629145600, 5000, L"50%", L"314.6 MB of 629.1 MB"},
     };
-    ShownWindow shown;
+    ShownWindow shown(L"2.3.1", kTickStandIn);
     ASSERT_TRUE(shown.created());
     ProgressWindow& progress = shown.progress;
+    tickForTest = 5000;
     for (const ProgressCase& c : cases) {
         SCOPED_TRACE(c.name);
-        progress.lastProgressTick = 0;
-        tickForTest = 5000;
-        UpdateProgress(progress, c.received, c.total, kTickStandIn);
-        EXPECT_EQ(::SendMessageW(progress.progressBar, PBM_GETPOS, 0, 0), c.position);
-        EXPECT_EQ(TextOf(progress.percentLabel), c.percent);
-        EXPECT_EQ(TextOf(progress.bytesLabel), c.bytes);
-        EXPECT_EQ(progress.lastProgressTick, 5000u);
+        // Each case comes a second after the one before, well past the redraw interval.
+        tickForTest += 1000;
+        progress.ShowProgress(c.received, c.total);
+        EXPECT_EQ(::SendMessageW(shown.Item(kProgressBarId), PBM_GETPOS, 0, 0), c.position);
+        EXPECT_EQ(shown.TextOfItem(kPercentLabelId), c.percent);
+        EXPECT_EQ(shown.TextOfItem(kBytesLabelId), c.bytes);
     }
 
     // A total of 0 shows nothing and does not even read the clock.
-    progress.lastProgressTick = 77;
     tickReads = 0;
-    UpdateProgress(progress, 10, 0, kTickStandIn);
+    progress.ShowProgress(10, 0);
     EXPECT_EQ(tickReads, 0);
-    EXPECT_EQ(progress.lastProgressTick, 77u);
-    EXPECT_EQ(TextOf(progress.percentLabel), L"50%");
+    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"50%");
 }
 
 TEST(ProgressWindow, RedrawsAtMostEveryHundredMillisecondsButAlwaysAtTheEnd) {
-    ShownWindow shown;
+    ShownWindow shown(L"2.3.1", kTickStandIn);
     ASSERT_TRUE(shown.created());
     ProgressWindow& progress = shown.progress;
     constexpr std::uint64_t kTotal = 1000;
 
+    // A new window counts the interval from tick 0.
+    tickForTest = 99;
+    progress.ShowProgress(50, kTotal);
+    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"0%");
+
     tickForTest = 10000;
-    UpdateProgress(progress, 100, kTotal, kTickStandIn);
-    EXPECT_EQ(TextOf(progress.percentLabel), L"10%");
-    EXPECT_EQ(progress.lastProgressTick, 10000u);
+    progress.ShowProgress(100, kTotal);
+    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"10%");
 
     // 99 ms later: skipped entirely, and the queue is left alone.
-    ::PostMessageW(progress.window.Get(), WM_NULL, 0, 0);
+    ::PostMessageW(progress.Handle(), WM_NULL, 0, 0);
     tickForTest = 10099;
-    UpdateProgress(progress, 200, kTotal, kTickStandIn);
-    EXPECT_EQ(TextOf(progress.percentLabel), L"10%");
-    EXPECT_EQ(TextOf(progress.bytesLabel), L"0.0 MB of 0.0 MB");
-    EXPECT_EQ(::SendMessageW(progress.progressBar, PBM_GETPOS, 0, 0), 1000);
-    EXPECT_EQ(progress.lastProgressTick, 10000u);
+    progress.ShowProgress(200, kTotal);
+    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"10%");
+    EXPECT_EQ(shown.TextOfItem(kBytesLabelId), L"0.0 MB of 0.0 MB");
+    EXPECT_EQ(::SendMessageW(shown.Item(kProgressBarId), PBM_GETPOS, 0, 0), 1000);
     EXPECT_TRUE(QueueHolds(WM_NULL));
 
     // 100 ms after the last shown one: shown, and the queue drained.
     tickForTest = 10100;
-    UpdateProgress(progress, 300, kTotal, kTickStandIn);
-    EXPECT_EQ(TextOf(progress.percentLabel), L"30%");
-    EXPECT_EQ(progress.lastProgressTick, 10100u);
+    progress.ShowProgress(300, kTotal);
+    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"30%");
     EXPECT_FALSE(QueueHolds(WM_NULL));
 
     // The final update shows even within the interval.
     tickForTest = 10101;
-    UpdateProgress(progress, kTotal, kTotal, kTickStandIn);
-    EXPECT_EQ(TextOf(progress.percentLabel), L"100%");
-    EXPECT_EQ(::SendMessageW(progress.progressBar, PBM_GETPOS, 0, 0), 10000);
-    EXPECT_EQ(progress.lastProgressTick, 10101u);
+    progress.ShowProgress(kTotal, kTotal);
+    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"100%");
+    EXPECT_EQ(::SendMessageW(shown.Item(kProgressBarId), PBM_GETPOS, 0, 0), 10000);
+
+    // And the interval counts from that last one.
+    tickForTest = 10200;
+    progress.ShowProgress(400, kTotal);
+    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"100%");
+    tickForTest = 10201;
+    progress.ShowProgress(400, kTotal);
+    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"40%");
 }
 
 // Not a check: leaves a picture of the window mid-download under build/harness/screenshots for review.
@@ -320,17 +388,17 @@ TEST(ProgressWindow, ScreenshotMidDownload) {
         dpiForTest = dpi;
         ShownWindow shown(L"2.3.1", kDpiStandIn);
         ASSERT_TRUE(shown.created());
-        ShowStatus(shown.progress, L"Downloading the verified installer\u2026",
-                   L"Receiving the package over a secure connection.");
-        UpdateProgress(shown.progress, 52428800, 104857600);
+        shown.progress.ShowStatus(L"Downloading the verified installer\u2026",
+                                  L"Receiving the package over a secure connection.");
+        shown.progress.ShowProgress(52428800, 104857600);
         for (int i = 0; i < 10; ++i) {
-            PumpMessages(shown.progress);
+            shown.progress.PumpMessages();
             ::Sleep(30);
         }
         const std::wstring folder = test_support::HarnessPath("screenshots");
         ::CreateDirectoryW(folder.c_str(), nullptr);
         EXPECT_TRUE(window_probe::SaveWindowImage(
-            shown.progress.window.Get(), folder + L"\\progress_window_" + std::to_wstring(dpi) + L".bmp"));
+            shown.progress.Handle(), folder + L"\\progress_window_" + std::to_wstring(dpi) + L".bmp"));
     }
 }
 
