@@ -121,6 +121,17 @@ bool RegisterProgressClass(HMODULE module, const WindowCalls& calls, WNDPROC win
 }
 
 
+// The window's frame at its scaled size, centred on the work area.
+RECT CentredFrame(const Scaler& scale) {
+    const int width = scale.Length(kDesignWidth);
+    const int height = scale.Length(kDesignHeight);
+    RECT workArea{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    const int x = workArea.left + (workArea.right - workArea.left - width) / 2;
+    const int y = workArea.top + (workArea.bottom - workArea.top - height) / 2;
+    return {x, y, x + width, y + height};
+}
+
 void SetTextIfPresent(HWND control, const wchar_t* text) {
     if (control) {
         ::SetWindowTextW(control, text);
@@ -147,15 +158,10 @@ bool ProgressWindow::Create(const WideString& version, const WindowCalls& calls)
 
     const int dpi = static_cast<int>(calls.getDpiForSystem());
     const Scaler scale(dpi);
-    const int width = scale.Length(kDesignWidth);
-    const int height = scale.Length(kDesignHeight);
-    RECT workArea{};
-    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-    const int x = workArea.left + (workArea.right - workArea.left - width) / 2;
-    const int y = workArea.top + (workArea.bottom - workArea.top - height) / 2;
-
-    window_.Reset(calls.createWindowExW(WS_EX_APPWINDOW, kProgressWindowClass, kSetupWindowTitle, kWindowStyle, x, y,
-                                        width, height, nullptr, nullptr, module, this));
+    const RECT frame = CentredFrame(scale);
+    window_.Reset(calls.createWindowExW(WS_EX_APPWINDOW, kProgressWindowClass, kSetupWindowTitle, kWindowStyle,
+                                        frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top,
+                                        nullptr, nullptr, module, this));
     if (!window_) {
         return false;
     }
