@@ -341,45 +341,38 @@ TEST(ProgressWindow, RedrawsAtMostEveryHundredMillisecondsButAlwaysAtTheEnd) {
     ShownWindow shown(L"2.3.1", kTickStandIn);
     ASSERT_TRUE(shown.created());
     ProgressWindow& progress = shown.progress;
-    constexpr std::uint64_t kTotal = 1000;
-
-    // A new window counts the interval from tick 0.
-    tickForTest = 99;
-    progress.ShowProgress(50, kTotal);
-    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"0%");
-
-    tickForTest = 10000;
-    progress.ShowProgress(100, kTotal);
-    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"10%");
-
-    // 99 ms later: skipped entirely, and the queue is left alone.
-    ::PostMessageW(progress.Handle(), WM_NULL, 0, 0);
-    tickForTest = 10099;
-    progress.ShowProgress(200, kTotal);
-    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"10%");
-    EXPECT_EQ(shown.TextOfItem(kBytesLabelId), L"0.0 MB of 0.0 MB");
-    EXPECT_EQ(::SendMessageW(shown.Item(kProgressBarId), PBM_GETPOS, 0, 0), 1000);
-    EXPECT_TRUE(QueueHolds(WM_NULL));
-
-    // 100 ms after the last shown one: shown, and the queue drained.
-    tickForTest = 10100;
-    progress.ShowProgress(300, kTotal);
-    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"30%");
-    EXPECT_FALSE(QueueHolds(WM_NULL));
-
-    // The final update shows even within the interval.
-    tickForTest = 10101;
-    progress.ShowProgress(kTotal, kTotal);
-    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"100%");
-    EXPECT_EQ(::SendMessageW(shown.Item(kProgressBarId), PBM_GETPOS, 0, 0), 10000);
-
-    // And the interval counts from that last one.
-    tickForTest = 10200;
-    progress.ShowProgress(400, kTotal);
-    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"100%");
-    tickForTest = 10201;
-    progress.ShowProgress(400, kTotal);
-    EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"40%");
+    constexpr std::uint64_t kTotal = 1000000000;
+    const struct {
+        const char* what;
+        ULONGLONG tick;
+        std::uint64_t received;
+        bool redrawn;  // otherwise skipped entirely, the queue left alone
+        const wchar_t* percent;
+        const wchar_t* bytes;
+    } steps[] = {
+        {"a new window counts the interval from tick 0", 99, 50000000, false, L"0%", L"Preparing\u2026"},
+        {"the first update after it", 10000, 100000000, true, L"10%", L"100.0 MB of 1000.0 MB"},
+        {"99 ms later", 10099, 200000000, false, L"10%", L"100.0 MB of 1000.0 MB"},
+        {"100 ms after the last shown one", 10100, 300000000, true, L"30%", L"300.0 MB of 1000.0 MB"},
+        {"the final update, within the interval", 10101, kTotal, true, L"100%", L"1000.0 MB of 1000.0 MB"},
+        {"99 ms after the final one", 10200, 400000000, false, L"100%", L"1000.0 MB of 1000.0 MB"},
+        {"100 ms after the final one", 10201, 400000000, true, L"40%", L"400.0 MB of 1000.0 MB"},
+    };
+    LRESULT position = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        ::PostMessageW(progress.Handle(), WM_NULL, 0, 0);
+        tickForTest = step.tick;
+        progress.ShowProgress(step.received, kTotal);
+        if (step.redrawn) {
+            position = static_cast<LRESULT>(step.received / 100000);
+        }
+        EXPECT_EQ(::SendMessageW(shown.Item(kProgressBarId), PBM_GETPOS, 0, 0), position);
+        EXPECT_EQ(shown.TextOfItem(kPercentLabelId), step.percent);
+        EXPECT_EQ(shown.TextOfItem(kBytesLabelId), step.bytes);
+        EXPECT_EQ(QueueHolds(WM_NULL), !step.redrawn);
+        progress.PumpMessages();
+    }
 }
 
 // Not a check: leaves a picture of the window mid-download under build/harness/screenshots for review.
