@@ -54,6 +54,7 @@ public:
     // Records a cancel request and says so in the window; a second request changes nothing.
     void RequestCancel();
     bool CancelRequested() const;
+    // The window, for tests and tools that read its controls by id; null when none is open.
     HWND Handle() const;
 
 private:
