@@ -6,6 +6,7 @@
 
 #include "harness/test_support.h"
 #include "setup/progress_window_observer.h"
+#include "transfer/download_observer.h"
 #include "transfer/package_download.h"
 #include "transfer/sha256_digest.h"
 #include "transfer/transfer_calls.h"
