@@ -38,18 +38,23 @@ function(websetup_config name host publisher)
 endfunction()
 
 if(WIN32)
-  # The PE header of a program we ship. No link time (zero), so that a rebuild of the commit matches
-  # byte for byte. Subsystem and OS version 6.0: the programs run on Windows 10 and 11 only, and 6.0 is
+  # A program we ship (the web setup or quillo-release), from its code compiled as websetup_shipped below:
+  # linked statically, with unused sections dropped, and stripped, since the symbol table would carry
+  # the source files' absolute paths. Its PE header has no link time (zero), so that a rebuild of the
+  # commit matches byte for byte. Subsystem and OS version 6.0: the programs run on Windows 10 and 11 only, and 6.0 is
   # what current toolchains mark a Vista-or-later program with. ASLR with relocations kept, DEP, terminal
   # server aware (no INI or registry redirection is needed), and no SEH: neither our code nor the
   # MinGW-w64 CRT, libgcc (DWARF unwinding) or libstdc++ linked in registers a handler in fs:[0], so the
   # system may refuse any handler claimed for the image. tests/setup/check_executable.py holds both
   # executables to all of this.
-  function(websetup_pe_header target)
-    target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp
+  function(websetup_shipped_program target)
+    target_link_libraries(${target} PRIVATE websetup_shipped)
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++ -municode -s -Wl,--gc-sections
+      -Wl,--no-insert-timestamp
       -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0
       -Wl,--major-os-version,6 -Wl,--minor-os-version,0
       -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
+    websetup_warnings(${target})
   endfunction()
 
   # Every C++ file of the Windows build, the tests' included, sees the same Windows headers: the same
