@@ -338,7 +338,7 @@ struct PackageInspection {
     WideString x86Problem;  // why it could not start on 32-bit x86 Windows, when that was asked; else empty
     bool signatureChecked = false;
     bool trusted = false;   // Authenticode passed and the signer is the publisher
-    ErrorText trustError;   // the installer's own text, when Authenticode itself failed
+    WideString trustError;  // the installer's own text, when Authenticode itself failed
     long trustResult = 0;   // WinVerifyTrust's result, for support
     WideString signer;      // the signer found when it is not the publisher; empty when it cannot be read
 };
@@ -356,9 +356,13 @@ void InspectPackage(HANDLE lock, const WideString& path, bool mustRunOnX86, cons
         return;
     }
     found.signatureChecked = true;
-    found.trusted = VerifyInstallerTrust(path, *publisher, found.trustError, found.trustResult);
-    if (!found.trusted && found.trustError.empty() && !ExtractSignerName(path, found.signer)) {
-        found.signer.clear();
+    const TrustVerdict verdict = VerifyInstallerTrust(path, *publisher);
+    found.trusted = verdict.kind == TrustVerdict::Kind::Trusted;
+    found.trustResult = verdict.trustResult;
+    if (verdict.kind == TrustVerdict::Kind::NotTrusted) {
+        found.trustError = verdict.ToOutcome().Text();
+    } else if (verdict.kind == TrustVerdict::Kind::PublisherMismatch) {
+        found.signer = verdict.signer;
     }
 }
 
@@ -508,10 +512,9 @@ WideString PackageLine(const wchar_t* arch, const PackageEntry& entry) {
 // installer accepts (tooLarge then says so and the digest stays empty).
 bool MeasureServedFile(const WideString& url, std::uint64_t& size, WideString& digestText, bool& tooLarge) {
     HttpsRequest request;
-    ErrorText error;
     {
         const TransferDeadline deadline(kRequestTimeLimitMs);
-        if (!OpenHttpsGet(url, request, kReadBlockSize, error, RequestWait{&deadline, nullptr})) {
+        if (!OpenHttpsGet(url, request, kReadBlockSize, RequestWait{&deadline, nullptr})) {
             return false;
         }
     }
@@ -573,13 +576,11 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
     const WideString& publisher = manifest.publisher;
     const WideString label = WideString(arch) + L": ";
     const WideString path = folder.Path() + L"\\setup-" + arch + L".exe";
-    ErrorText error;
-    DWORD downloadError = 0;
-    if (!DownloadPackage(entry, path, nullptr, error, &downloadError)) {
+    if (const Outcome downloaded = DownloadPackage(entry, path, nullptr); !downloaded) {
         // A body that arrived but did not match: the size or the digest, or a server that answered with
         // something else than the file. A failed system call has its number instead.
-        const WideString facts = downloadError == 0 ? ServedFileFacts(entry) : WideString();
-        PrintFailure(WithSystemError(label + L"FAILED: " + error, downloadError) + facts);
+        const WideString facts = downloaded.SystemError() == 0 ? ServedFileFacts(entry) : WideString();
+        PrintFailure(WithSystemError(label + L"FAILED: " + downloaded.Text(), downloaded.SystemError()) + facts);
         return false;
     }
     PackageInspection found;
@@ -845,11 +846,10 @@ bool CheckManifest(const WideString& file, const WideString& releaseFolder) {
 bool VerifyRelease(const WideString& url) {
     const WideString source = url.empty() ? WideString(kManifestUrl) : url;
     Utf8String body;
-    ErrorText error;
-    DWORD systemError = 0;
     // The installer's own fetch of kManifestUrl, or the same for the given url.
-    if (!FetchManifestAt(source, body, error, kManifestTimeLimitMs, &systemError)) {
-        PrintFailure(WithSystemError(L"Could not fetch the manifest from " + source + L": " + error, systemError));
+    if (const Outcome fetched = FetchManifestAt(source, body); !fetched) {
+        PrintFailure(WithSystemError(L"Could not fetch the manifest from " + source + L": " + fetched.Text(),
+                                     fetched.SystemError()));
         return false;
     }
     ReleaseManifest manifest;
@@ -860,6 +860,7 @@ bool VerifyRelease(const WideString& url) {
     }
     PrintLine(L"Manifest " + source + L" is valid. " + Summary(manifest));
     TempFolder folder;
+    DWORD systemError = 0;
     if (!folder.Create(systemError)) {
         PrintFailure(WithSystemError(L"Could not create a temporary folder for the downloads.", systemError));
         return false;
