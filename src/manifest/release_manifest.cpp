@@ -148,18 +148,11 @@ bool IsShowableVersion(std::basic_string_view<WideChar> version) {
     return !FindUnshowableCharacter(version, found);
 }
 
-bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {
-    // Anywhere, query and fragment included: a server that decodes before it splits would see a separator.
-    if (HoldsEncodedSlash(pathAfterBase)) {
-        return false;
-    }
-    // Only the path has segments; dots in a query or fragment name nothing on the server.
-    const std::size_t pathEnd = pathAfterBase.find_first_of(std::basic_string_view<WideChar>(WIDE("?#")));
-    const std::basic_string_view<WideChar> path = pathAfterBase.substr(0, pathEnd);
+bool EveryPathSegment(std::basic_string_view<WideChar> path, bool (*accept)(std::basic_string_view<WideChar>)) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t slash = path.find(WIDE('/'), start);
-        if (IsDotSegment(path.substr(start, slash == path.npos ? path.npos : slash - start))) {
+        if (!accept(path.substr(start, slash == path.npos ? path.npos : slash - start))) {
             return false;
         }
         if (slash == path.npos) {
@@ -167,6 +160,17 @@ bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {
         }
         start = slash + 1;
     }
+}
+
+bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {
+    // Anywhere, query and fragment included: a server that decodes before it splits would see a separator.
+    if (HoldsEncodedSlash(pathAfterBase)) {
+        return false;
+    }
+    // Only the path has segments; dots in a query or fragment name nothing on the server.
+    const std::size_t pathEnd = pathAfterBase.find_first_of(std::basic_string_view<WideChar>(WIDE("?#")));
+    return EveryPathSegment(pathAfterBase.substr(0, pathEnd),
+                            [](std::basic_string_view<WideChar> segment) { return !IsDotSegment(segment); });
 }
 
 bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry, ManifestFault& fault) {

@@ -38,6 +38,11 @@ bool FindUnshowableCharacter(std::basic_string_view<WideChar> text, char32_t& fo
 // True when every character of the UTF-16 text is showable; a lone surrogate is not.
 bool IsShowableVersion(std::basic_string_view<WideChar> version);
 
+// True when accept holds for every "/"-separated segment of path, in order, empty ones included. The
+// one walk over a path's names: the validation's containment rule and the release tool's naming rule
+// both go through it.
+bool EveryPathSegment(std::basic_string_view<WideChar> path, bool (*accept)(std::basic_string_view<WideChar>));
+
 // The part of a package url after the release base URL. False when its path (up to the first "?" or
 // "#") has a segment made only of dots (".", "..", "..."), each dot written literally or as %2e / %2E,
 // or when any of it, query and fragment included, holds %2f, %2F, %5c or %5C: a server or proxy that
