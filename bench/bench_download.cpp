@@ -19,13 +19,12 @@ namespace {
 
 int Stage(wchar_t** argv) {
     PackageEntry package{argv[2], argv[4], std::wcstoull(argv[3], nullptr, 10)};
-    ErrorText error;
     const ULONGLONG start = GetTickCount64();
-    const bool ok = DownloadPackage(package, argv[5], nullptr, error);
+    const Outcome downloaded = DownloadPackage(package, argv[5], nullptr);
     const ULONGLONG elapsed = GetTickCount64() - start;
     DeleteFileW(argv[5]);
-    if (!ok) {
-        std::fwprintf(stderr, L"download failed: %ls\n", error.c_str());
+    if (!downloaded) {
+        std::fwprintf(stderr, L"download failed: %ls\n", downloaded.Text());
         return 1;
     }
     std::printf("%llu\n", elapsed);

@@ -19,13 +19,14 @@
 #include "common/platform_compat.h"
 #include "setup/confirm_install.h"
 #include "setup/setup_driver.h"
+#include "trust/installer_trust.h"
 
 namespace {
 
 LARGE_INTEGER downloadEnd{};
 LARGE_INTEGER rehashEnd{};
 LARGE_INTEGER trustEnd{};
-const SetupStages real;
+const SetupStages& real = kSystemStages;
 
 double Milliseconds(LONGLONG from, LONGLONG to) {
     LARGE_INTEGER frequency;
@@ -36,23 +37,22 @@ double Milliseconds(LONGLONG from, LONGLONG to) {
 int Run(const wchar_t* startedAtFile) {
     // As the installer's wWinMain does first, so that DLL loading costs the same.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetupStages stages;
+    SetupStages stages = real;
     stages.confirmInstall = [](const ReleaseManifest&) { return kInstallButtonId; };
-    stages.downloadPackage = [](const PackageEntry& package, HANDLE partialFile,
-                                DownloadObserver* observer, ErrorText& error) {
-        const bool ok = real.downloadPackage(package, partialFile, observer, error);
+    stages.downloadPackage = [](const PackageEntry& package, HANDLE partialFile, DownloadObserver* observer) {
+        Outcome downloaded = real.downloadPackage(package, partialFile, observer);
         ::QueryPerformanceCounter(&downloadEnd);
-        return ok;
+        return downloaded;
     };
     stages.lockedFileMatches = [](HANDLE lock, const PackageEntry& package) {
-        const bool ok = real.lockedFileMatches(lock, package);
+        Outcome same = real.lockedFileMatches(lock, package);
         ::QueryPerformanceCounter(&rehashEnd);
-        return ok;
+        return same;
     };
-    stages.verifyInstallerTrust = [](const WideString& path, const WideString& publisher, ErrorText& error) {
-        const bool ok = real.verifyInstallerTrust(path, publisher, error);
+    stages.verifyInstallerTrust = [](const WideString& path, const WideString& publisher) {
+        TrustVerdict verdict = real.verifyInstallerTrust(path, publisher);
         ::QueryPerformanceCounter(&trustEnd);
-        return ok;
+        return verdict;
     };
     const SetupResult result = RunSetup(stages);
     if (result != SetupResult::Success) {

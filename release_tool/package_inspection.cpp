@@ -7,7 +7,6 @@
 #include "common/installer_lock.h"
 #include "console_output.h"
 #include "transfer/sha256_digest.h"
-#include "trust/installer_trust.h"
 
 namespace {
 
@@ -120,10 +119,7 @@ PackageInspection HeldPackage::Inspect(bool mustRunOnX86, const WideString* publ
         return found;
     }
     found.signatureChecked = true;
-    found.trusted = VerifyInstallerTrust(path_, *publisher, found.trustError, found.trustResult);
-    if (!found.trusted && found.trustError.empty() && !ExtractSignerName(path_, found.signer)) {
-        found.signer.clear();
-    }
+    found.trust = VerifyInstallerTrust(path_, *publisher);
     return found;
 }
 
@@ -131,27 +127,38 @@ WideString PackageProblem(const PackageInspection& found, const WideString& publ
     if (!found.x86Problem.empty()) {
         return found.x86Problem;
     }
-    if (!found.signatureChecked || found.trusted) {
+    if (!found.signatureChecked) {
         return L"";
     }
-    if (!found.trustError.empty()) {
-        return WithTrustResult(L"does not have a valid, trusted Authenticode signature.", found.trustResult);
+    const TrustVerdict& trust = found.trust;
+    switch (trust.kind) {
+        case TrustVerdict::Kind::Trusted:
+            return L"";
+        case TrustVerdict::Kind::NotTrusted:
+            return WithTrustResult(L"does not have a valid, trusted Authenticode signature.", trust.trustResult);
+        case TrustVerdict::Kind::PublisherMismatch:
+            return L"is signed by \"" + trust.signer + L"\", not by \"" + publisher + L"\"." +
+                   CaseNote(trust.signer, publisher);
+        case TrustVerdict::Kind::NoSigner:
+            break;
     }
-    if (found.signer.empty()) {
-        return L"does not name its signer; it must be signed by \"" + publisher + L"\".";
-    }
-    return L"is signed by \"" + found.signer + L"\", not by \"" + publisher + L"\"." +
-           CaseNote(found.signer, publisher);
+    return L"does not name its signer; it must be signed by \"" + publisher + L"\".";
 }
 
 WideString TrustFailure(const PackageInspection& found, const WideString& publisher) {
-    if (!found.trustError.empty()) {
-        return WithTrustResult(found.trustError, found.trustResult);
+    const TrustVerdict& trust = found.trust;
+    const Outcome outcome = trust.ToOutcome();
+    switch (trust.kind) {
+        case TrustVerdict::Kind::Trusted:
+        case TrustVerdict::Kind::NotTrusted:
+            return WithTrustResult(outcome.Text(), trust.trustResult);
+        case TrustVerdict::Kind::PublisherMismatch:
+            return outcome.Text() + (L" It is signed by \"" + trust.signer + L"\", not by \"" + publisher + L"\".") +
+                   CaseNote(trust.signer, publisher);
+        case TrustVerdict::Kind::NoSigner:
+            break;
     }
-    return WideString(kPublisherMismatchText) +
-           (found.signer.empty() ? L" Its signer's name cannot be read; it must be \"" + publisher + L"\"."
-                                 : L" It is signed by \"" + found.signer + L"\", not by \"" + publisher + L"\"." +
-                                       CaseNote(found.signer, publisher));
+    return outcome.Text() + (L" Its signer's name cannot be read; it must be \"" + publisher + L"\".");
 }
 
 WideString VersionWarning(const WideString& subject, const PackageInspection& found, const WideString& source,

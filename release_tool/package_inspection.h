@@ -10,16 +10,14 @@
 #include "common/wide_string.h"
 #include "common/win32_handles.h"
 #include "package_image.h"
+#include "trust/installer_trust.h"
 
 struct PackageInspection {
     bool isImage = false;  // the file has PE headers; image holds what they say
     PackageImage image;
     WideString x86Problem;  // why it could not start on 32-bit x86 Windows, when that was asked; else empty
     bool signatureChecked = false;
-    bool trusted = false;   // Authenticode passed and the signer is the publisher
-    ErrorText trustError;   // the installer's own text, when Authenticode itself failed
-    long trustResult = 0;   // WinVerifyTrust's result, for support
-    WideString signer;      // the signer found when it is not the publisher; empty when it cannot be read
+    TrustVerdict trust;  // the installer's own verdict, with the signer it read; only when signatureChecked
 };
 
 // A package file under the installer's read lock: nothing can write, rename or delete it while it is

@@ -61,10 +61,9 @@ private:
 // installer accepts (tooLarge then says so and the digest stays empty).
 bool MeasureServedFile(const WideString& url, std::uint64_t& size, WideString& digestText, bool& tooLarge) {
     HttpsRequest request;
-    ErrorText error;
     {
         const TransferDeadline deadline(kRequestTimeLimitMs);
-        if (!OpenHttpsGet(url, request, kReadBlockSize, error, RequestWait{&deadline, nullptr})) {
+        if (!OpenHttpsGet(url, request, kReadBlockSize, RequestWait{&deadline, nullptr})) {
             return false;
         }
     }
@@ -124,13 +123,11 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
     const WideString& publisher = manifest.publisher;
     const WideString label = WideString(arch) + L": ";
     const WideString path = folder.Path() + L"\\setup-" + arch + L".exe";
-    ErrorText error;
-    DWORD downloadError = 0;
-    if (!DownloadPackage(entry, path, nullptr, error, &downloadError)) {
+    if (const Outcome downloaded = DownloadPackage(entry, path, nullptr); !downloaded) {
         // A body that arrived but did not match: the size or the digest, or a server that answered with
         // something else than the file. A failed system call has its number instead.
-        const WideString facts = downloadError == 0 ? ServedFileFacts(entry) : WideString();
-        PrintFailure(WithSystemError(label + L"FAILED: " + error, downloadError) + facts);
+        const WideString facts = downloaded.SystemError() == 0 ? ServedFileFacts(entry) : WideString();
+        PrintFailure(WithSystemError(label + L"FAILED: " + downloaded.Text(), downloaded.SystemError()) + facts);
         return false;
     }
     PackageInspection found;
@@ -149,7 +146,7 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
     if (!opened) {
         return false;
     }
-    if (!found.trusted) {
+    if (found.trust.kind != TrustVerdict::Kind::Trusted) {
         PrintFailure(label + L"FAILED: " + TrustFailure(found, publisher));
         return false;
     }
@@ -171,11 +168,10 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
 bool VerifyRelease(const WideString& url) {
     const WideString source = url.empty() ? WideString(kManifestUrl) : url;
     Utf8String body;
-    ErrorText error;
-    DWORD systemError = 0;
     // The installer's own fetch of kManifestUrl, or the same for the given url.
-    if (!FetchManifestAt(source, body, error, kManifestTimeLimitMs, &systemError)) {
-        PrintFailure(WithSystemError(L"Could not fetch the manifest from " + source + L": " + error, systemError));
+    if (const Outcome fetched = FetchManifestAt(source, body); !fetched) {
+        PrintFailure(WithSystemError(L"Could not fetch the manifest from " + source + L": " + fetched.Text(),
+                                     fetched.SystemError()));
         return false;
     }
     ReleaseManifest manifest;
@@ -186,6 +182,7 @@ bool VerifyRelease(const WideString& url) {
     }
     PrintLine(L"Manifest " + source + L" is valid. " + Summary(manifest));
     TempFolder folder;
+    DWORD systemError = 0;
     if (!folder.Create(systemError)) {
         PrintFailure(WithSystemError(L"Could not create a temporary folder for the downloads.", systemError));
         return false;

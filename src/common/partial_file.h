@@ -6,6 +6,9 @@
 #include "common/wide_string.h"
 #include "common/win32_handles.h"
 
+// What the user reads when the file cannot be made.
+inline constexpr wchar_t kCreateFailedText[] = L"Could not create the temporary installer file.";
+
 // A file that did not exist before at path, opened for writing and for its own deletion; invalid when
 // anything already stands under that name (it is not ours) or the file cannot be made.
 UniqueFile CreatePartialFile(const WideString& path);

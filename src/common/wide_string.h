@@ -18,7 +18,3 @@ using WideString = std::basic_string<WideChar>;
 
 // Byte count authoritative; zero bytes are ordinary bytes.
 using Utf8String = std::string;
-
-// One per run, owned by the driver, empty at the start. A stage assigns one whole sentence to it only
-// when it fails.
-using ErrorText = WideString;

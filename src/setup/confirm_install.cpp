@@ -22,7 +22,9 @@ constexpr wchar_t kFallbackSuffix[] = L" will be downloaded securely, verified a
 
 }  // namespace
 
-int ConfirmInstall(const ReleaseManifest& manifest, const PromptCalls& calls) {
+int ConfirmInstall(const ReleaseManifest& manifest) { return setup_internal::ConfirmInstall(manifest, {}); }
+
+int setup_internal::ConfirmInstall(const ReleaseManifest& manifest, const PromptCalls& calls) {
     const WideString content = kVersionPrefix + manifest.version +
                                (calls.isNative64BitWindows() ? kArchitecture64 : kArchitecture32) + kPromptPromise;
     const WideString footer = kFooterPrefix + manifest.publisher + kFooterSuffix;

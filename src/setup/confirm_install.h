@@ -14,4 +14,9 @@ struct PromptCalls {
 };
 
 // Returns kInstallButtonId when the user chose to proceed; any other value means declined.
-int ConfirmInstall(const ReleaseManifest& manifest, const PromptCalls& calls = {});
+int ConfirmInstall(const ReleaseManifest& manifest);
+
+namespace setup_internal {
+// The same prompt with the calls a test gives.
+int ConfirmInstall(const ReleaseManifest& manifest, const PromptCalls& calls);
+}  // namespace setup_internal

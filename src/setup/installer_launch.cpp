@@ -4,7 +4,16 @@
 
 #include "common/win32_handles.h"
 
-bool LaunchInstaller(const WideString& finalPath, const WideString& runFolder, std::uint32_t& exitCode) {
+namespace {
+
+constexpr wchar_t kLaunchFailedText[] = L"The verified installer could not be started.";
+
+// Called right after the call that failed.
+Outcome FailedLaunch() { return Outcome::Failure(kLaunchFailedText, ::GetLastError()); }
+
+}  // namespace
+
+Outcome LaunchInstaller(const WideString& finalPath, const WideString& runFolder, std::uint32_t& exitCode) {
     // CreateProcessW may write into the command line, so it gets its own writable copy. The application
     // name is passed separately, so a path with blanks cannot be read as another program plus arguments.
     WideString commandLine = L"\"" + finalPath + L"\"";
@@ -16,7 +25,7 @@ bool LaunchInstaller(const WideString& finalPath, const WideString& runFolder, s
     // reach the folder the web setup was started from, which its user can write to.
     if (!::CreateProcessW(finalPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           runFolder.c_str(), &startupInfo, &processInfo)) {
-        return false;
+        return FailedLaunch();
     }
     const UniqueProcess process(processInfo.hProcess);
     // Nothing here uses the installer's first thread.
@@ -26,13 +35,13 @@ bool LaunchInstaller(const WideString& finalPath, const WideString& runFolder, s
     // No time-out and no message processing: the installer may wait for its user as long as it likes.
     // A wait that did not see the process end must not read STILL_ACTIVE as the installer's exit code.
     if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0) {
-        return false;
+        return FailedLaunch();
     }
 
     DWORD code = 0;
     if (!::GetExitCodeProcess(process.Get(), &code)) {
-        return false;
+        return FailedLaunch();
     }
     exitCode = code;
-    return true;
+    return {};
 }

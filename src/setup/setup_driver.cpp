@@ -2,6 +2,19 @@
 
 #include "common/build_config.h"
 #include "common/win32_handles.h"
+#include "manifest/release_manifest.h"
+#include "setup/architecture.h"
+#include "setup/confirm_install.h"
+#include "setup/dll_redirection.h"
+#include "setup/error_box.h"
+#include "setup/installer_launch.h"
+#include "transfer/download_observer.h"
+#include "transfer/manifest_fetch.h"
+#include "transfer/package_download.h"
+#include "transfer/staging_paths.h"
+#include "trust/installer_trust.h"
+#include "ui/progress.h"
+#include "ui/progress_window.h"
 
 namespace {
 
@@ -13,23 +26,23 @@ constexpr wchar_t kManifestInvalidText[] = L"Release metadata failed strict secu
 constexpr wchar_t kReleaseNotPublishedText[] =
     L"The signed online release is not available yet. Please try again later.";
 constexpr wchar_t kProgressWindowFailedText[] = L"Windows could not open the secure installation progress window.";
-constexpr wchar_t kDownloadFailedText[] = L"The installer could not be downloaded.";
-constexpr wchar_t kPrepareFailedText[] = L"Could not prepare the verified installer.";
-constexpr wchar_t kLockFailedText[] = L"Could not lock the installer for final security verification.";
-constexpr wchar_t kLaunchFailedText[] = L"The verified installer could not be started.";
 
 constexpr wchar_t kDownloadingStatus[] = L"Downloading the verified installer\u2026";
 constexpr wchar_t kDownloadingDetail[] = L"The correct package for this PC is being transferred securely.";
 constexpr wchar_t kVerifyingStatus[] = L"Verifying publisher and file integrity\u2026";
 constexpr wchar_t kVerifyingDetail[] = L"Checking the SHA-256 hash and trusted Brimlow digital signature.";
 
+// The progress window's part of the stages.
+bool CreateProgress(ProgressWindow& progress, const WideString& version) { return progress.Create(version); }
+void ShowProgress(ProgressWindow& progress, std::uint64_t received, std::uint64_t total) {
+    UpdateProgress(progress, received, total);
+}
+void DestroyProgress(ProgressWindow& progress) { progress.Destroy(); }
+Outcome PromotePartialFile(StagedRun& run) { return run.PromotePartialFile(); }
+
 SetupResult ShowFailure(const SetupStages& stages, const WideString& text, UINT style, SetupResult result) {
     stages.showErrorBox(text, style);
     return result;
-}
-
-const WideString& TextOr(const ErrorText& errorText, const WideString& fallback) {
-    return errorText.empty() ? fallback : errorText;
 }
 
 // What a run holds once the user has said yes: the progress window and the run's staged files, which
@@ -57,6 +70,9 @@ public:
         run.Remove();
         return ShowFailure(stages_, text, style, result);
     }
+    SetupResult Fail(const Outcome& outcome, SetupResult result) {
+        return Fail(outcome.Text(), MB_ICONERROR, result);
+    }
 
     ProgressWindow progress;
     StagedRun run;
@@ -75,48 +91,43 @@ SetupResult DownloadVerifyAndLaunch(const SetupStages& stages, const ReleaseMani
     stages.showStatus(accepted.progress, kDownloadingStatus, kDownloadingDetail);
 
     StagedRun& run = accepted.run;
-    ErrorText errorText;
     ProgressWindowObserver observer(accepted.progress);
-    if (!stages.makeStagingPaths(run)) {
-        return accepted.Fail(kDownloadFailedText, MB_ICONERROR, SetupResult::DownloadFailed);
+    if (const Outcome staged = stages.makeStagingPaths(run); !staged) {
+        return accepted.Fail(staged, SetupResult::DownloadFailed);
     }
-    const HANDLE partialFile = run.CreatePartialFile();
-    if (partialFile == INVALID_HANDLE_VALUE) {
-        return accepted.Fail(kCreateFailedText, MB_ICONERROR, SetupResult::DownloadFailed);
+    if (const Outcome created = run.CreatePartialFile(); !created) {
+        return accepted.Fail(created, SetupResult::DownloadFailed);
     }
-    if (!stages.downloadPackage(package, partialFile, &observer, errorText)) {
-        return accepted.Fail(TextOr(errorText, kDownloadFailedText), MB_ICONERROR, SetupResult::DownloadFailed);
+    if (const Outcome downloaded = stages.downloadPackage(package, run.PartialFile(), &observer); !downloaded) {
+        return accepted.Fail(downloaded, SetupResult::DownloadFailed);
     }
 
     stages.showStatus(accepted.progress, kVerifyingStatus, kVerifyingDetail);
     stages.updateProgress(accepted.progress, package.size, package.size);
 
-    if (!run.PromotePartialFile()) {
-        return accepted.Fail(kPrepareFailedText, MB_ICONERROR, SetupResult::PrepareFailed);
+    if (const Outcome promoted = stages.promotePartialFile(run); !promoted) {
+        return accepted.Fail(promoted, SetupResult::PrepareFailed);
     }
-    if (stages.afterRename) {
-        stages.afterRename(run.FinalPath());
-    }
-
-    if (!run.LockFinalFile()) {
-        return accepted.Fail(kLockFailedText, MB_ICONERROR, SetupResult::VerificationFailed);
+    if (const Outcome locked = run.LockFinalFile(); !locked) {
+        return accepted.Fail(locked, SetupResult::VerificationFailed);
     }
 
     // The download's digest was taken while the file was being written; the file has since been closed
     // and renamed. Now that no writer can exist, prove again that this is the file that was hashed.
-    if (!stages.lockedFileMatches(run.InstallerLock(), package)) {
-        return accepted.Fail(kDigestMismatchText, MB_ICONERROR, SetupResult::VerificationFailed);
+    if (const Outcome same = stages.lockedFileMatches(run.InstallerLock(), package); !same) {
+        return accepted.Fail(same, SetupResult::VerificationFailed);
     }
 
-    if (!stages.verifyInstallerTrust(run.FinalPath(), manifest.publisher, errorText)) {
-        return accepted.Fail(TextOr(errorText, kPublisherMismatchText), MB_ICONERROR,
-                             SetupResult::VerificationFailed);
+    if (const Outcome trusted = stages.verifyInstallerTrust(run.FinalPath(), manifest.publisher).ToOutcome();
+        !trusted) {
+        return accepted.Fail(trusted, SetupResult::VerificationFailed);
     }
 
     accepted.CloseWindow();
     std::uint32_t installerExitCode = 1;
-    if (!stages.launchInstaller(run.FinalPath(), run.FolderPath(), installerExitCode)) {
-        return accepted.Fail(kLaunchFailedText, MB_ICONERROR, SetupResult::LaunchFailed);
+    if (const Outcome launched = stages.launchInstaller(run.FinalPath(), run.FolderPath(), installerExitCode);
+        !launched) {
+        return accepted.Fail(launched, SetupResult::LaunchFailed);
     }
     run.Remove();
     return installerExitCode == 0 ? SetupResult::Success : SetupResult::InstallerFailed;
@@ -129,9 +140,8 @@ SetupResult RunInApartment(const SetupStages& stages) {
     }
 
     Utf8String rawManifest;
-    ErrorText errorText;
-    if (!stages.fetchReleaseManifest(rawManifest, errorText)) {
-        return ShowFailure(stages, errorText, MB_ICONERROR, SetupResult::ManifestFetchFailed);
+    if (const Outcome fetched = stages.fetchReleaseManifest(rawManifest); !fetched) {
+        return ShowFailure(stages, fetched.Text(), MB_ICONERROR, SetupResult::ManifestFetchFailed);
     }
 
     ReleaseManifest manifest;
@@ -151,6 +161,27 @@ SetupResult RunInApartment(const SetupStages& stages) {
 }
 
 }  // namespace
+
+const SetupStages kSystemStages = {
+    .coInitializeEx = ::CoInitializeEx,
+    .coUninitialize = ::CoUninitialize,
+    .fetchReleaseManifest = FetchReleaseManifest,
+    .validateReleaseManifest = ValidateReleaseManifest,
+    .isNative64BitWindows = IsNative64BitWindows,
+    .confirmInstall = ConfirmInstall,
+    .createProgress = CreateProgress,
+    .showStatus = ShowStatus,
+    .updateProgress = ShowProgress,
+    .destroyProgress = DestroyProgress,
+    .makeStagingPaths = MakeStagingPaths,
+    .downloadPackage = DownloadPackageInto,
+    .promotePartialFile = PromotePartialFile,
+    .lockedFileMatches = FileMatchesPackage,
+    .verifyInstallerTrust = VerifyInstallerTrust,
+    .launchInstaller = LaunchInstaller,
+    .showErrorBox = ShowErrorBox,
+    .showPlainErrorBox = ShowPlainErrorBox,
+};
 
 SetupResult RefuseDllRedirection(DllRedirection redirection, const SetupStages& stages) {
     if (redirection == DllRedirection::InForce) {

@@ -96,20 +96,14 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID
 
 }  // namespace
 
-bool FailWithLastError(ErrorText& error, const wchar_t* text, DWORD* systemError) {
-    if (systemError != nullptr) {
-        *systemError = ::GetLastError();
-    }
-    error = text;
-    return false;
-}
+Outcome FailedCall(const wchar_t* text) { return Outcome::Failure(text, ::GetLastError()); }
 
 DWORD TransferDeadline::Remaining() const {
     const ULONGLONG now = ::GetTickCount64();
     return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
 }
 
-bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, std::uint16_t& port) {
+bool transfer_internal::CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, std::uint16_t& port) {
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof(parts);
     // Null pointers with all-ones lengths ask for pointers into the URL itself.
@@ -152,32 +146,31 @@ WaitEnd HttpsRequest::WaitForReport(const RequestWait& wait) {
     }
 }
 
-bool HttpsRequest::Read(DWORD size, DWORD& bytesRead, const RequestWait& wait, DWORD* systemError) {
+bool HttpsRequest::Read(DWORD size, DWORD& bytesRead, const RequestWait& wait) {
     bytesRead = 0;
     lastWait_ = WaitEnd::Reported;
+    lastError_ = ERROR_SUCCESS;
     ::ResetEvent(state_->reported.Get());
     // The count comes with the report; asynchronous WinHTTP must not be given a place for it here.
     if (!::WinHttpReadData(request_.Get(), state_->buffer.data(),
                            std::min(size, static_cast<DWORD>(state_->buffer.size())), nullptr)) {
-        if (systemError != nullptr) {
-            *systemError = ::GetLastError();
-        }
+        lastError_ = ::GetLastError();
         return false;
     }
-    if (!AwaitReport(wait, systemError)) {
+    if (!AwaitReport(wait)) {
         return false;
     }
     bytesRead = state_->bytes;
     return true;
 }
 
-bool HttpsRequest::AwaitReport(const RequestWait& wait, DWORD* systemError) {
+bool HttpsRequest::AwaitReport(const RequestWait& wait) {
     lastWait_ = WaitForReport(wait);
     if (lastWait_ != WaitEnd::Reported) {
         return false;
     }
-    if (!state_->ok && systemError != nullptr) {
-        *systemError = state_->error;
+    if (!state_->ok) {
+        lastError_ = state_->error;
     }
     return state_->ok;
 }
@@ -204,36 +197,35 @@ void HttpsRequest::Close() {
     stateShared_ = false;
 }
 
-bool OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize, ErrorText& error,
-                  const RequestWait& wait, DWORD* systemError, const TransferCalls& calls) {
+Outcome OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize, const RequestWait& wait,
+                     const TransferCalls& calls) {
     WideString host;
     WideString path;
     std::uint16_t port = INTERNET_DEFAULT_HTTPS_PORT;
-    if (!CrackHttpsUrl(url, host, path, port)) {
-        error = kInvalidUrl;
-        return false;
+    if (!transfer_internal::CrackHttpsUrl(url, host, path, port)) {
+        return Outcome::Failure(kInvalidUrl);
     }
 
     request.state_ = new RequestState(blockSize);
     if (!request.state_->IsReady()) {
-        return FailWithLastError(error, kSessionFailed, systemError);
+        return FailedCall(kSessionFailed);
     }
     request.session_.Reset(calls.winHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     if (!request.session_) {
-        return FailWithLastError(error, kSessionFailed, systemError);
+        return FailedCall(kSessionFailed);
     }
     // Set on the session, so that the connection and the request take it over when they are made.
     if (::WinHttpSetStatusCallback(request.session_.Get(), OnRequestStatus, kReportedCalls, 0) ==
         WINHTTP_INVALID_STATUS_CALLBACK) {
-        return FailWithLastError(error, kSessionFailed, systemError);
+        return FailedCall(kSessionFailed);
     }
     ::WinHttpSetTimeouts(request.session_.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
                          static_cast<int>(kReceiveTimeoutMs));
 
     request.connection_.Reset(calls.winHttpConnect(request.session_.Get(), host.c_str(), port, 0));
     if (!request.connection_) {
-        return FailWithLastError(error, kConnectFailed, systemError);
+        return FailedCall(kConnectFailed);
     }
 
     // Do not add SECURITY_FLAG_IGNORE_* options or a certificate callback here: the platform's full
@@ -242,13 +234,13 @@ bool OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize,
                                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                     kSecureFreshRequest));
     if (!request.request_) {
-        return FailWithLastError(error, kRequestFailed, systemError);
+        return FailedCall(kRequestFailed);
     }
     HINTERNET handle = request.request_.Get();
     // From here WinHTTP's thread may report on the request: it holds the state until it says closed.
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(request.state_);
     if (!calls.winHttpSetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
-        return FailWithLastError(error, kSendFailed, systemError);
+        return FailedCall(kSendFailed);
     }
     request.state_->AddReference();
     request.stateShared_ = true;
@@ -256,33 +248,31 @@ bool OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize,
     // cannot be told so is not sent.
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     if (!calls.winHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy))) {
-        return FailWithLastError(error, kSendFailed, systemError);
+        return FailedCall(kSendFailed);
     }
 
     // Proxy discovery, name resolution, connection, TLS handshake and the request itself, then the
     // response headers: each wait ends at the deadline, or when the observer says stop.
     ::ResetEvent(request.state_->reported.Get());
     if (!::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
-        return FailWithLastError(error, kSendFailed, systemError);
+        return FailedCall(kSendFailed);
     }
-    if (!request.AwaitReport(wait, systemError)) {
-        error = kSendFailed;
-        return false;
+    if (!request.AwaitReport(wait)) {
+        return Outcome::Failure(kSendFailed, request.lastError_);
     }
     ::ResetEvent(request.state_->reported.Get());
     if (!::WinHttpReceiveResponse(handle, nullptr)) {
-        return FailWithLastError(error, kSendFailed, systemError);
+        return FailedCall(kSendFailed);
     }
-    if (!request.AwaitReport(wait, systemError)) {
-        error = kSendFailed;
-        return false;
+    if (!request.AwaitReport(wait)) {
+        return Outcome::Failure(kSendFailed, request.lastError_);
     }
 
     // The response headers have been received.
     // WinHTTP's check also takes the roots of the user's own store; the server must chain to the machine's.
-    if (!VerifyServerCertificate(handle, host, systemError)) {
-        error = kSendFailed;
-        return false;
+    DWORD refusal = ERROR_SUCCESS;
+    if (!VerifyServerCertificate(handle, host, refusal)) {
+        return Outcome::Failure(kSendFailed, refusal);
     }
 
     DWORD status = 0;
@@ -290,8 +280,7 @@ bool OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize,
     if (!::WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX) ||
         status != kHttpOk) {
-        error = kUnexpectedResponse;
-        return false;
+        return Outcome::Failure(kUnexpectedResponse);
     }
-    return true;
+    return {};
 }

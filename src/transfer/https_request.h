@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "common/outcome.h"
 #include "common/unique_handle.h"
 #include "common/wide_string.h"
 #include "transfer/download_observer.h"
@@ -16,11 +17,14 @@
 
 using InternetHandle = UniqueHandle<NullHandleTraits<HINTERNET, ::WinHttpCloseHandle>>;
 
-// Writes text into error and, when systemError is given, the thread's last error into it; false. Called
-// right after the WinHTTP call that failed, before another call can overwrite that error.
-bool FailWithLastError(ErrorText& error, const wchar_t* text, DWORD* systemError);
+// A failure with text and the thread's last error. Called right after the call that failed, before
+// another call can overwrite that error.
+Outcome FailedCall(const wchar_t* text);
 
+namespace transfer_internal {
+// Splits an https URL into host, path (with its query) and port; false for anything else.
 bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, std::uint16_t& port);
+}  // namespace transfer_internal
 
 // How long closing a request may wait for WinHTTP to confirm that it has let go (see Close).
 inline constexpr DWORD kRequestCloseMs = 500;
@@ -68,11 +72,13 @@ public:
 
     // Reads up to size bytes of the body (at most the block size given to OpenHttpsGet) into Data().
     // 0 bytes with true is the end of the body. On false, LastWait says why: Reported when the read
-    // itself failed (systemError, when given, then holds WinHTTP's error number).
-    bool Read(DWORD size, DWORD& bytesRead, const RequestWait& wait, DWORD* systemError = nullptr);
+    // itself failed, and LastError then holds WinHTTP's error number.
+    bool Read(DWORD size, DWORD& bytesRead, const RequestWait& wait);
     BYTE* Data();
     // How the last wait for the network ended.
     WaitEnd LastWait() const { return lastWait_; }
+    // The error number of the last call that failed; 0 when the last one did not fail.
+    DWORD LastError() const { return lastError_; }
 
     // Closes the request, waiting a moment for WinHTTP to confirm that it has let go of it, then the
     // connection and the session. A call still in flight is cancelled.
@@ -84,13 +90,13 @@ public:
     HINTERNET Handle() const { return request_.Get(); }
 
 private:
-    friend bool OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize, ErrorText& error,
-                             const RequestWait& wait, DWORD* systemError, const TransferCalls& calls);
+    friend Outcome OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize,
+                                const RequestWait& wait, const TransferCalls& calls);
     // Waits for the report of the call just made.
     WaitEnd WaitForReport(const RequestWait& wait);
     // The same, true only when the call was reported to have succeeded; a failure's number goes to
-    // systemError when given.
-    bool AwaitReport(const RequestWait& wait, DWORD* systemError);
+    // LastError.
+    bool AwaitReport(const RequestWait& wait);
 
     // Declared in this order so that scope would release request, connection, session; Close does it
     // explicitly, with the wait for the request in between.
@@ -101,13 +107,12 @@ private:
     // True once WinHTTP holds the state too, so that it reports the request's closing.
     bool stateShared_ = false;
     WaitEnd lastWait_ = WaitEnd::Reported;
+    DWORD lastError_ = ERROR_SUCCESS;
 };
 
-// On true the request has been answered with status 200 and its body is ready for Read, in blocks of up
-// to blockSize bytes. On false, error holds the reason: a failed step's own text, or the send failure
-// text when the wait ran out of time or was stopped (request.LastWait() tells these apart). The caller
-// closes the request on every path. With systemError, a failed WinHTTP call also leaves its error
-// number there (the release tool shows it); it stays as it was when the failure has none, such as a
-// status other than 200.
-bool OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize, ErrorText& error,
-                  const RequestWait& wait = {}, DWORD* systemError = nullptr, const TransferCalls& calls = {});
+// Succeeds when the request has been answered with status 200 and its body is ready for Read, in blocks
+// of up to blockSize bytes. A failure gives a failed step's own text, or the send failure text when the
+// wait ran out of time or was stopped (request.LastWait() tells these apart), with the failed WinHTTP
+// call's error number where there is one. The caller closes the request on every path.
+Outcome OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize, const RequestWait& wait = {},
+                     const TransferCalls& calls = {});

@@ -11,25 +11,18 @@ constexpr wchar_t kTooLarge[] = L"The release information is unexpectedly large.
 constexpr wchar_t kEmpty[] = L"The release information is empty.";
 
 // Reads the whole body of an answered request into body, bounded by kMaxManifestBytes and the deadline.
-bool ReadManifestBody(HttpsRequest& request, const RequestWait& wait, Utf8String& body, ErrorText& error,
-                      DWORD* systemError) {
+Outcome ReadManifestBody(HttpsRequest& request, const RequestWait& wait, Utf8String& body) {
     for (;;) {
         DWORD bytesRead = 0;
-        if (!request.Read(kManifestBlockSize, bytesRead, wait, systemError)) {
-            error = kReadFailed;
-            return false;
+        if (!request.Read(kManifestBlockSize, bytesRead, wait)) {
+            return Outcome::Failure(kReadFailed, request.LastError());
         }
         if (bytesRead == 0) {
-            if (body.empty()) {
-                error = kEmpty;
-                return false;
-            }
-            return true;
+            return body.empty() ? Outcome::Failure(kEmpty) : Outcome();
         }
         // Tested before the append, so the body never holds more than the cap.
         if (body.size() + bytesRead > kMaxManifestBytes) {
-            error = kTooLarge;
-            return false;
+            return Outcome::Failure(kTooLarge);
         }
         body.append(reinterpret_cast<const char*>(request.Data()), bytesRead);
     }
@@ -37,22 +30,16 @@ bool ReadManifestBody(HttpsRequest& request, const RequestWait& wait, Utf8String
 
 }  // namespace
 
-bool FetchManifestAt(const WideString& url, Utf8String& body, ErrorText& error, DWORD timeLimitMs,
-                     DWORD* systemError) {
+Outcome FetchManifestAt(const WideString& url, Utf8String& body, DWORD timeLimitMs) {
     // Every wait of the fetch, from proxy discovery to the body's last byte, ends at this one deadline.
     const TransferDeadline deadline(timeLimitMs);
     const RequestWait wait{&deadline, nullptr};
     HttpsRequest request;
-    if (!OpenHttpsGet(url, request, kManifestBlockSize, error, wait, systemError)) {
+    if (Outcome opened = OpenHttpsGet(url, request, kManifestBlockSize, wait); !opened) {
         // Out of time while the server was still being asked: a read that broke off, like one mid-body.
-        if (request.LastWait() == WaitEnd::OutOfTime) {
-            error = kReadFailed;
-        }
-        return false;
+        return request.LastWait() == WaitEnd::OutOfTime ? Outcome::Failure(kReadFailed) : opened;
     }
-    return ReadManifestBody(request, wait, body, error, systemError);
+    return ReadManifestBody(request, wait, body);
 }
 
-bool FetchReleaseManifest(Utf8String& body, ErrorText& error) {
-    return FetchManifestAt(kManifestUrl, body, error);
-}
+Outcome FetchReleaseManifest(Utf8String& body) { return FetchManifestAt(kManifestUrl, body); }

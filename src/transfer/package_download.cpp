@@ -21,15 +21,16 @@ constexpr wchar_t kTooMuchData[] = L"The server sent more data than the release 
 constexpr wchar_t kSaveFailed[] = L"Could not securely save the downloaded installer.";
 constexpr wchar_t kSizeMismatch[] = L"The downloaded installer size does not match the signed release metadata.";
 constexpr wchar_t kFinishFailed[] = L"SHA-256 verification could not be completed.";
+// A body whose digest differs, and a finished file that no longer holds what was downloaded.
+constexpr wchar_t kDigestMismatchText[] = L"Security check failed: the installer SHA-256 does not match.";
 
 // The body of a download: hash, stream block by block under both caps, then prove size and digest.
 // While a read waits for the network the window keeps answering, and a cancel ends the wait at once.
-bool ReceiveIntoFile(HttpsRequest& request, HANDLE file, const PackageEntry& package, DownloadObserver* observer,
-                     ErrorText& error, DWORD* systemError, const TransferCalls& calls) {
+Outcome ReceiveIntoFile(HttpsRequest& request, HANDLE file, const PackageEntry& package,
+                        DownloadObserver* observer, const TransferCalls& calls) {
     Sha256 sha(calls);
     if (!sha.Start()) {
-        error = kHashInitFailed;
-        return false;
+        return Outcome::Failure(kHashInitFailed);
     }
 
     // No deadline: a body may take as long as the link needs, and each wait for data ends at the
@@ -38,13 +39,12 @@ bool ReceiveIntoFile(HttpsRequest& request, HANDLE file, const PackageEntry& pac
     std::uint64_t received = 0;
     for (;;) {
         if (observer != nullptr && !observer->ContinueDownload()) {
-            error = kCancelled;
-            return false;
+            return Outcome::Failure(kCancelled);
         }
         DWORD bytesRead = 0;
-        if (!request.Read(kReadBlockSize, bytesRead, wait, systemError)) {
-            error = request.LastWait() == WaitEnd::Stopped ? kCancelled : kInterrupted;
-            return false;
+        if (!request.Read(kReadBlockSize, bytesRead, wait)) {
+            return request.LastWait() == WaitEnd::Stopped ? Outcome::Failure(kCancelled)
+                                                          : Outcome::Failure(kInterrupted, request.LastError());
         }
         if (bytesRead == 0) {
             break;
@@ -52,22 +52,16 @@ bool ReceiveIntoFile(HttpsRequest& request, HANDLE file, const PackageEntry& pac
         // Tested before the write, so the file never holds a byte beyond what the manifest allows.
         const std::uint64_t next = received + bytesRead;
         if (next > package.size || next > kMaxPackageSize) {
-            error = kTooMuchData;
-            return false;
+            return Outcome::Failure(kTooMuchData);
         }
         // The block is the request's own buffer, which stays put until the next read.
         BYTE* block = request.Data();
         DWORD bytesWritten = 0;
         if (!calls.writeFile(file, block, bytesRead, &bytesWritten, nullptr)) {
-            return FailWithLastError(error, kSaveFailed, systemError);
+            return FailedCall(kSaveFailed);
         }
-        if (bytesWritten != bytesRead) {
-            error = kSaveFailed;
-            return false;
-        }
-        if (!sha.Add(block, bytesRead)) {
-            error = kSaveFailed;
-            return false;
+        if (bytesWritten != bytesRead || !sha.Add(block, bytesRead)) {
+            return Outcome::Failure(kSaveFailed);
         }
         received = next;
         if (observer != nullptr) {
@@ -76,19 +70,16 @@ bool ReceiveIntoFile(HttpsRequest& request, HANDLE file, const PackageEntry& pac
     }
 
     if (received != package.size) {
-        error = kSizeMismatch;
-        return false;
+        return Outcome::Failure(kSizeMismatch);
     }
     WideString digestText;
     if (!sha.Finish(digestText)) {
-        error = kFinishFailed;
-        return false;
+        return Outcome::Failure(kFinishFailed);
     }
     if (!DigestMatches(package.sha256, digestText)) {
-        error = kDigestMismatchText;
-        return false;
+        return Outcome::Failure(kDigestMismatchText);
     }
-    return true;
+    return {};
 }
 
 // The partial file is written through and closed; one that failed goes through the same handle, so
@@ -104,44 +95,52 @@ void ClosePartialFile(UniqueFile& file, const WideString& partialPath, bool keep
 
 }  // namespace
 
-bool DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObserver* observer, ErrorText& error,
-                         DWORD* systemError, const TransferCalls& calls) {
+Outcome transfer_internal::DownloadPackageInto(const PackageEntry& package, HANDLE file,
+                                              DownloadObserver* observer, const TransferCalls& calls) {
     HttpsRequest request;
     {
         // Until the response headers have come, the whole request ends at one deadline; the window
         // answers meanwhile and a cancel ends it at once.
         const TransferDeadline deadline(kRequestTimeLimitMs);
-        if (!OpenHttpsGet(package.url, request, kReadBlockSize, error, RequestWait{&deadline, observer}, systemError,
-                          calls)) {
-            if (request.LastWait() == WaitEnd::Stopped) {
-                error = kCancelled;
-            }
-            return false;
+        if (Outcome opened =
+                OpenHttpsGet(package.url, request, kReadBlockSize, RequestWait{&deadline, observer}, calls);
+            !opened) {
+            return request.LastWait() == WaitEnd::Stopped ? Outcome::Failure(kCancelled) : opened;
         }
     }
-    return ReceiveIntoFile(request, file, package, observer, error, systemError, calls);
+    return ReceiveIntoFile(request, file, package, observer, calls);
 }
 
-bool DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer,
-                     ErrorText& error, DWORD* systemError, const TransferCalls& calls) {
+Outcome DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObserver* observer) {
+    return transfer_internal::DownloadPackageInto(package, file, observer, {});
+}
+
+Outcome transfer_internal::DownloadPackage(const PackageEntry& package, const WideString& partialPath,
+                                          DownloadObserver* observer, const TransferCalls& calls) {
     // Only a file this call makes itself: whatever already stands at that path is not ours.
     UniqueFile file = CreatePartialFile(partialPath);
     if (!file) {
         // Leave it alone.
-        return FailWithLastError(error, kCreateFailedText, systemError);
+        return FailedCall(kCreateFailedText);
     }
-    const bool complete = DownloadPackageInto(package, file.Get(), observer, error, systemError, calls);
-    ClosePartialFile(file, partialPath, complete);
-    return complete;
+    Outcome downloaded = DownloadPackageInto(package, file.Get(), observer, calls);
+    ClosePartialFile(file, partialPath, static_cast<bool>(downloaded));
+    return downloaded;
 }
 
-bool FileMatchesPackage(HANDLE file, const PackageEntry& package) {
+Outcome DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer) {
+    return transfer_internal::DownloadPackage(package, partialPath, observer, {});
+}
+
+Outcome FileMatchesPackage(HANDLE file, const PackageEntry& package) {
     LARGE_INTEGER start = {};
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
-        return false;
+        return FailedCall(kDigestMismatchText);
     }
     WideString digestText;
     std::uint64_t size = 0;
-    return HashOpenFile(file, package.size, digestText, size) && size == package.size &&
-           DigestMatches(package.sha256, digestText);
+    if (!HashOpenFile(file, package.size, digestText, size) || size != package.size || !DigestMatches(package.sha256, digestText)) {
+        return Outcome::Failure(kDigestMismatchText);
+    }
+    return {};
 }

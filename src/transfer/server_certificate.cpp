@@ -8,8 +8,8 @@
 
 #include "trust/machine_trust.h"
 
-bool VerifyServerCertificate(HINTERNET request, const WideString& host, DWORD* systemError) {
-    DWORD error = 0;
+bool VerifyServerCertificate(HINTERNET request, const WideString& host, DWORD& refusal) {
+    DWORD error = ERROR_SUCCESS;
     PCCERT_CONTEXT received = nullptr;
     DWORD size = sizeof(received);
     if (!::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &received, &size)) {
@@ -19,8 +19,8 @@ bool VerifyServerCertificate(HINTERNET request, const WideString& host, DWORD* s
     const UniqueCertContext certificate(received);
     const bool trusted = certificate && ChainsToMachineRoot(certificate.Get(), certificate.Get()->hCertStore,
                                                             MachineTrustUse::Server, host.c_str(), error);
-    if (!trusted && systemError != nullptr) {
-        *systemError = error;
+    if (!trusted) {
+        refusal = error;
     }
     return trusted;
 }

@@ -6,5 +6,5 @@
 
 // After the response has come: whether the server's certificate chains to a root of the local
 // machine's stores and passes the SSL policy for host. WinHTTP's own check also accepts roots the user
-// added; this one does not. With systemError, a refusal leaves the policy's error number there.
-bool VerifyServerCertificate(HINTERNET request, const WideString& host, DWORD* systemError);
+// added; this one does not. A refusal leaves its error number in refusal (0 where none was given).
+bool VerifyServerCertificate(HINTERNET request, const WideString& host, DWORD& refusal);

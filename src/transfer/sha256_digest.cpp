@@ -34,7 +34,7 @@ bool Sha256::Finish(WideString& digestText) {
     return true;
 }
 
-WideString ToUpperCase(WideString text) {
+WideString transfer_internal::ToUpperCase(WideString text) {
     for (WideChar& unit : text) {
         if (unit >= L'a' && unit <= L'z') {
             unit = static_cast<WideChar>(unit - L'a' + L'A');
@@ -44,7 +44,7 @@ WideString ToUpperCase(WideString text) {
 }
 
 bool DigestMatches(const WideString& expected, const WideString& actual) {
-    return ToUpperCase(expected) == ToUpperCase(actual);
+    return transfer_internal::ToUpperCase(expected) == transfer_internal::ToUpperCase(actual);
 }
 
 bool HashOpenFile(HANDLE file, std::uint64_t limit, WideString& digestText, std::uint64_t& size,

@@ -35,8 +35,10 @@ private:
 // Case does not matter in a hexadecimal digest; everything else does, length included.
 bool DigestMatches(const WideString& expected, const WideString& actual);
 
+namespace transfer_internal {
 // Upper-cases the letters a to z and nothing else, whatever the user's locale.
 WideString ToUpperCase(WideString text);
+}  // namespace transfer_internal
 
 // SHA-256 of an open file from its current position to its end, as 64 lower-case hexadecimal digits,
 // and the number of bytes it covered. Stops with false as soon as more than limit bytes were read.

@@ -23,6 +23,10 @@ constexpr wchar_t kPartialSuffix[] = L".part";
 constexpr wchar_t kRunFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
+// A run that cannot make its folder cannot download: the user reads the download's failure.
+constexpr wchar_t kStagingFailedText[] = L"The installer could not be downloaded.";
+constexpr wchar_t kPrepareFailedText[] = L"Could not prepare the verified installer.";
+constexpr wchar_t kLockFailedText[] = L"Could not lock the installer for final security verification.";
 constexpr int kRemoveAttempts = 20;
 constexpr DWORD kRemoveRetryMs = 50;
 
@@ -32,6 +36,9 @@ constexpr DWORD kRemoveRetryMs = 50;
 // delete sharing.)
 constexpr ACCESS_MASK kRunFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr ULONG kRunFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Called right after the call that failed.
+Outcome FailedStaging() { return Outcome::Failure(kStagingFailedText, ::GetLastError()); }
 
 bool StartsWith(const WideString& text, const wchar_t* prefix) {
     return text.compare(0, WideString(prefix).size(), prefix) == 0;
@@ -202,7 +209,7 @@ bool MakeRunTag(WideString& runTag, const StagingCalls& calls) {
     return true;
 }
 
-UniqueLocalMemory MakeRunFolderSecurity() {
+UniqueLocalMemory transfer_internal::MakeRunFolderSecurity() {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kRunFolderSecurity, SDDL_REVISION_1, &descriptor,
                                                                 nullptr)) {
@@ -211,33 +218,35 @@ UniqueLocalMemory MakeRunFolderSecurity() {
     return UniqueLocalMemory(descriptor);
 }
 
-bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls) {
+Outcome MakeStagingPaths(StagedRun& run) { return transfer_internal::MakeStagingPaths(run, {}); }
+
+Outcome transfer_internal::MakeStagingPaths(StagedRun& run, const StagingCalls& calls) {
     // The machine's own temporary folder: every folder above the run's belongs to the system, users can
     // make entries there but cannot list, rename or delete anyone else's, and the volume is the
     // system's, with access control. Nothing the user's environment names is used.
     WideString machineTemp;
     if (!GetMachineTempFolder(machineTemp)) {
-        return false;
+        return FailedStaging();
     }
     const UniqueFile parent(::CreateFileW(machineTemp.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!parent) {
-        return false;
+        return FailedStaging();
     }
 
     WideString runTag;
     if (!MakeRunTag(runTag, calls)) {
-        return false;
+        return Outcome::Failure(kStagingFailedText);
     }
     const UniqueLocalMemory security = MakeRunFolderSecurity();
     if (!security) {
-        return false;
+        return FailedStaging();
     }
     const WideString folderName = kRunFolderPrefix + runTag;
     UniqueFile folder = CreateRunFolder(parent.Get(), folderName, security.Get());
     if (!folder) {
-        return false;
+        return Outcome::Failure(kStagingFailedText);
     }
 
     const WideString fileName = kFilePrefix + runTag + kFinalSuffix;
@@ -246,7 +255,7 @@ bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls) {
         // The folder is new and empty, and nobody else may touch it; it goes under the name it was made with.
         folder.Reset();
         ::RemoveDirectoryW((machineTemp + L"\\" + folderName).c_str());
-        return false;
+        return Outcome::Failure(kStagingFailedText);
     }
 
     run.folder_ = std::move(folder);
@@ -254,40 +263,44 @@ bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls) {
     run.finalPath_ = folderPath + fileName;
     run.partialPath_ = run.finalPath_ + kPartialSuffix;
     run.staged_ = StagedRun::StagedFile::None;
-    return true;
+    return {};
 }
 
-HANDLE StagedRun::CreatePartialFile() {
+Outcome StagedRun::CreatePartialFile() {
     if (!folder_ || partialFile_ || staged_ != StagedFile::None) {
-        return INVALID_HANDLE_VALUE;
+        return Outcome::Failure(kCreateFailedText);
     }
     // Only a file this call makes itself: whatever already stands at that path is not ours.
     partialFile_ = ::CreatePartialFile(partialPath_);
-    if (partialFile_) {
-        staged_ = StagedFile::Partial;
+    if (!partialFile_) {
+        return Outcome::Failure(kCreateFailedText, ::GetLastError());
     }
-    return partialFile_.Get();
+    staged_ = StagedFile::Partial;
+    return {};
 }
 
-bool StagedRun::PromotePartialFile() {
+Outcome StagedRun::PromotePartialFile() {
     if (!partialFile_) {
-        return false;
+        return Outcome::Failure(kPrepareFailedText);
     }
     ::FlushFileBuffers(partialFile_.Get());
     partialFile_.Reset();
     if (!::MoveFileExW(partialPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return false;
+        return Outcome::Failure(kPrepareFailedText, ::GetLastError());
     }
     staged_ = StagedFile::Final;
-    return true;
+    return {};
 }
 
-bool StagedRun::LockFinalFile() {
+Outcome StagedRun::LockFinalFile() {
     if (staged_ != StagedFile::Final) {
-        return false;
+        return Outcome::Failure(kLockFailedText);
     }
     installerLock_ = OpenInstallerLock(finalPath_);
-    return static_cast<bool>(installerLock_);
+    if (!installerLock_) {
+        return Outcome::Failure(kLockFailedText, ::GetLastError());
+    }
+    return {};
 }
 
 void StagedRun::Remove() {

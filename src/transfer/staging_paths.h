@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "common/outcome.h"
 #include "common/wide_string.h"
 #include "common/win32_handles.h"
 
@@ -17,7 +18,12 @@ class StagedRun;
 // Creates this run's own folder directly in the machine's temporary folder (the Windows directory's
 // Temp), where only SYSTEM and Administrators may touch it, and names the run's files after a fresh
 // GUID. Fills run only on success.
-bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls = {});
+Outcome MakeStagingPaths(StagedRun& run);
+
+namespace transfer_internal {
+// The same with the GUID a test gives.
+Outcome MakeStagingPaths(StagedRun& run, const StagingCalls& calls);
+}  // namespace transfer_internal
 
 // The run's folder and the setup program staged in it, from the partial file's creation to the
 // folder's removal: one owner for the folder's handle, the partial and final names, which of the two
@@ -38,13 +44,14 @@ public:
     HANDLE Folder() const { return folder_.Get(); }
 
     // A partial file that did not exist before, for the download to write through; the run keeps the
-    // handle. INVALID_HANDLE_VALUE when it cannot be made.
-    HANDLE CreatePartialFile();
+    // handle (PartialFile).
+    Outcome CreatePartialFile();
+    HANDLE PartialFile() const { return partialFile_.Get(); }
     // The finished download: written through, closed and renamed to the final name.
-    bool PromotePartialFile();
+    Outcome PromotePartialFile();
     // Readers only until the run ends: nobody can write, rename or delete the final file, while the
     // trust check and the loader can read it.
-    bool LockFinalFile();
+    Outcome LockFinalFile();
     HANDLE InstallerLock() const { return installerLock_.Get(); }
 
     // The lock is closed, then the run's file goes, then everything else in the folder, all while the
@@ -53,7 +60,7 @@ public:
     void Remove();
 
 private:
-    friend bool MakeStagingPaths(StagedRun& run, const StagingCalls& calls);
+    friend Outcome transfer_internal::MakeStagingPaths(StagedRun& run, const StagingCalls& calls);
     enum class StagedFile { None, Partial, Final };
 
     UniqueFile folder_;
@@ -73,10 +80,12 @@ bool GetTempDirectory(WideString& path);
 // nobody else will pick. Appended to runTag.
 bool MakeRunTag(WideString& runTag, const StagingCalls& calls = {});
 
+namespace transfer_internal {
 // The security descriptor the run folder is created with: owned by Administrators, full control for
 // SYSTEM and Administrators, inherited by everything made inside it, nothing inherited from above.
 // Invalid when it could not be built.
 UniqueLocalMemory MakeRunFolderSecurity();
+}  // namespace transfer_internal
 
 // The path of an open file or folder as the system reports it for the handle, in the long form that
 // starts with \\?\ and is used as it stands. A path without that prefix is normalised on every use: a

@@ -140,38 +140,47 @@ bool ReadFirstSigner(const WideString& path, FirstSigner& signer) {
 
 }  // namespace
 
-bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher, ErrorText& error) {
-    long trustResult = 0;
-    return VerifyInstallerTrust(finalPath, manifestPublisher, error, trustResult);
+Outcome TrustVerdict::ToOutcome() const {
+    switch (kind) {
+    case Kind::Trusted:
+        return {};
+    case Kind::NotTrusted:
+        return Outcome::Failure(kUntrustedSignatureText, static_cast<std::uint32_t>(trustResult));
+    case Kind::PublisherMismatch:
+    case Kind::NoSigner:
+        break;
+    }
+    return Outcome::Failure(kPublisherMismatchText);
 }
 
-bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher, ErrorText& error,
-                          long& trustResult) {
+TrustVerdict VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher) {
     static_assert(sizeof(long) == sizeof(LONG));
-    trustResult = VerifyAuthenticode(finalPath);
-    if (trustResult != ERROR_SUCCESS) {
-        error = kUntrustedSignatureText;
-        return false;
+    TrustVerdict verdict;
+    verdict.trustResult = VerifyAuthenticode(finalPath);
+    if (verdict.trustResult != ERROR_SUCCESS) {
+        return verdict;
     }
+    verdict.kind = TrustVerdict::Kind::NoSigner;
     FirstSigner signer;
     if (!ReadFirstSigner(finalPath, signer)) {
-        return false;
+        return verdict;
     }
     // WinVerifyTrust builds the chain with the user's engine, which also takes the roots of the user's
     // own store. Built again with the machine's, it must end in a root the machine trusts.
     DWORD chainError = 0;
     if (!ChainsToMachineRoot(signer.certificate.Get(), signer.store.Get(), MachineTrustUse::CodeSigning, nullptr,
                              chainError)) {
-        trustResult = static_cast<long>(chainError);
-        error = kUntrustedSignatureText;
-        return false;
+        verdict.kind = TrustVerdict::Kind::NotTrusted;
+        verdict.trustResult = static_cast<long>(chainError);
+        return verdict;
     }
-    WideString signerName;
-    if (!ReadSimpleDisplayName(signer.certificate.Get(), signerName)) {
-        return false;
+    if (!ReadSimpleDisplayName(signer.certificate.Get(), verdict.signer)) {
+        return verdict;
     }
     // Exact comparison: same length, same code units. No case folding, trimming or normalisation.
-    return signerName == kExpectedPublisher && signerName == manifestPublisher;
+    const bool expected = verdict.signer == kExpectedPublisher && verdict.signer == manifestPublisher;
+    verdict.kind = expected ? TrustVerdict::Kind::Trusted : TrustVerdict::Kind::PublisherMismatch;
+    return verdict;
 }
 
 bool ExtractSignerName(const WideString& path, WideString& signerName) {

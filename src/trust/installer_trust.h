@@ -1,18 +1,32 @@
 #pragma once
+#include "common/outcome.h"
 #include "common/wide_string.h"
 
 // What the installer says when the signature is trusted but its signer is not the expected publisher.
 inline constexpr wchar_t kPublisherMismatchText[] =
     L"Security check failed: the installer publisher does not match Brimlow AI Labs.";
 
+// What the trust check found.
+struct TrustVerdict {
+    enum class Kind {
+        Trusted,            // trusted, and signed by the expected publisher
+        NotTrusted,         // Authenticode or the machine's chain refused the signature
+        PublisherMismatch,  // trusted, but signed by someone else (signer names them)
+        NoSigner,           // trusted, but no signer's name could be read
+    };
+    Kind kind = Kind::NotTrusted;
+    // WinVerifyTrust's result, or the machine chain's policy error when only that refused; 0 otherwise.
+    long trustResult = 0;
+    // The first signer's name, wherever it was read.
+    WideString signer;
+
+    // What the installer says of it: nothing when trusted, else its sentence and, for a refused
+    // signature, the refusal's number.
+    Outcome ToOutcome() const;
+};
+
 // Authenticode through the Windows trust system, the signer's chain built again with the local
 // machine's engine (it must end in a root of the machine's stores), then the first signer's name
-// against both the compiled-in and the manifest's publisher. error is written only when Authenticode
-// or the machine's chain refuses the signature.
-bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher, ErrorText& error);
-// The same check, also handing back the verdict for a caller that reports it: WinVerifyTrust's result,
-// or the machine chain's policy error when only that refused; 0 when both passed, whatever the
-// signer's name.
-bool VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher, ErrorText& error,
-                          long& trustResult);
+// against both the compiled-in and the manifest's publisher.
+TrustVerdict VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher);
 bool ExtractSignerName(const WideString& path, WideString& signerName);

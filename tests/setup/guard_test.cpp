@@ -12,13 +12,12 @@ UINT boxStyle = 0;
 int uninitialized = 0;
 
 SetupStages StagesThatStopAtTheFetch() {
-    SetupStages stages;
+    SetupStages stages = kSystemStages;
     stages.coInitializeEx = [](LPVOID, DWORD) -> HRESULT { return S_OK; };
     stages.coUninitialize = [] { ++uninitialized; };
-    stages.fetchReleaseManifest = [](Utf8String&, ErrorText& error) {
+    stages.fetchReleaseManifest = [](Utf8String&) {
         ++fetches;
-        error = L"Could not read release information.";
-        return false;
+        return Outcome::Failure(L"Could not read release information.");
     };
     stages.showErrorBox = [](const WideString& text, UINT style) { boxText = text; boxStyle = style; };
     return stages;

@@ -11,7 +11,12 @@
 #include <vector>
 
 #include "setup/confirm_install.h"
+#include "setup/dll_redirection.h"
 #include "setup/setup_driver.h"
+#include "transfer/download_observer.h"
+#include "transfer/staging_paths.h"
+#include "trust/installer_trust.h"
+#include "ui/progress_window.h"
 #include "harness/test_support.h"
 
 namespace {
@@ -30,6 +35,7 @@ struct World {
     HRESULT comResult = S_OK;
     bool fetchOk = true;
     std::wstring fetchError;
+    std::uint32_t downloadSystemError = 0;
     bool validOk = true;
     bool published = true;
     bool native64 = true;
@@ -42,8 +48,7 @@ struct World {
     std::wstring downloadError;
     std::function<void(const std::wstring&)> afterRename;
     bool lockedMatches = true;
-    bool trustOk = true;
-    std::wstring trustError;
+    TrustVerdict::Kind trustKind = TrustVerdict::Kind::Trusted;
     bool launchOk = true;
     std::uint32_t installerExit = 0;
     // Seen while the stand-ins ran.
@@ -64,15 +69,14 @@ std::wstring PartialPath() { return world.partialPath; }
 std::wstring FinalPath() { return world.finalPath; }
 
 const SetupStages kStandIns = {
-    [](LPVOID, DWORD) { world.events.push_back(L"CoInitializeEx"); return world.comResult; },
-    [] { world.events.push_back(L"CoUninitialize"); },
-    [](Utf8String& body, ErrorText& error) {
+    .coInitializeEx = [](LPVOID, DWORD) { world.events.push_back(L"CoInitializeEx"); return world.comResult; },
+    .coUninitialize = [] { world.events.push_back(L"CoUninitialize"); },
+    .fetchReleaseManifest = [](Utf8String& body) {
         world.events.push_back(L"fetch");
         body = "{}";
-        if (!world.fetchOk) error = world.fetchError;
-        return world.fetchOk;
+        return world.fetchOk ? Outcome() : Outcome::Failure(world.fetchError.c_str());
     },
-    [](const Utf8String&, ReleaseManifest& manifest) {
+    .validateReleaseManifest = [](const Utf8String&, ReleaseManifest& manifest) {
         world.events.push_back(L"validate");
         manifest.published = world.published;
         manifest.version = L"2.3.1";
@@ -81,26 +85,28 @@ const SetupStages kStandIns = {
         manifest.x86 = {L"https://x/86", L"BB", 86};
         return world.validOk;
     },
-    [] { return world.native64; },
-    [](const ReleaseManifest&) { world.events.push_back(L"confirm"); return world.confirmResult; },
-    [](ProgressWindow& progress, const WideString&) {
+    .isNative64BitWindows = [] { return world.native64; },
+    .confirmInstall = [](const ReleaseManifest&) { world.events.push_back(L"confirm"); return world.confirmResult; },
+    .createProgress = [](ProgressWindow& progress, const WideString&) {
         world.events.push_back(L"create");
         if (world.createOk) progress.window.Reset(reinterpret_cast<HWND>(1));
         return world.createOk;
     },
-    [](ProgressWindow&, const WideString& status, const WideString&) { world.events.push_back(L"status:" + status); },
-    [](ProgressWindow&, std::uint64_t received, std::uint64_t total) {
+    .showStatus = [](ProgressWindow&, const WideString& status, const WideString&) {
+        world.events.push_back(L"status:" + status);
+    },
+    .updateProgress = [](ProgressWindow&, std::uint64_t received, std::uint64_t total) {
         world.events.push_back(L"progress:" + std::to_wstring(received) + L"/" + std::to_wstring(total));
     },
-    [](ProgressWindow& progress) {
+    .destroyProgress = [](ProgressWindow& progress) {
         world.events.push_back(progress.window ? L"destroy" : L"destroy-empty");
         progress.window.Release();
     },
-    [](StagedRun& run) {
+    .makeStagingPaths = [](StagedRun& run) {
         world.events.push_back(L"staging");
-        if (!world.stagingOk) return false;
+        if (!world.stagingOk) return Outcome::Failure(L"The installer could not be downloaded.");
         // The real run folder, in the machine's temporary folder.
-        if (!MakeStagingPaths(run)) return false;
+        if (Outcome staged = MakeStagingPaths(run); !staged) return staged;
         world.runFolder = run.FolderPath();
         world.partialPath = run.PartialPath();
         world.finalPath = run.FinalPath();
@@ -109,44 +115,56 @@ const SetupStages kStandIns = {
             CreateDirectoryW(FinalPath().c_str(), nullptr);
             test_support::WriteWholeFile(FinalPath() + L"\\keep", "x");
         }
-        return true;
+        return Outcome();
     },
-    [](const PackageEntry& package, HANDLE partial, DownloadObserver* observer, ErrorText& error) {
+    .downloadPackage = [](const PackageEntry& package, HANDLE partial, DownloadObserver* observer) {
         world.events.push_back(L"download");
         world.downloadedSize = package.size;
         EXPECT_NE(observer, nullptr);
         if (!world.downloadOk) {
-            error = world.downloadError;
-            return false;
+            return Outcome::Failure(world.downloadError.c_str(), world.downloadSystemError);
         }
         DWORD written = 0;
-        return WriteFile(partial, "MZ package", 10, &written, nullptr) && written == 10;
+        return WriteFile(partial, "MZ package", 10, &written, nullptr) && written == 10
+                   ? Outcome()
+                   : Outcome::Failure(L"Could not securely save the downloaded installer.");
     },
-    [](HANDLE lock, const PackageEntry&) {
+    // The real rename; then a test may act in the window an attacker would use, before the lock.
+    .promotePartialFile = [](StagedRun& run) {
+        Outcome promoted = run.PromotePartialFile();
+        if (promoted && world.afterRename) world.afterRename(run.FinalPath());
+        return promoted;
+    },
+    .lockedFileMatches = [](HANDLE lock, const PackageEntry&) {
         world.events.push_back(L"rehash");
         EXPECT_NE(lock, INVALID_HANDLE_VALUE);
-        return world.lockedMatches;
+        return world.lockedMatches ? Outcome()
+                                   : Outcome::Failure(L"Security check failed: the installer SHA-256 does not match.");
     },
-    [](const WideString& final, const WideString& publisher, ErrorText& error) {
+    .verifyInstallerTrust = [](const WideString& final, const WideString& publisher) {
         world.events.push_back(L"trust");
         EXPECT_EQ(publisher, L"BRIMLOW AI LABS PRIVATE LIMITED");
         HANDLE writer = CreateFileW(final.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
         world.lockBlockedWriter = writer == INVALID_HANDLE_VALUE;
         if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-        if (!world.trustOk) error = world.trustError;
-        return world.trustOk;
+        TrustVerdict verdict;
+        verdict.kind = world.trustKind;
+        if (verdict.kind == TrustVerdict::Kind::NotTrusted) verdict.trustResult = TRUST_E_NOSIGNATURE;
+        if (verdict.kind == TrustVerdict::Kind::PublisherMismatch) verdict.signer = L"Someone Else";
+        return verdict;
     },
-    [](const WideString& final, const WideString& runFolder, std::uint32_t& exitCode) {
+    .launchInstaller = [](const WideString& final, const WideString& runFolder, std::uint32_t& exitCode) {
         world.events.push_back(L"launch:" + std::to_wstring(exitCode));
         EXPECT_EQ(runFolder, RunFolder());
         EXPECT_EQ(final.substr(0, runFolder.size() + 1), runFolder + L"\\");
         EXPECT_TRUE(FileExists(final));
         EXPECT_FALSE(DeleteFileW(final.c_str())) << "the installer lock must keep the file while it runs";
-        if (world.launchOk) exitCode = world.installerExit;
-        return world.launchOk;
+        if (!world.launchOk) return Outcome::Failure(L"The verified installer could not be started.");
+        exitCode = world.installerExit;
+        return Outcome();
     },
-    [](const WideString& text, UINT style) {
+    .showErrorBox = [](const WideString& text, UINT style) {
         world.events.push_back(L"box");
         world.boxText = text;
         world.boxStyle = style;
@@ -155,10 +173,7 @@ const SetupStages kStandIns = {
         world.downloadAtBox = FileExists(PartialPath()) || FileExists(FinalPath());
         world.runFolderAtBox = FileExists(RunFolder());
     },
-    [](const WideString& final) {
-        if (world.afterRename) world.afterRename(final);
-    },
-    [](const WideString& text, UINT style) {
+    .showPlainErrorBox = [](const WideString& text, UINT style) {
         world.events.push_back(L"plain-box");
         world.boxText = text;
         world.boxStyle = style;
@@ -265,7 +280,7 @@ TEST_F(SetupDriver, ComAlreadyInAnotherModeOnThisThreadIsARealInitFailure) {
     // A real condition: this thread joined the multithreaded apartment first.
     ASSERT_GE(CoInitializeEx(nullptr, COINIT_MULTITHREADED), 0);
     SetupStages stages = kStandIns;
-    stages.coInitializeEx = [](LPVOID reserved, DWORD flags) { return ::CoInitializeEx(reserved, flags); };
+    stages.coInitializeEx = kSystemStages.coInitializeEx;
     EXPECT_EQ(RunSetup(stages), SetupResult::ComInitFailed);
     ExpectBox(L"Windows could not initialize the installer.", kError);
     CoUninitialize();
@@ -304,8 +319,13 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
          L"Could not create the temporary installer file.", kError, SetupResult::DownloadFailed, L"destroy"},
         {"the download fails with a reason", [] { world.downloadOk = false; world.downloadError = L"Download cancelled."; },
          L"Download cancelled.", kError, SetupResult::DownloadFailed, L"destroy"},
-        {"the download fails without a reason", [] { world.downloadOk = false; }, L"The installer could not be downloaded.",
-         kError, SetupResult::DownloadFailed, L"destroy"},
+        {"the download fails with a system error: the user reads only the sentence",
+         [] {
+             world.downloadOk = false;
+             world.downloadError = L"The installer download was interrupted.";
+             world.downloadSystemError = 12002;
+         },
+         L"The installer download was interrupted.", kError, SetupResult::DownloadFailed, L"destroy"},
         {"the rename meets a folder", [] { world.finalIsFolder = true; }, L"Could not prepare the verified installer.",
          kError, SetupResult::PrepareFailed, L"destroy"},
         {"the lock meets an opener that denies reading",
@@ -325,14 +345,14 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
          L"destroy"},
         {"the Authenticode check fails",
          [] {
-             world.trustOk = false;
-             world.trustError =
-                 L"Security check failed: the downloaded installer does not have a valid trusted Authenticode "
-                 L"signature.";
+             world.trustKind = TrustVerdict::Kind::NotTrusted;
          },
          L"Security check failed: the downloaded installer does not have a valid trusted Authenticode signature.",
          kError, SetupResult::VerificationFailed, L"destroy"},
-        {"the publisher does not match", [] { world.trustOk = false; },
+        {"the publisher does not match", [] { world.trustKind = TrustVerdict::Kind::PublisherMismatch; },
+         L"Security check failed: the installer publisher does not match Brimlow AI Labs.", kError,
+         SetupResult::VerificationFailed, L"destroy"},
+        {"the signer's name cannot be read", [] { world.trustKind = TrustVerdict::Kind::NoSigner; },
          L"Security check failed: the installer publisher does not match Brimlow AI Labs.", kError,
          SetupResult::VerificationFailed, L"destroy"},
         {"the launch fails", [] { world.launchOk = false; }, L"The verified installer could not be started.", kError,
@@ -374,7 +394,7 @@ TEST_F(SetupDriver, AFileReplacedBetweenTheRenameAndTheLockIsNeverStarted) {
     // The real re-check over the lock handle; the download wrote "MZ package", whose digest the manifest
     // names, and a same-user process swaps in other bytes of the same size before the lock is taken.
     SetupStages stages = kStandIns;
-    stages.lockedFileMatches = SetupStages{}.lockedFileMatches;
+    stages.lockedFileMatches = kSystemStages.lockedFileMatches;
     stages.validateReleaseManifest = [](const Utf8String&, ReleaseManifest& manifest) {
         manifest.published = true;
         manifest.version = L"2.3.1";

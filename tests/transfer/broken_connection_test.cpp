@@ -11,9 +11,7 @@ namespace {
 
 TEST(BrokenConnection, AManifestCutMidBodyIsAReadFailure) {
     Utf8String body;
-    ErrorText error;
-    EXPECT_FALSE(FetchReleaseManifest(body, error));
-    EXPECT_EQ(error, L"Could not read release information.");
+    EXPECT_STREQ(FetchReleaseManifest(body).Text(), L"Could not read release information.");
 }
 
 TEST(BrokenConnection, APackageCutMidBodyIsAnInterruptedDownloadAndLeavesNoFile) {
@@ -22,9 +20,7 @@ TEST(BrokenConnection, APackageCutMidBodyIsAnInterruptedDownloadAndLeavesNoFile)
     const PackageEntry package{
         transfer_test::LocalUrl(transfer_test::EnvPort("TRANSFER_PORT_BASE") + 4, "/transfer/broken/package"),
         transfer_test::Widen(transfer_test::Sha256Hex(bytes)), 50000};
-    ErrorText error;
-    EXPECT_FALSE(DownloadPackage(package, partial, nullptr, error));
-    EXPECT_EQ(error, L"The installer download was interrupted.");
+    EXPECT_STREQ(DownloadPackage(package, partial, nullptr).Text(), L"The installer download was interrupted.");
     EXPECT_FALSE(test_support::FileExists(partial));
 }
 

@@ -112,11 +112,10 @@ TEST(ManifestDeadline, AStalledPhaseEndsAsAFailedReadAtTheDeadline) {
         SCOPED_TRACE(c.what);
         SlowServer(c.mode);
         Utf8String body;
-        ErrorText error;
         const ULONGLONG start = Now();
-        EXPECT_FALSE(FetchReleaseManifest(body, error));
+        const Outcome fetched = FetchReleaseManifest(body);
         const ULONGLONG elapsed = Now() - start;
-        EXPECT_EQ(error, kReadFailed);
+        EXPECT_STREQ(fetched.Text(), kReadFailed);
         EXPECT_GE(elapsed, kManifestTimeLimitMs - 1000);
         EXPECT_LT(elapsed, kManifestTimeLimitMs + kSlackMs);
         std::printf("[ measured ] manifest, %s: ended after %llu ms\n", c.what, elapsed);
@@ -127,9 +126,7 @@ TEST(ManifestDeadline, AManifestThatComesSlowlyButInTimeIsTaken) {
     // About 2.5 s of headers, one byte every 40 ms, within the 4 s limit.
     SlowServer(R"({"header_delay": 0.04, "size": 300})");
     Utf8String body;
-    ErrorText error;
-    EXPECT_TRUE(FetchReleaseManifest(body, error));
-    EXPECT_EQ(error, L"");
+    EXPECT_TRUE(FetchReleaseManifest(body));
     EXPECT_EQ(body, Generated(300));
 }
 
@@ -145,18 +142,18 @@ protected:
         const PackageEntry package{transfer_test::LocalUrl(transfer_test::EnvPort("SLOW_TLS_PORT"), "/package"),
                                    transfer_test::Widen(Sha256Hex(Generated(size))), size};
         ProgressWindowObserver observer(progress);
-        error.clear();
         const ULONGLONG start = Now();
-        const bool ok = DownloadPackage(package, partial, &observer, error);
+        const Outcome downloaded = DownloadPackage(package, partial, &observer);
         ended = Now();
         elapsed = ended - start;
         watch.Stop();
-        return ok;
+        error = downloaded.Text();
+        return static_cast<bool>(downloaded);
     }
 
     ProgressWindow progress;
     std::wstring partial;
-    ErrorText error;
+    std::wstring error;
     ULONGLONG ended = 0;
     ULONGLONG elapsed = 0;
 };

@@ -71,12 +71,14 @@ protected:
         const PackageEntry package{transfer_test::LocalUrl("/transfer/progress/package"),
                                    transfer_test::Widen(transfer_test::Sha256Hex(transfer_test::Generated(kSize))),
                                    kSize};
-        return DownloadPackage(package, partial, observer, error, nullptr, calls);
+        const Outcome downloaded = transfer_internal::DownloadPackage(package, partial, observer, calls);
+        error = downloaded.Text();
+        return static_cast<bool>(downloaded);
     }
 
     TransferCalls calls;
     std::wstring partial;
-    ErrorText error;
+    std::wstring error;
 };
 
 TEST_F(DownloadProgressTest, BeforeEachReadTheObserverIsAskedAndEachBlockIsWrittenHashedAndReported) {

@@ -52,7 +52,7 @@ TEST(CrackHttpsUrl, SplitsHttpsUrlsAndRejectsEverythingElse) {
         WideString host;
         WideString path;
         std::uint16_t port = 1;
-        EXPECT_EQ(CrackHttpsUrl(c.url, host, path, port), c.ok);
+        EXPECT_EQ(transfer_internal::CrackHttpsUrl(c.url, host, path, port), c.ok);
         if (c.ok) {
             EXPECT_EQ(host, c.host);
             EXPECT_EQ(path, c.path);
@@ -65,7 +65,7 @@ TEST(CrackHttpsUrl, LeavesOutputsUntouchedWhenTheSchemeIsNotHttps) {
     WideString host = L"keep";
     WideString path = L"keep";
     std::uint16_t port = 7;
-    EXPECT_FALSE(CrackHttpsUrl(L"http://localhost:81/a", host, path, port));
+    EXPECT_FALSE(transfer_internal::CrackHttpsUrl(L"http://localhost:81/a", host, path, port));
     EXPECT_EQ(host, L"keep");
     EXPECT_EQ(path, L"keep");
     EXPECT_EQ(port, 7);
@@ -75,7 +75,7 @@ TEST(CrackHttpsUrl, RejectsAnHttpsUrlWithoutAPath) {
     WideString host;
     WideString path;
     std::uint16_t port = 0;
-    EXPECT_FALSE(CrackHttpsUrl(L"https://localhost", host, path, port));
+    EXPECT_FALSE(transfer_internal::CrackHttpsUrl(L"https://localhost", host, path, port));
 }
 
 class OpenHttpsGetTest : public ::testing::Test {
@@ -95,9 +95,11 @@ protected:
 
     // Opens, and records which of the three handles the request holds afterwards.
     bool Open(const std::wstring& url, const TransferCalls& calls = {}) {
-        error.clear();
         HttpsRequest request;
-        const bool ok = OpenHttpsGet(url, request, 64, error, {}, nullptr, calls);
+        const Outcome opened = OpenHttpsGet(url, request, 64, {}, calls);
+        const bool ok = static_cast<bool>(opened);
+        error = opened.Text();
+        systemError = opened.SystemError();
         held = {request.HasSession(), request.HasConnection(), request.HasRequest()};
         if (ok) {
             DWORD read = 0;
@@ -107,7 +109,8 @@ protected:
         return ok;
     }
 
-    ErrorText error;
+    std::wstring error;
+    DWORD systemError = 0;
     std::vector<bool> held;
     std::string body;
 };
@@ -249,6 +252,7 @@ TEST_F(OpenHttpsGetTest, ARequestThatCannotBeToldNotToFollowRedirectsIsNotSent) 
     calls.winHttpSetOption = RefuseRedirectPolicy;
     EXPECT_FALSE(Open(LocalUrl("/transfer/request/301"), calls));
     EXPECT_EQ(error, kSendFailed);
+    EXPECT_EQ(systemError, static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "the refused call's own number";
     EXPECT_EQ(held, kAll);
     EXPECT_EQ(transfer_test::RequestLog().size(), before) << "nothing reached the server";
 }
@@ -256,7 +260,7 @@ TEST_F(OpenHttpsGetTest, ARequestThatCannotBeToldNotToFollowRedirectsIsNotSent) 
 TEST_F(OpenHttpsGetTest, TheClientIdentifiesItselfAndAsksForAFreshCopy) {
     // The session is the only place the user agent is set; read it back from the request.
     HttpsRequest request;
-    ASSERT_TRUE(OpenHttpsGet(LocalUrl("/transfer/request/ok"), request, 64, error));
+    ASSERT_TRUE(OpenHttpsGet(LocalUrl("/transfer/request/ok"), request, 64));
     wchar_t headers[4096] = {};
     DWORD size = sizeof headers;
     ASSERT_TRUE(WinHttpQueryHeaders(request.Handle(), WINHTTP_QUERY_RAW_HEADERS_CRLF | WINHTTP_QUERY_FLAG_REQUEST_HEADERS,

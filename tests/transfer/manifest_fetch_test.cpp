@@ -20,12 +20,13 @@ protected:
     bool Fetch(const std::string& route) {
         test_support::WriteRoutes(kTable, R"({"/download/releases/online-latest.json": {)" + route + "}}");
         body.clear();
-        error.clear();
-        return FetchReleaseManifest(body, error);
+        const Outcome fetched = FetchReleaseManifest(body);
+        error = fetched.Text();
+        return static_cast<bool>(fetched);
     }
 
     Utf8String body;
-    ErrorText error;
+    std::wstring error;
 };
 
 TEST_F(ManifestFetchTest, BodiesUpToTheCapArriveByteForByteHoweverTheServerSplitsThem) {
@@ -83,12 +84,11 @@ TEST_F(ManifestFetchTest, AServerThatTricklesOrStallsIsCutOffAtTheDeadline) {
         SCOPED_TRACE(c.what);
         test_support::WriteRoutes(kTable, R"({"/download/releases/online-latest.json": {)" + c.route + "}}");
         body.clear();
-        error.clear();
         const ULONGLONG start = GetTickCount64();
-        EXPECT_FALSE(FetchManifestAt(transfer_test::LocalUrl("/download/releases/online-latest.json"), body, error,
-                                     kLimitMs));
+        const Outcome fetched =
+            FetchManifestAt(transfer_test::LocalUrl("/download/releases/online-latest.json"), body, kLimitMs);
         const ULONGLONG elapsed = GetTickCount64() - start;
-        EXPECT_EQ(error, L"Could not read release information.");
+        EXPECT_STREQ(fetched.Text(), L"Could not read release information.");
         EXPECT_GE(elapsed, kLimitMs - 500);
         // Bounded by the limit, not by the 30 s that a read may otherwise wait or the body would take.
         EXPECT_LT(elapsed, kLimitMs + 5000);
@@ -98,9 +98,8 @@ TEST_F(ManifestFetchTest, AServerThatTricklesOrStallsIsCutOffAtTheDeadline) {
 TEST_F(ManifestFetchTest, AManifestThatArrivesSlowlyButWithinTheLimitIsTaken) {
     test_support::WriteRoutes(kTable,
                               R"({"/download/releases/online-latest.json": {"body_size": 8, "chunk": 1, "delay_ms": 100}})");
-    EXPECT_TRUE(FetchManifestAt(transfer_test::LocalUrl("/download/releases/online-latest.json"), body, error, 5000));
+    EXPECT_TRUE(FetchManifestAt(transfer_test::LocalUrl("/download/releases/online-latest.json"), body, 5000));
     EXPECT_EQ(body, transfer_test::Generated(8));
-    EXPECT_EQ(error, L"");
 }
 
 }  // namespace

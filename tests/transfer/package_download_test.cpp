@@ -81,14 +81,15 @@ protected:
     }
 
     bool Download(const PackageEntry& package, DownloadObserver* observer = nullptr) {
-        error.clear();
-        return DownloadPackage(package, partial, observer, error, nullptr, calls);
+        const Outcome downloaded = transfer_internal::DownloadPackage(package, partial, observer, calls);
+        error = downloaded.Text();
+        return static_cast<bool>(downloaded);
     }
 
     TransferCalls calls;
     std::wstring folder;
     std::wstring partial;
-    ErrorText error;
+    std::wstring error;
 };
 
 std::string Lower(std::string text) {
@@ -259,13 +260,13 @@ TEST_F(FileMatchesPackageTest, AcceptsOnlyAFileOfExactlyTheSizeAndDigestReadFrom
         char skip[100];
         DWORD read = 0;
         ReadFile(file, skip, sizeof skip, &read, nullptr);  // the check must not depend on where the file stands
-        EXPECT_EQ(FileMatchesPackage(file, PackageEntry{L"", Widen(c.sha256), kSize}), c.matches);
+        EXPECT_EQ(static_cast<bool>(FileMatchesPackage(file, PackageEntry{L"", Widen(c.sha256), kSize})), c.matches);
         CloseHandle(file);
     }
 }
 
 TEST(ToUpperCase, ChangesOnlyTheLettersAToZ) {
-    EXPECT_EQ(ToUpperCase(L"09afAFgz{}\u00e9\u0131"), L"09AFAFGZ{}\u00e9\u0131");
+    EXPECT_EQ(transfer_internal::ToUpperCase(L"09afAFgz{}\u00e9\u0131"), L"09AFAFGZ{}\u00e9\u0131");
 }
 
 }  // namespace

@@ -145,7 +145,7 @@ TEST_F(StagingPathsTest, EachRunGetsAFolderOfItsOwnDirectlyInTheMachinesTemporar
 }
 
 TEST_F(StagingPathsTest, TheRunFolderIsAdministratorsAndSystemOnlyAndInheritsNothing) {
-    const UniqueLocalMemory security = MakeRunFolderSecurity();
+    const UniqueLocalMemory security = transfer_internal::MakeRunFolderSecurity();
     ASSERT_TRUE(security);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -241,7 +241,7 @@ TEST_F(StagingPathsTest, AnEntryAlreadyUnderTheRunsNameIsRefusedAndLeftAlone) {
         SCOPED_TRACE(c.what);
         c.plant(planted);
         StagedRun run;
-        EXPECT_FALSE(MakeStagingPaths(run, StagingCalls{KnownGuid}));
+        EXPECT_FALSE(transfer_internal::MakeStagingPaths(run, StagingCalls{KnownGuid}));
         EXPECT_TRUE(run.FinalPath().empty());
         EXPECT_FALSE(run.IsMade());
         EXPECT_TRUE(FileExists(planted));
@@ -250,7 +250,7 @@ TEST_F(StagingPathsTest, AnEntryAlreadyUnderTheRunsNameIsRefusedAndLeftAlone) {
 
     // With nothing in the way, the same name is the run's.
     StagedRun run;
-    ASSERT_TRUE(MakeStagingPaths(run, StagingCalls{KnownGuid}));
+    ASSERT_TRUE(transfer_internal::MakeStagingPaths(run, StagingCalls{KnownGuid}));
     EXPECT_TRUE(SamePath(run.FolderPath(), planted));
 }
 
@@ -264,12 +264,13 @@ TEST_F(StagingPathsTest, TheDownloadWritesThroughTheRunsHandleAndAFailedOneGoesT
     {
         StagedRun run;
         ASSERT_TRUE(MakeStagingPaths(run));
-        const HANDLE file = run.CreatePartialFile();
+        ASSERT_TRUE(run.CreatePartialFile());
+        const HANDLE file = run.PartialFile();
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(run.CreatePartialFile(), INVALID_HANDLE_VALUE) << "one partial file per run";
-        ErrorText error;
-        EXPECT_FALSE(DownloadPackageInto(wrongDigest, file, nullptr, error));
-        EXPECT_EQ(error, L"Security check failed: the installer SHA-256 does not match.");
+        EXPECT_STREQ(run.CreatePartialFile().Text(), L"Could not create the temporary installer file.")
+            << "one partial file per run";
+        EXPECT_STREQ(DownloadPackageInto(wrongDigest, file, nullptr).Text(),
+                     L"Security check failed: the installer SHA-256 does not match.");
         const std::wstring folder = run.FolderPath();
         run.Remove();
         EXPECT_FALSE(FileExists(run.PartialPath()));
@@ -281,17 +282,21 @@ TEST_F(StagingPathsTest, TheDownloadWritesThroughTheRunsHandleAndAFailedOneGoesT
         // Only a file the run makes itself: a name already taken is refused, and the entry goes with
         // the run's folder.
         test_support::WriteWholeFile(run.PartialPath(), "already there");
-        EXPECT_EQ(run.CreatePartialFile(), INVALID_HANDLE_VALUE);
-        EXPECT_FALSE(run.PromotePartialFile());
+        const Outcome created = run.CreatePartialFile();
+        EXPECT_STREQ(created.Text(), L"Could not create the temporary installer file.");
+        EXPECT_EQ(created.SystemError(), static_cast<std::uint32_t>(ERROR_FILE_EXISTS));
+        EXPECT_EQ(run.PartialFile(), INVALID_HANDLE_VALUE);
+        EXPECT_STREQ(run.PromotePartialFile().Text(), L"Could not prepare the verified installer.");
         run.Remove();
         EXPECT_FALSE(FileExists(run.FolderPath()));
     }
     StagedRun run;
     ASSERT_TRUE(MakeStagingPaths(run));
-    EXPECT_FALSE(run.LockFinalFile()) << "nothing to lock before the rename";
-    const HANDLE file = run.CreatePartialFile();
-    ErrorText error;
-    ASSERT_TRUE(DownloadPackageInto(good, file, nullptr, error)) << transfer_test::Narrow(error);
+    EXPECT_STREQ(run.LockFinalFile().Text(), L"Could not lock the installer for final security verification.")
+        << "nothing to lock before the rename";
+    ASSERT_TRUE(run.CreatePartialFile());
+    const Outcome downloaded = DownloadPackageInto(good, run.PartialFile(), nullptr);
+    ASSERT_TRUE(downloaded) << transfer_test::Narrow(downloaded.Text());
     transfer_test::RemoveRoutes("transfer_staging");
     ASSERT_TRUE(run.PromotePartialFile());
     EXPECT_FALSE(FileExists(run.PartialPath()));

@@ -65,20 +65,25 @@ TEST_P(TrustTable, VerdictAndErrorTextMatchTheFile) {
         std::printf("  %s: under Wine: %s\n", c.file, c.wineReason);
     }
 
-    ErrorText error;
-    const bool trusted = VerifyInstallerTrust(path, kPublisher, error);
+    const TrustVerdict verdict = VerifyInstallerTrust(path, kPublisher);
+    const Outcome outcome = verdict.ToOutcome();
     switch (expected) {
     case Verdict::Trusted:
-        EXPECT_TRUE(trusted) << c.why;
-        EXPECT_TRUE(error.empty()) << c.why;
+        EXPECT_EQ(verdict.kind, TrustVerdict::Kind::Trusted) << c.why;
+        EXPECT_TRUE(outcome) << c.why;
+        EXPECT_EQ(verdict.signer, kPublisher) << c.why;
         break;
     case Verdict::Untrusted:
-        EXPECT_FALSE(trusted) << c.why;
-        EXPECT_EQ(error, kUntrustedText) << c.why;
+        EXPECT_EQ(verdict.kind, TrustVerdict::Kind::NotTrusted) << c.why;
+        EXPECT_STREQ(outcome.Text(), kUntrustedText) << c.why;
         break;
     case Verdict::PublisherMismatch:
-        EXPECT_FALSE(trusted) << c.why;
-        EXPECT_TRUE(error.empty()) << c.why;
+        // A signer whose name can be read is named; either way the installer says the publisher differs.
+        EXPECT_TRUE(verdict.kind == TrustVerdict::Kind::PublisherMismatch
+                        ? !verdict.signer.empty() && verdict.signer != kPublisher
+                        : verdict.kind == TrustVerdict::Kind::NoSigner && verdict.signer.empty())
+            << c.why;
+        EXPECT_STREQ(outcome.Text(), kPublisherMismatchText) << c.why;
         break;
     }
 }
@@ -120,16 +125,17 @@ TEST(InstallerTrust, ManifestPublisherMustMatchExactlyToo) {
     const std::wstring path = TrustFile("valid.exe");
     for (const wchar_t* manifestPublisher :
          {L"Brimlow AI Labs Private Limited", L"BRIMLOW AI LABS PRIVATE LIMITED ", L"BRIMLOW AI LABS", L""}) {
-        ErrorText error;
-        EXPECT_FALSE(VerifyInstallerTrust(path, manifestPublisher, error)) << manifestPublisher;
-        EXPECT_TRUE(error.empty());
+        const TrustVerdict verdict = VerifyInstallerTrust(path, manifestPublisher);
+        EXPECT_EQ(verdict.kind, TrustVerdict::Kind::PublisherMismatch) << manifestPublisher;
+        EXPECT_EQ(verdict.signer, kPublisher);
     }
 }
 
 TEST(InstallerTrust, AMissingFileFailsAsAnUntrustedSignature) {
-    ErrorText error;
-    EXPECT_FALSE(VerifyInstallerTrust(TrustFile("does-not-exist.exe"), kPublisher, error));
-    EXPECT_EQ(error, kUntrustedText);
+    const TrustVerdict verdict = VerifyInstallerTrust(TrustFile("does-not-exist.exe"), kPublisher);
+    EXPECT_EQ(verdict.kind, TrustVerdict::Kind::NotTrusted);
+    EXPECT_NE(verdict.trustResult, 0);
+    EXPECT_STREQ(verdict.ToOutcome().Text(), kUntrustedText);
 }
 
 // After a passing verify call the trust system holds the file open, shared for reading only, until the
@@ -159,8 +165,7 @@ TEST(InstallerTrust, TheVerifyStateIsClosedWhetherOrNotThePublisherMatches) {
     ASSERT_TRUE(CanOpenExclusively(probe));
 
     for (const char* file : {"valid.exe", "name-case.exe"}) {
-        ErrorText error;
-        VerifyInstallerTrust(TrustFile(file), kPublisher, error);
+        (void)VerifyInstallerTrust(TrustFile(file), kPublisher);
         EXPECT_TRUE(CanOpenExclusively(TrustFile(file))) << file;
     }
 }

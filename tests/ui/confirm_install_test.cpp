@@ -91,7 +91,7 @@ int ShowAndAnswer(const ReleaseManifest& manifest, const PromptCalls& calls, con
         seen.appeared = true;
         answer(dialog, seen.controls);
     });
-    const int result = ConfirmInstall(manifest, calls);
+    const int result = setup_internal::ConfirmInstall(manifest, calls);
     helper.Join();
     return result;
 }
