@@ -380,6 +380,30 @@ TEST_F(ReleaseTool, VerifyGivesBothFiguresAndBothNames) {
     EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
 }
 
+// A signature the machine trusts, by a certificate that names nobody: make and verify say that the
+// signer has no name to compare, from the one reading of the signature the trust check made.
+TEST_F(ReleaseTool, ASignerWithNoNameIsSaidToBeUnnamedByMakeAndVerify) {
+    const std::string publisher = "\"BRIMLOW AI LABS PRIVATE LIMITED\".";
+    std::vector<std::wstring> arguments =
+        MakeArguments(PackageFile("no-signer-name.exe"), PackageFile("setup-x86.exe"));
+    ToolRun run = RunTool(arguments);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "The x64 package no-signer-name.exe does not name its signer; it must be signed by " +
+                           publisher + "\r\n");
+
+    arguments.push_back(L"--skip-signature-check");
+    run = RunTool(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Serve(ManifestHostPath(), {{"no-signer-name.exe", "no-signer-name.exe"}, {"setup-x86.exe", "setup-x86.exe"}});
+    const int leftovers = release_test::CountVerifyLeftovers();
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "x64: FAILED: Security check failed: the installer publisher does not match Brimlow AI Labs. "
+                       "Its signer's name cannot be read; it must be " + publisher + "\r\n");
+    EXPECT_TRUE(Contains(run.out, "x86: OK: ")) << run.out;
+    EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
+}
+
 // check --release-dir: the folder that will be published, compared with the manifest and inspected as
 // make does, so that what verify would find after publishing is found before.
 TEST_F(ReleaseTool, CheckWithTheReleaseFolderCatchesAWrongSizeDigestOrSignerBeforePublishing) {
