@@ -178,7 +178,8 @@ bool WriteValidatedManifest(const Utf8String& text, const MakeOptions& options, 
         PrintFailure(L"Refused: the manifest does not read back as it was written.");
         return false;
     }
-    if (!::MoveFileExW(pending.Path().c_str(), options.out.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!::MoveFileExW(pending.Path().c_str(), options.out.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD moveError = ::GetLastError();
         PrintFailure(WithSystemError(L"Could not write " + options.out + L".", moveError));
         return false;

@@ -150,6 +150,7 @@ WideString TrustFailure(const PackageInspection& found, const WideString& publis
     const Outcome outcome = trust.ToOutcome();
     switch (trust.kind) {
         case TrustVerdict::Kind::Trusted:
+            return L"";
         case TrustVerdict::Kind::NotTrusted:
             return WithTrustResult(outcome.Text(), trust.trustResult);
         case TrustVerdict::Kind::PublisherMismatch:
