@@ -1,6 +1,6 @@
 #include "setup/architecture.h"
 
-bool Is64BitArchitecture(WORD processorArchitecture) {
+bool setup_internal::Is64BitArchitecture(WORD processorArchitecture) {
     return processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
            processorArchitecture == PROCESSOR_ARCHITECTURE_ARM64;
 }
@@ -9,5 +9,5 @@ bool IsNative64BitWindows() {
     // Reports the machine's own architecture even in a 32-bit process under WOW64.
     SYSTEM_INFO info{};
     ::GetNativeSystemInfo(&info);
-    return Is64BitArchitecture(info.wProcessorArchitecture);
+    return setup_internal::Is64BitArchitecture(info.wProcessorArchitecture);
 }

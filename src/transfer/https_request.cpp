@@ -6,6 +6,7 @@
 #include "common/build_config.h"
 #include "common/win32_handles.h"
 
+#include "transfer/download_observer.h"
 #include "transfer/server_certificate.h"
 
 namespace {
@@ -197,75 +198,72 @@ void HttpsRequest::Close() {
     stateShared_ = false;
 }
 
-Outcome OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize, const RequestWait& wait,
-                     const TransferCalls& calls) {
-    WideString host;
-    WideString path;
-    std::uint16_t port = INTERNET_DEFAULT_HTTPS_PORT;
-    if (!transfer_internal::CrackHttpsUrl(url, host, path, port)) {
-        return Outcome::Failure(kInvalidUrl);
-    }
-
-    request.state_ = new RequestState(blockSize);
-    if (!request.state_->IsReady()) {
+Outcome HttpsRequest::Prepare(const WideString& host, const WideString& path, std::uint16_t port, DWORD blockSize,
+                              const TransferCalls& calls) {
+    state_ = new RequestState(blockSize);
+    if (!state_->IsReady()) {
         return FailedCall(kSessionFailed);
     }
-    request.session_.Reset(calls.winHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                             WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
-    if (!request.session_) {
+    session_.Reset(calls.winHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    if (!session_) {
         return FailedCall(kSessionFailed);
     }
     // Set on the session, so that the connection and the request take it over when they are made.
-    if (::WinHttpSetStatusCallback(request.session_.Get(), OnRequestStatus, kReportedCalls, 0) ==
+    if (::WinHttpSetStatusCallback(session_.Get(), OnRequestStatus, kReportedCalls, 0) ==
         WINHTTP_INVALID_STATUS_CALLBACK) {
         return FailedCall(kSessionFailed);
     }
-    ::WinHttpSetTimeouts(request.session_.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+    ::WinHttpSetTimeouts(session_.Get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
                          static_cast<int>(kReceiveTimeoutMs));
 
-    request.connection_.Reset(calls.winHttpConnect(request.session_.Get(), host.c_str(), port, 0));
-    if (!request.connection_) {
+    connection_.Reset(calls.winHttpConnect(session_.Get(), host.c_str(), port, 0));
+    if (!connection_) {
         return FailedCall(kConnectFailed);
     }
 
     // Do not add SECURITY_FLAG_IGNORE_* options or a certificate callback here: the platform's full
     // certificate check is the only thing that proves we are talking to the release server.
-    request.request_.Reset(calls.winHttpOpenRequest(request.connection_.Get(), L"GET", path.c_str(), nullptr,
-                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                    kSecureFreshRequest));
-    if (!request.request_) {
+    request_.Reset(calls.winHttpOpenRequest(connection_.Get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, kSecureFreshRequest));
+    if (!request_) {
         return FailedCall(kRequestFailed);
     }
-    HINTERNET handle = request.request_.Get();
     // From here WinHTTP's thread may report on the request: it holds the state until it says closed.
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(request.state_);
-    if (!calls.winHttpSetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(state_);
+    if (!calls.winHttpSetOption(request_.Get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
         return FailedCall(kSendFailed);
     }
-    request.state_->AddReference();
-    request.stateShared_ = true;
+    state_->AddReference();
+    stateShared_ = true;
     // A redirect could lead anywhere; the release server answers every object directly. A request that
     // cannot be told so is not sent.
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    if (!calls.winHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy))) {
+    if (!calls.winHttpSetOption(request_.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
+                                sizeof(redirectPolicy))) {
         return FailedCall(kSendFailed);
     }
+    return {};
+}
 
+Outcome HttpsRequest::Exchange(const WideString& host, const RequestWait& wait) {
+    const HINTERNET handle = request_.Get();
     // Proxy discovery, name resolution, connection, TLS handshake and the request itself, then the
     // response headers: each wait ends at the deadline, or when the observer says stop.
-    ::ResetEvent(request.state_->reported.Get());
-    if (!::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
+    ::ResetEvent(state_->reported.Get());
+    if (!::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                              reinterpret_cast<DWORD_PTR>(state_))) {
         return FailedCall(kSendFailed);
     }
-    if (!request.AwaitReport(wait)) {
-        return Outcome::Failure(kSendFailed, request.lastError_);
+    if (!AwaitReport(wait)) {
+        return Outcome::Failure(kSendFailed, lastError_);
     }
-    ::ResetEvent(request.state_->reported.Get());
+    ::ResetEvent(state_->reported.Get());
     if (!::WinHttpReceiveResponse(handle, nullptr)) {
         return FailedCall(kSendFailed);
     }
-    if (!request.AwaitReport(wait)) {
-        return Outcome::Failure(kSendFailed, request.lastError_);
+    if (!AwaitReport(wait)) {
+        return Outcome::Failure(kSendFailed, lastError_);
     }
 
     // The response headers have been received.
@@ -283,4 +281,18 @@ Outcome OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSi
         return Outcome::Failure(kUnexpectedResponse);
     }
     return {};
+}
+
+Outcome OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize, const RequestWait& wait,
+                     const TransferCalls& calls) {
+    WideString host;
+    WideString path;
+    std::uint16_t port = INTERNET_DEFAULT_HTTPS_PORT;
+    if (!transfer_internal::CrackHttpsUrl(url, host, path, port)) {
+        return Outcome::Failure(kInvalidUrl);
+    }
+    if (Outcome prepared = request.Prepare(host, path, port, blockSize, calls); !prepared) {
+        return prepared;
+    }
+    return request.Exchange(host, wait);
 }

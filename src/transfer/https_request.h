@@ -12,8 +12,9 @@
 #include "common/outcome.h"
 #include "common/unique_handle.h"
 #include "common/wide_string.h"
-#include "transfer/download_observer.h"
 #include "transfer/transfer_calls.h"
+
+class DownloadObserver;
 
 using InternetHandle = UniqueHandle<NullHandleTraits<HINTERNET, ::WinHttpCloseHandle>>;
 
@@ -92,6 +93,11 @@ public:
 private:
     friend Outcome OpenHttpsGet(const WideString& url, HttpsRequest& request, DWORD blockSize,
                                 const RequestWait& wait, const TransferCalls& calls);
+    // The session, connection and request with every option set, nothing sent yet.
+    Outcome Prepare(const WideString& host, const WideString& path, std::uint16_t port, DWORD blockSize,
+                    const TransferCalls& calls);
+    // Sends the request and takes the response headers; then the server's certificate and the status.
+    Outcome Exchange(const WideString& host, const RequestWait& wait);
     // Waits for the report of the call just made.
     WaitEnd WaitForReport(const RequestWait& wait);
     // The same, true only when the call was reported to have succeeded; a failure's number goes to

@@ -9,6 +9,7 @@
 #include "common/file_cleanup.h"
 #include "common/partial_file.h"
 #include "common/win32_handles.h"
+#include "transfer/download_observer.h"
 #include "transfer/https_request.h"
 #include "transfer/sha256_digest.h"
 

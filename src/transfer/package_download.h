@@ -4,8 +4,9 @@
 #include "common/outcome.h"
 #include "common/wide_string.h"
 #include "manifest/release_manifest.h"
-#include "transfer/download_observer.h"
-#include "transfer/transfer_calls.h"
+
+class DownloadObserver;
+struct TransferCalls;
 
 // The installer's download: streams the package into file, a new file opened for writing that the
 // caller owns, enforcing the exact size and SHA-256. (A name of its own: a path given as a bare pointer

@@ -142,9 +142,20 @@ void ScheduleContents(const WideString& folder) {
     });
 }
 
+// The machine's temporary folder, the Windows directory's Temp, without a trailing backslash. Never
+// from an environment variable.
+bool GetMachineTempFolder(WideString& path) {
+    WideString folder;
+    if (!GetWindowsFolder(folder)) {
+        return false;
+    }
+    path = folder + L'\\' + kTempFolderName;
+    return true;
+}
+
 }  // namespace
 
-bool HeldObjectPath(HANDLE held, std::size_t longestSuffix, WideString& path) {
+bool transfer_internal::HeldObjectPath(HANDLE held, std::size_t longestSuffix, WideString& path) {
     constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
     const DWORD needed = ::GetFinalPathNameByHandleW(held, nullptr, 0, kFlags);
     if (needed == 0) {
@@ -173,14 +184,6 @@ bool HeldObjectPath(HANDLE held, std::size_t longestSuffix, WideString& path) {
     return true;
 }
 
-bool GetMachineTempFolder(WideString& path) {
-    WideString folder;
-    if (!GetWindowsFolder(folder)) {
-        return false;
-    }
-    path = folder + L'\\' + kTempFolderName;
-    return true;
-}
 
 bool GetTempDirectory(WideString& path) {
     wchar_t tempPath[MAX_PATH + 1] = {};

@@ -85,7 +85,6 @@ namespace transfer_internal {
 // SYSTEM and Administrators, inherited by everything made inside it, nothing inherited from above.
 // Invalid when it could not be built.
 UniqueLocalMemory MakeRunFolderSecurity();
-}  // namespace transfer_internal
 
 // The path of an open file or folder as the system reports it for the handle, in the long form that
 // starts with \\?\ and is used as it stands. A path without that prefix is normalised on every use: a
@@ -95,7 +94,4 @@ UniqueLocalMemory MakeRunFolderSecurity();
 // opened, is the held object itself: same volume, same file ID. Otherwise the long form, proved the
 // same way. False when neither names the held object.
 bool HeldObjectPath(HANDLE held, std::size_t longestSuffix, WideString& path);
-
-// The machine's temporary folder, the Windows directory's Temp, without a trailing backslash. Never
-// from an environment variable.
-bool GetMachineTempFolder(WideString& path);
+}  // namespace transfer_internal

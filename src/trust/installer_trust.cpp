@@ -182,13 +182,3 @@ TrustVerdict VerifyInstallerTrust(const WideString& finalPath, const WideString&
     verdict.kind = expected ? TrustVerdict::Kind::Trusted : TrustVerdict::Kind::PublisherMismatch;
     return verdict;
 }
-
-bool ExtractSignerName(const WideString& path, WideString& signerName) {
-    FirstSigner signer;
-    WideString name;
-    if (!ReadFirstSigner(path, signer) || !ReadSimpleDisplayName(signer.certificate.Get(), name)) {
-        return false;
-    }
-    signerName = std::move(name);
-    return true;
-}

@@ -29,4 +29,3 @@ struct TrustVerdict {
 // machine's engine (it must end in a root of the machine's stores), then the first signer's name
 // against both the compiled-in and the manifest's publisher.
 TrustVerdict VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher);
-bool ExtractSignerName(const WideString& path, WideString& signerName);

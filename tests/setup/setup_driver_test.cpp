@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "manifest/release_manifest.h"
+#include "setup/architecture.h"
 #include "setup/confirm_install.h"
 #include "setup/dll_redirection.h"
 #include "setup/setup_driver.h"
@@ -535,7 +537,7 @@ TEST(Architecture, SixtyFourBitWindowsMeansAmd64OrArm64) {
         {PROCESSOR_ARCHITECTURE_INTEL, false}, {PROCESSOR_ARCHITECTURE_ARM, false},
         {PROCESSOR_ARCHITECTURE_IA64, false},  {PROCESSOR_ARCHITECTURE_UNKNOWN, false},
     };
-    for (const auto& c : cases) EXPECT_EQ(Is64BitArchitecture(c.architecture), c.x64) << c.architecture;
+    for (const auto& c : cases) EXPECT_EQ(setup_internal::Is64BitArchitecture(c.architecture), c.x64) << c.architecture;
 }
 
 TEST(Architecture, TheWinePrefixIs64Bit) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "harness/test_support.h"
+#include "transfer/download_observer.h"
 #include "transfer/package_download.h"
 #include "transfer/sha256_digest.h"
 #include "transfer/transfer_calls.h"

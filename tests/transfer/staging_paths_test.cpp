@@ -213,7 +213,7 @@ TEST_F(StagingPathsTest, APathIsHandedOnOnlyWhenItReachesTheHeldFolder) {
                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         ASSERT_TRUE(held);
         std::wstring path;
-        if (!HeldObjectPath(held.Get(), 0, path)) {
+        if (!transfer_internal::HeldObjectPath(held.Get(), 0, path)) {
             EXPECT_FALSE(c.shortForm) << "the short form reaches x itself";
             std::printf("  no path names %s here\n", transfer_test::Narrow(c.open).c_str());
             continue;

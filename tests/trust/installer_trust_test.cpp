@@ -170,7 +170,7 @@ TEST(InstallerTrust, TheVerifyStateIsClosedWhetherOrNotThePublisherMatches) {
     }
 }
 
-TEST(SignerName, ReadsTheFirstSignersCommonNameInFull) {
+TEST(SignerName, TheVerdictNamesTheFirstSignersCommonNameInFull) {
     struct NameCase {
         const char* file;
         WideString name;
@@ -182,17 +182,16 @@ TEST(SignerName, ReadsTheFirstSignersCommonNameInFull) {
                               NameCase{"name-case.exe", L"Brimlow AI Labs Private Limited"},
                               NameCase{"nested-publisher-first.exe", L"BRIMLOW AI LABS PRIVATE LIMITED"},
                               NameCase{"nested-other-first.exe", L"Other Signer Test Ltd"}}) {
-        WideString name;
-        EXPECT_TRUE(ExtractSignerName(TrustFile(c.file), name)) << c.file;
-        EXPECT_EQ(name, c.name) << c.file;
+        EXPECT_EQ(VerifyInstallerTrust(TrustFile(c.file), kPublisher).signer, c.name) << c.file;
     }
 }
 
-TEST(SignerName, FailuresLeaveTheNameUnchanged) {
+TEST(SignerName, NoNameWhereNoneCanBeRead) {
     for (const char* file : {"unsigned.exe", "name-empty.exe", "does-not-exist.exe"}) {
-        WideString name = L"unchanged";
-        EXPECT_FALSE(ExtractSignerName(TrustFile(file), name)) << file;
-        EXPECT_EQ(name, L"unchanged") << file;
+        const TrustVerdict verdict = VerifyInstallerTrust(TrustFile(file), kPublisher);
+        EXPECT_TRUE(verdict.signer.empty()) << file;
+        EXPECT_NE(verdict.kind, TrustVerdict::Kind::Trusted) << file;
+        EXPECT_NE(verdict.kind, TrustVerdict::Kind::PublisherMismatch) << file;
     }
 }
 
