@@ -1,5 +1,7 @@
 // check: validates a manifest file as the installer does and, given the folder to publish, compares and
 // inspects the packages in it before they go out.
+#include "release_commands.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include "manifest_fault_text.h"
 #include "manifest_report.h"
 #include "package_inspection.h"
-#include "release_commands.h"
 #include "release_paths.h"
 #include "transfer/sha256_digest.h"
 

@@ -1,4 +1,6 @@
 // make: writes the manifest for two package files, refusing anything the installer would refuse.
+#include "release_commands.h"
+
 #include <windows.h>
 
 #include <utility>
@@ -9,7 +11,6 @@
 #include "manifest_fault_text.h"
 #include "manifest_report.h"
 #include "package_inspection.h"
-#include "release_commands.h"
 #include "release_paths.h"
 #include "utf8_form.h"
 

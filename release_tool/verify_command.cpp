@@ -1,5 +1,7 @@
 // verify: fetches the published manifest and downloads both packages exactly as the installer would,
 // then inspects them as make does and deletes them again.
+#include "release_commands.h"
+
 #include <windows.h>
 
 #include <utility>
@@ -11,7 +13,6 @@
 #include "manifest_fault_text.h"
 #include "manifest_report.h"
 #include "package_inspection.h"
-#include "release_commands.h"
 #include "transfer/https_request.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"

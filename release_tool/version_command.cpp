@@ -1,8 +1,9 @@
 // --version: what the build compiled in, so that an engineer can see which host and publisher this tool
 // checks against, and which web setup came from the same build.
+#include "release_commands.h"
+
 #include "common/build_config.h"
 #include "console_output.h"
-#include "release_commands.h"
 #include "tool_build.h"
 
 void PrintBuildFacts() {
