@@ -58,14 +58,10 @@ mkdir -p "$verify"
 if [ ! -f "$verify/setup-x64.exe" ]; then
   pad=$(( 600 * 1024 * 1024 - $(stat -c %s "$FAKE_SETUP_X64") - 64 * 1024 ))
   { cat "$FAKE_SETUP_X64"; head -c $pad "$site/big.bin"; } > "$work/unsigned-x64.exe"
-  osslsigncode sign -pkcs12 "$pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
-    -in "$work/unsigned-x64.exe" -out "$verify/setup-x64.exe" >/dev/null
+  "$root/tests/harness/sign.sh" "$pki/publisher.pfx" "$work/unsigned-x64.exe" "$verify/setup-x64.exe"
   rm -f "$work/unsigned-x64.exe"
 fi
-# osslsigncode never overwrites: a second run signs the x86 package afresh into an empty place.
-rm -f "$verify/setup-x86.exe"
-osslsigncode sign -pkcs12 "$pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
-  -in "$FAKE_SETUP_X86" -out "$verify/setup-x86.exe" >/dev/null
+"$root/tests/harness/sign.sh" "$pki/publisher.pfx" "$FAKE_SETUP_X86" "$verify/setup-x86.exe"
 rm -f "$site/online-latest.json"
 (cd "$site" && wine "$RELEASE_TOOL" make --version 2.3.1 --path verify --x64 'verify\setup-x64.exe' \
   --x86 'verify\setup-x86.exe' --out online-latest.json > "$work/release-tool.txt" 2>&1) ||
@@ -126,8 +122,8 @@ the setup program reads it first thing in main (tests/e2e/fake_setup.c). The ins
 not changed for this. The time runs from the download stage's return (last byte received, hashed and
 written) to the setup program's first instruction, so it covers the rename, the lock, the re-hash under
 the lock, the trust check, closing the progress window and CreateProcess. WinVerifyTrust alone is the
-same call with the same flags on the same file, once, right after the run, so the file is in the page
-cache for both."
+installer's own call (its verify and close) on the same file, once, right after the run, so the file is
+in the page cache for both."
 echo "$table"
 { echo "# Benchmark results"; echo; echo "Measured $(date -u +%Y-%m-%d) on $(nproc) cores, Wine $(wine --version)," \
   "load average $(cut -d' ' -f1 /proc/loadavg) at the end: times are only comparable within one quiet run." \

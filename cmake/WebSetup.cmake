@@ -31,34 +31,56 @@ function(websetup_config name host publisher)
   configure_file("${PROJECT_SOURCE_DIR}/src/common/build_config.cpp.in" "${out}" @ONLY)
   add_library(websetup_config_${name} OBJECT "${out}")
   target_include_directories(websetup_config_${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+  if(TARGET websetup_shipped)
+    target_link_libraries(websetup_config_${name} PRIVATE websetup_shipped)
+  endif()
   websetup_warnings(websetup_config_${name})
 endfunction()
 
 if(WIN32)
-  # The PE header of a program we ship. No link time (zero), so that a rebuild of the commit matches
-  # byte for byte. Subsystem and OS version 6.0: the programs run on Windows 10 and 11 only, and 6.0 is
+  # A program we ship (the web setup or quillo-release), from its code compiled as websetup_shipped below:
+  # linked statically, with unused sections dropped, and stripped, since the symbol table would carry
+  # the source files' absolute paths. Its PE header has no link time (zero), so that a rebuild of the
+  # commit matches byte for byte. Subsystem and OS version 6.0: the programs run on Windows 10 and 11 only, and 6.0 is
   # what current toolchains mark a Vista-or-later program with. ASLR with relocations kept, DEP, terminal
   # server aware (no INI or registry redirection is needed), and no SEH: neither our code nor the
   # MinGW-w64 CRT, libgcc (DWARF unwinding) or libstdc++ linked in registers a handler in fs:[0], so the
   # system may refuse any handler claimed for the image. tests/setup/check_executable.py holds both
   # executables to all of this.
-  function(websetup_pe_header target)
-    target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp
+  function(websetup_shipped_program target)
+    target_link_libraries(${target} PRIVATE websetup_shipped)
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++ -municode -s -Wl,--gc-sections
+      -Wl,--no-insert-timestamp
       -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,0
       -Wl,--major-os-version,6 -Wl,--minor-os-version,0
       -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--nxcompat -Wl,--tsaware -Wl,--no-seh)
+    websetup_warnings(${target})
   endfunction()
 
-  # The code of the programs we ship throws nothing and catches nothing, so it needs no exception
-  # tables, no landing pads and no type information (virtual functions work without it). Their unwind
-  # tables go too on 32-bit x86, where only C++ exceptions read them; x64 Windows walks every stack
-  # through its own unwind tables, so the 64-bit build keeps them.
-  function(websetup_shipped_code target)
-    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
-    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-      target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables -fno-unwind-tables)
-    endif()
-  endfunction()
+  # Every C++ file of the Windows build, the tests' included, sees the same Windows headers: the same
+  # definitions, and common/platform_compat.h read before any other header, since it decides how
+  # CryptoAPI is declared before wincrypt.h is read (a call declared the usual way would jump to 0).
+  # The build puts it first, so no file has to remember to.
+  add_library(websetup_windows_api INTERFACE)
+  target_compile_definitions(websetup_windows_api INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                             _WIN32_WINNT=0x0A00 WINVER=0x0A00 __USE_MINGW_ANSI_STDIO=0)
+  target_compile_options(websetup_windows_api INTERFACE
+    "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${PROJECT_SOURCE_DIR}/src/common/platform_compat.h>")
+
+  # What the code of the programs we ship is compiled with. Size matters for a stub that users download
+  # first: optimised for size, with unused sections dropped at link time. The code throws nothing and
+  # catches nothing, so it needs no exception tables, no landing pads and no type information (virtual
+  # functions work without it). Its unwind tables go too on 32-bit x86, where only C++ exceptions read
+  # them; x64 Windows walks every stack through its own unwind tables, so the 64-bit build keeps them.
+  # Linked privately, so that it reaches no test program through the libraries.
+  add_library(websetup_shipped INTERFACE)
+  target_link_libraries(websetup_shipped INTERFACE websetup_windows_api)
+  target_compile_options(websetup_shipped INTERFACE
+    $<$<COMPILE_LANGUAGE:CXX>:-Os -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti>)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    target_compile_options(websetup_shipped INTERFACE
+      $<$<COMPILE_LANGUAGE:CXX>:-fno-asynchronous-unwind-tables -fno-unwind-tables>)
+  endif()
 
   # A C or C++ program or DLL compiled for 32-bit x86 beside a 64-bit test build (see
   # tests/harness/wine-arch.sh), for a package or helper whose role needs one. Makes target NAME and
@@ -92,19 +114,23 @@ if(WIN32)
     else()
       set(def "${PROJECT_SOURCE_DIR}/cmake/delayload/${dll}.def")
     endif()
+    # The library is made again whenever what it is made from changes: the hand-written list, or
+    # MinGW's import library and the script that reads it.
     if(EXISTS "${def}")
       set(make_def "")
+      set(inputs "${def}")
     else()
       set(def "${CMAKE_BINARY_DIR}/delayload/${dll}.def")
+      set(implib "/usr/${MINGW_PREFIX}/lib/lib${dll}.a")
       set(make_def COMMAND "${CMAKE_COMMAND}" -DNM=${CMAKE_NM} -DDLL=${dll} -DARCH=${CMAKE_SYSTEM_PROCESSOR}
-                           -DIMPLIB=/usr/${MINGW_PREFIX}/lib/lib${dll}.a -DOUT=${def}
-                           -P "${PROJECT_SOURCE_DIR}/cmake/MakeDelayDef.cmake")
+                           -DIMPLIB=${implib} -DOUT=${def} -P "${PROJECT_SOURCE_DIR}/cmake/MakeDelayDef.cmake")
+      set(inputs "${implib}" "${PROJECT_SOURCE_DIR}/cmake/MakeDelayDef.cmake")
     endif()
     add_custom_command(OUTPUT "${lib}"
       COMMAND "${CMAKE_COMMAND}" -E make_directory "${CMAKE_BINARY_DIR}/delayload"
       ${make_def}
       COMMAND ${CMAKE_DLLTOOL} -k --def "${def}" --dllname ${dll}.dll --output-delaylib "${lib}"
-      DEPENDS "${PROJECT_SOURCE_DIR}/cmake/MakeDelayDef.cmake"
+      DEPENDS ${inputs}
       VERBATIM)
     add_custom_target(delay_${dll} DEPENDS "${lib}")
     add_library(delay::${dll} STATIC IMPORTED GLOBAL)

@@ -48,8 +48,7 @@ done
 pki=$work/pki
 "$root/tests/harness/make-test-pki.sh" init "$pki" >/dev/null
 websetup=$first/src/BrimlowAIQuillo-WebSetup.exe
-osslsigncode sign -pkcs12 "$pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
-  -in "$websetup" -out "$work/signed.exe" >/dev/null
+"$root/tests/harness/sign.sh" "$pki/publisher.pfx" "$websetup" "$work/signed.exe"
 osslsigncode remove-signature -in "$work/signed.exe" -out "$work/unsigned-again.exe" >/dev/null
 if cmp -s "$work/signed.exe" "$websetup"; then
   echo "SIGNING CHANGED NOTHING"; status=1

@@ -178,15 +178,14 @@ for _ in $(seq $((timeout * 10))); do
   sleep 0.1
 done
 kill "$answerer" 2>/dev/null || true
-names=(Success ComInitFailed PublisherNotConfigured ManifestFetchFailed ManifestInvalid ReleaseNotPublished
-       DownloadFailed PrepareFailed VerificationFailed LaunchFailed InstallerFailed)
+source "$harness/e2e-scenarios.sh"
 if [ -z "$code" ]; then
   echo "The web setup was still running after $timeout s: its setup program may be waiting for input" \
        "(set DISPLAY to answer it yourself, or give a longer --timeout)."
   status=1
 else
   installer_pid=
-  echo "Exit code: $code (${names[$code]:-unknown})"
+  echo "Exit code: $code (${exit_code_names[$code]:-unknown})"
   [ "$code" = 0 ] || status=1
 fi
 if [ -s "$work/box.txt" ]; then echo "Message box: $(head -1 "$work/box.txt" | tr -d '\r' | sed 's/^text=//')"; fi

@@ -1,14 +1,13 @@
 #pragma once
 // What MinGW-w64's headers lack or lay out differently from the platform's own. Each entry says why it
-// is here and checks the size the 32-bit platform uses. Include it before any other Windows header.
+// is here and checks the size the 32-bit platform uses. The build reads it first in every C++ file,
+// before any Windows header (websetup_windows_api in cmake/WebSetup.cmake).
 
 // CryptoAPI is declared dllimport, so calls go through the __imp_ slot alone; GNU ld then drops the
 // delay-load thunk that slot must point to, and the first call jumps to 0. Without dllimport the calls
 // go through the thunk, which loads crypt32.dll on first use.
-// A file that calls CryptoAPI checks PLATFORM_COMPAT_CRYPTOAPI_THROUGH_THUNKS.
 #ifndef WINIMPM
 #define WINIMPM
-#define PLATFORM_COMPAT_CRYPTOAPI_THROUGH_THUNKS 1
 #endif
 
 #include <windows.h>

@@ -1,7 +1,5 @@
 #include "setup/dll_redirection.h"
 
-#include "common/platform_compat.h"
-
 #include <windows.h>
 #include <winternl.h>
 

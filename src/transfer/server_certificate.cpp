@@ -1,9 +1,3 @@
-// First: it sets how CryptoAPI is declared before wincrypt.h is read.
-#include "common/platform_compat.h"
-#ifndef PLATFORM_COMPAT_CRYPTOAPI_THROUGH_THUNKS
-#error "wincrypt.h was read before common/platform_compat.h: CryptoAPI calls would jump to 0"
-#endif
-
 #include "transfer/server_certificate.h"
 
 #include "trust/machine_trust.h"

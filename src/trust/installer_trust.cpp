@@ -1,11 +1,5 @@
 #include "trust/installer_trust.h"
 
-// First: it sets how CryptoAPI is declared before wincrypt.h is read.
-#include "common/platform_compat.h"
-#ifndef PLATFORM_COMPAT_CRYPTOAPI_THROUGH_THUNKS
-#error "wincrypt.h was read before common/platform_compat.h: CryptoAPI calls would jump to 0"
-#endif
-
 #include <windows.h>
 #include <wincrypt.h>
 #include <softpub.h>
@@ -16,6 +10,7 @@
 
 #include "common/build_config.h"
 #include "common/unique_handle.h"
+#include "trust/authenticode.h"
 #include "trust/machine_trust.h"
 
 namespace {
@@ -73,11 +68,15 @@ private:
     FullWintrustData data_{};
 };
 
+}  // namespace
+
 // The verify state is closed before this returns, so nothing of the trust system outlives the verdict.
-LONG VerifyAuthenticode(const WideString& path) {
+long VerifyAuthenticode(const WideString& path) {
     TrustVerification verification(path);
     return verification.Verify();
 }
+
+namespace {
 
 // Reads the certificate's simple display name completely, or not at all.
 bool ReadSimpleDisplayName(PCCERT_CONTEXT certificate, WideString& name) {

@@ -1,9 +1,5 @@
 #include "trust/machine_trust.h"
 
-#ifndef PLATFORM_COMPAT_CRYPTOAPI_THROUGH_THUNKS
-#error "wincrypt.h was read before common/platform_compat.h: CryptoAPI calls would jump to 0"
-#endif
-
 namespace {
 
 using UniqueChain = UniqueHandle<NullHandleTraits<PCCERT_CHAIN_CONTEXT, ::CertFreeCertificateChain>>;

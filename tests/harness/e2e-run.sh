@@ -3,11 +3,7 @@
 # HTTPS on loopback) and runs the real installer against it under Wine.
 # Usage: e2e-run.sh BUILD_DIR SCENARIO [--interactive]
 #        e2e-run.sh BUILD_DIR SCENARIO --release-only DIR PACKAGE RELEASE_TOOL
-#   SCENARIO: success | installer-fails | declined | unpublished | wrong-digest | short-body | unsigned |
-#             other-signer | lingering-child | invalid-manifest | manifest-missing | server-down |
-#             oversized-manifest | long-body | not-a-program | unconfigured | moved-manifest |
-#             untrusted-server | user-root-server | user-root-signer | stranger-signer | cut-download |
-#             cancel-download
+#   SCENARIO: one of those listed, with the exit code it must end with, in e2e-scenarios.sh
 #   --interactive: the user answers the prompt on their own display; otherwise it is accepted here.
 #   WEBSETUP_SCREENSHOTS=DIR (not interactive): the packages are served slowly, and the prompt and the
 #   progress window in mid-download are saved as DIR/prompt.png and DIR/progress.png.
@@ -23,6 +19,13 @@ interactive=${3:-}
 source "$here/harness-env.sh" "$build"
 source "$here/loopback-nginx.sh"
 source "$HARNESS_DIR/e2e.env"
+source "$here/e2e-scenarios.sh"
+expected_name=$(awk -v s="$scenario" '$1 == s {print $2}' <<< "$e2e_scenarios")
+expected=
+for code in "${!exit_code_names[@]}"; do
+  [ "${exit_code_names[$code]}" != "$expected_name" ] || expected=$code
+done
+[ -n "$expected" ] || { echo "unknown scenario: $scenario" >&2; exit 2; }
 release_only=
 if [ "$interactive" = --release-only ]; then
   release_only=$4 package=$5 RELEASE_TOOL=$6
@@ -33,61 +36,61 @@ else
   grep -qx '#arch=win32' "$WINEPREFIX/system.reg" 2>/dev/null && package=x86
 fi
 
-# Per scenario: the setup program's exit code, the expected outcome and box text, whether the setup
-# program runs, the prompt's answer (1001 install, 2 cancel) and what is done to the release (a signer,
-# digest or size is the one of the package this prefix downloads).
-setup_exit=0 expected=0 box="" ran=1 answer=1001 published=true sha="" size_delta=0 signer=publisher
+# Per scenario: the setup program's exit code, the expected box text, whether the setup program runs,
+# the prompt's answer (1001 install, 2 cancel) and what is done to the release (a signer, digest or size
+# is the one of the package this prefix downloads).
+setup_exit=0 box="" ran=1 answer=1001 published=true sha="" size_delta=0 signer=publisher
 manifest_edit="" serve=1 prompt=1 cert=${RELEASE_CERT:-tls-localhost} nginx_extra="" mid_download="" version=2.3.1
 # The packages served at 16 KiB/s, so that a download is still under way seconds after it starts.
 slowly="location /download/releases/$version/ { limit_rate 16k; }"
 case $scenario in
   success) ;;
-  installer-fails) setup_exit=1 expected=10 ;;
+  installer-fails) setup_exit=1 ;;
   declined) answer=2 ran=0 ;;
-  unpublished) published=false expected=5 ran=0 box="The signed online release is not available yet. Please try again later." ;;
-  wrong-digest) sha=0000000000000000000000000000000000000000000000000000000000000000 expected=6 ran=0
+  unpublished) published=false ran=0 box="The signed online release is not available yet. Please try again later." ;;
+  wrong-digest) sha=0000000000000000000000000000000000000000000000000000000000000000 ran=0
     box="Security check failed: the installer SHA-256 does not match." ;;
-  short-body) size_delta=1 expected=6 ran=0
+  short-body) size_delta=1 ran=0
     box="The downloaded installer size does not match the signed release metadata." ;;
-  unsigned) signer=none expected=8 ran=0
+  unsigned) signer=none ran=0
     box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
-  other-signer) signer=other expected=8 ran=0
+  other-signer) signer=other ran=0
     box="Security check failed: the installer publisher does not match Brimlow AI Labs." ;;
   # The setup program leaves a child running from its own image, so the file cannot be deleted yet:
   # it must be scheduled for deletion at the next restart instead of staying for good.
   lingering-child) export WEBSETUP_LINGER=8000 ;;
-  invalid-manifest) manifest_edit=schema expected=4 ran=0 prompt=0 box="Release metadata failed strict security validation." ;;
-  manifest-missing) manifest_edit=remove expected=3 ran=0 prompt=0
+  invalid-manifest) manifest_edit=schema ran=0 prompt=0 box="Release metadata failed strict security validation." ;;
+  manifest-missing) manifest_edit=remove ran=0 prompt=0
     box="The download server returned an unexpected response." ;;
-  server-down) serve=0 expected=3 ran=0 prompt=0
+  server-down) serve=0 ran=0 prompt=0
     box="The secure download request failed. Check the internet connection and try again." ;;
-  oversized-manifest) manifest_edit=pad expected=3 ran=0 prompt=0 box="The release information is unexpectedly large." ;;
-  long-body) size_delta=-1 expected=6 ran=0
+  oversized-manifest) manifest_edit=pad ran=0 prompt=0 box="The release information is unexpectedly large." ;;
+  long-body) size_delta=-1 ran=0
     box="The server sent more data than the release metadata allows." ;;
   # A build whose publisher is still the placeholder: the warning, and not one request to the server.
-  unconfigured) INSTALLER=$UNCONFIGURED_INSTALLER expected=2 ran=0 prompt=0
+  unconfigured) INSTALLER=$UNCONFIGURED_INSTALLER ran=0 prompt=0
     box="This preview online installer is not publishable yet because the Certum publisher certificate has not been configured." ;;
-  not-a-program) signer=dll expected=9 ran=0 box="The verified installer could not be started." ;;
+  not-a-program) signer=dll ran=0 box="The verified installer could not be started." ;;
   # Redirects are never followed: the manifest moved elsewhere is an unexpected response.
-  moved-manifest) expected=3 ran=0 prompt=0 box="The download server returned an unexpected response."
+  moved-manifest) ran=0 prompt=0 box="The download server returned an unexpected response."
     nginx_extra="location = /download/releases/online-latest.json { return 301 /download/releases/$version/online-latest.json; }" ;;
   # A certificate for localhost from a CA the machine does not trust.
-  untrusted-server) cert=e2e-untrusted expected=3 ran=0 prompt=0
+  untrusted-server) cert=e2e-untrusted ran=0 prompt=0
     box="The secure download request failed. Check the internet connection and try again." ;;
   # A certificate for localhost under a root that only the user's own Root store holds (harness.sh put
   # it there, as any process of the user can): WinHTTP takes it, the machine's chain does not.
-  user-root-server) cert=tls-user-root expected=3 ran=0 prompt=0
+  user-root-server) cert=tls-user-root ran=0 prompt=0
     box="The secure download request failed. Check the internet connection and try again." ;;
   # The package signed in the publisher's name under that root, or under a root nobody trusts.
-  user-root-signer) signer=user-root expected=8 ran=0
+  user-root-signer) signer=user-root ran=0
     box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
-  stranger-signer) signer=stranger expected=8 ran=0
+  stranger-signer) signer=stranger ran=0
     box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
   # The server's worker dies while the package is on its way. Its socket is closed, not reset, so the
   # body just ends early and the download comes out short (a reset is the transfer tests' case).
-  cut-download) nginx_extra=$slowly mid_download=cut expected=6 ran=0
+  cut-download) nginx_extra=$slowly mid_download=cut ran=0
     box="The downloaded installer size does not match the signed release metadata." ;;
-  cancel-download) nginx_extra=$slowly mid_download=cancel expected=6 ran=0 box="Download cancelled." ;;
+  cancel-download) nginx_extra=$slowly mid_download=cancel ran=0 box="Download cancelled." ;;
   *) echo "unknown scenario: $scenario" >&2; exit 2 ;;
 esac
 shots=
@@ -127,8 +130,7 @@ else
       stranger) pfx=$pki/stranger-signer.pfx ;;
       *) pfx=$pki/publisher.pfx ;;
     esac
-    [ $flavour_signer = none ] || osslsigncode sign -pkcs12 "$pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
-      -in "$source_exe" -out "$release/$version/setup-$flavour.exe" >/dev/null
+    [ $flavour_signer = none ] || "$here/sign.sh" "$pfx" "$source_exe" "$release/$version/setup-$flavour.exe"
   done
   # The manifest, written by the release tool (which also refuses packages the installer would refuse:
   # scenarios that serve such packages on purpose tell it to skip that check), then altered where a
@@ -236,14 +238,12 @@ wait $installer || code=$?
 installer=
 [ -n "${answerer:-}" ] && kill $answerer 2>/dev/null || true
 
-names=(Success ComInitFailed PublisherNotConfigured ManifestFetchFailed ManifestInvalid ReleaseNotPublished
-       DownloadFailed PrepareFailed VerificationFailed LaunchFailed InstallerFailed)
 after=$(run_folders)
 left=$(comm -13 <(echo "$before") <(echo "$after") | grep -v '^$' || true)
 user_after=$(ls -A "$user_temp" 2>/dev/null | sort || true)
 user_new=$(comm -13 <(echo "$user_before") <(echo "$user_after") | grep -v '^$' || true)
 
-echo "Exit code: $code (${names[$code]:-unknown})"
+echo "Exit code: $code (${exit_code_names[$code]:-unknown})"
 for picture in "$shots"/prompt.png "$shots"/progress.png; do
   [ -z "$shots" ] || [ ! -f "$picture" ] || echo "Screenshot: $picture"
 done

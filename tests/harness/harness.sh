@@ -18,11 +18,7 @@ case $action in
     wine "$3" --current-user "$(winepath -w "$HARNESS_DIR/pki/user-root.der")"
     ;;
   down)
-    for pidfile in "$HARNESS_DIR"/*.server.pid; do
-      [ -f "$pidfile" ] || continue
-      kill "$(cat "$pidfile")" 2>/dev/null || true
-      rm -f "$pidfile"
-    done
+    "$here/stop-server.sh" "$HARNESS_DIR"/*.server.pid
     harness_stop
     ;;
   *) echo "usage: harness.sh up|down BUILD_DIR [TRUST_ROOT_EXE]" >&2; exit 2 ;;

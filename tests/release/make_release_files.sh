@@ -25,7 +25,7 @@ cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$pki
 "$pki_tool" codesign "$pki" wrong-case root "Brimlow AI Labs Private Limited"
 
 sign() {  # pfx in out
-  osslsigncode sign -pkcs12 "$1" -pass "" -h sha256 -in "$2" -out "$3" >/dev/null
+  "$(dirname "$pki_tool")/sign.sh" "$@"
 }
 
 sign "$harness/pki/publisher.pfx" "$x64" "$files/setup-x64.exe"

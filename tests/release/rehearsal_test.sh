@@ -17,8 +17,7 @@ rm -rf "$release"
 mkdir -p "$release/2.3.1"
 for flavour in x64 x86; do
   eval source_exe=\$FAKE_SETUP_${flavour^^}
-  osslsigncode sign -pkcs12 "$HARNESS_DIR/pki/publisher.pfx" -pass "" -h sha256 -n "Brimlow AI Quillo Setup" \
-    -in "$source_exe" -out "$release/2.3.1/setup-$flavour.exe" >/dev/null
+  "$root/tests/harness/sign.sh" "$HARNESS_DIR/pki/publisher.pfx" "$source_exe" "$release/2.3.1/setup-$flavour.exe"
 done
 (cd "$release" && wine "$tool" make --version 2.3.1 --path 2.3.1 --x64 2.3.1/setup-x64.exe \
   --x86 2.3.1/setup-x86.exe --out online-latest.json >/dev/null)

@@ -1,6 +1,4 @@
 // The driver's every way to end, with stand-in stages around real files, rename and installer lock.
-#include "common/platform_compat.h"
-
 #include <objbase.h>
 #include <winternl.h>
 

@@ -11,11 +11,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 pki=$harness/pki
 names=(transfer-untrusted transfer-expired transfer-wrong-name transfer-broken)
 
+stop=$here/../harness/stop-server.sh
 if [ "$cmd" = down ]; then
   for name in "${names[@]}"; do
-    pidfile=$harness/$name.server.pid
-    [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
-    rm -f "$pidfile"
+    "$stop" "$harness/$name.server.pid"
   done
   exit 0
 fi
@@ -30,11 +29,11 @@ mkdir -p "$harness/server/routes"
 port=$base
 for name in "${names[@]:0:3}"; do
   pidfile=$harness/$name.server.pid
-  [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
+  "$stop" "$pidfile"
   python3 "$here/../harness/https_fixture.py" --daemon --port "$port" --cert "$pki/$name.pem" --key "$pki/$name.key" \
     --routes "$harness/server/routes" --log "$harness/server/$name.log" --pidfile "$pidfile"
   port=$((port + 1))
 done
 pidfile=$harness/transfer-broken.server.pid
-[ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
+"$stop" "$pidfile"
 python3 "$here/broken_server.py" $((base + 4)) "$pki/tls-localhost.pem" "$pki/tls-localhost.key" "$pidfile"

@@ -1,7 +1,5 @@
 // The trust check as a table over real files signed at test time (make_trust_files.sh), under the
 // harness's Wine prefix, which trusts the test root and nothing else of the test PKI.
-#include "common/platform_compat.h"
-
 #include <windows.h>
 #include <softpub.h>
 

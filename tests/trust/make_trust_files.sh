@@ -106,8 +106,7 @@ curl -fsS -o /dev/null "http://localhost:$crl_port/root.crl"
 sign() {  # cert in out [extra osslsigncode options]
   local cert=$1 in=$2 target=$3
   shift 3
-  rm -f "$target"
-  osslsigncode sign -pkcs12 "$pki/$cert.pfx" -pass "" -h sha256 "$@" -in "$in" -out "$target" >/dev/null
+  "$(dirname "$pki_tool")/sign.sh" "$pki/$cert.pfx" "$in" "$target" "$@"
 }
 
 cp "$probe" "$files/unsigned.exe"
