@@ -114,8 +114,6 @@ bool Refuse(ManifestFault& fault, ManifestRule rule, std::string_view key, std::
     return false;
 }
 
-}  // namespace
-
 bool IsShowableCharacter(char32_t codePoint) {
     for (const CodePointRange& range : kUnshowable) {
         if (codePoint >= range.first && codePoint <= range.last) {
@@ -125,6 +123,8 @@ bool IsShowableCharacter(char32_t codePoint) {
     return true;
 }
 
+// The first character of the UTF-16 text that is not showable, a lone surrogate counting as one (found
+// is then that surrogate); false when there is none.
 bool FindUnshowableCharacter(std::basic_string_view<WideChar> text, char32_t& found) {
     for (std::size_t at = 0; at < text.size(); ++at) {
         char32_t codePoint = text[at];
@@ -142,6 +142,8 @@ bool FindUnshowableCharacter(std::basic_string_view<WideChar> text, char32_t& fo
     }
     return false;
 }
+
+}  // namespace
 
 bool IsShowableVersion(std::basic_string_view<WideChar> version) {
     char32_t found = 0;
@@ -173,6 +175,9 @@ bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {
                             [](std::basic_string_view<WideChar> segment) { return !IsDotSegment(segment); });
 }
 
+namespace {
+
+// One package object of the manifest; the caller names the object.
 bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry, ManifestFault& fault) {
     if (!ReadStringValue(objectText, kUrlKey, entry.url, &fault.scan)) {
         return Refuse(fault, ManifestRule::Unreadable, kUrlKey);
@@ -205,6 +210,8 @@ bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry, Man
     }
     return true;
 }
+
+}  // namespace
 
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest) {
     ManifestFault ignored;
