@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <string>
 
+#include "utf8_form.h"
+
 namespace {
 
 void WriteLineTo(DWORD which, const WideString& line) {
@@ -19,14 +21,10 @@ void WriteLineTo(DWORD which, const WideString& line) {
         ::WriteConsoleW(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (length <= 0) {
+    Utf8String bytes;
+    if (!ToUtf8(text, BrokenUnicode::Replace, bytes)) {
         return;
     }
-    std::string bytes(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr,
-                          nullptr);
     ::WriteFile(stream, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The three jobs of quillo-release. Each prints its own report and failure lines and returns true only
-// on success.
+// The jobs of quillo-release, one file each. Each prints its own report and failure lines; those that
+// can fail return true only on success.
 #include "common/wide_string.h"
 
 struct MakeOptions {
@@ -19,3 +19,5 @@ bool MakeManifest(const MakeOptions& options);
 bool CheckManifest(const WideString& file, const WideString& releaseFolder);
 // An empty url means the manifest URL compiled into the installer.
 bool VerifyRelease(const WideString& url);
+// What this build compiled in: the release host, the publisher and the web setup built beside the tool.
+void PrintBuildFacts();

@@ -8,7 +8,6 @@
 #include "common/build_config.h"
 #include "console_output.h"
 #include "release_commands.h"
-#include "tool_build.h"
 
 namespace {
 
@@ -38,25 +37,6 @@ constexpr wchar_t kUsage[] =
     L"      This text and what this build was made for; --version prints only the latter.\r\n"
     L"\r\n"
     L"Exit codes: 0 success, 1 the check or the job failed, 2 the command line is wrong.";
-
-// What the build compiled in, so that an engineer can see which host and publisher this tool checks
-// against, and which web setup came from the same build.
-void PrintBuildFacts() {
-    PrintLine(L"Built for release host " + WideString(kReleaseHost) + L": manifest " + kManifestUrl);
-    if (IsPublisherConfigured()) {
-        PrintLine(L"Expected publisher: " + WideString(kExpectedPublisher));
-    } else {
-        PrintLine(L"Expected publisher: " + WideString(kExpectedPublisher) +
-                  L", the placeholder: this build is unconfigured, so its web setup refuses to run and this tool "
-                  L"refuses every command.");
-    }
-    if (kWebSetupSha256[0] != 0) {
-        PrintLine(L"Web setup of the same build (" + WideString(kWebSetupArchitecture) + L"): SHA-256 " +
-                  kWebSetupSha256);
-    } else {
-        PrintLine(L"Web setup of the same build: none (this is a test build of the tool).");
-    }
-}
 
 bool IsHelp(std::wstring_view argument) {
     return argument == L"--help" || argument == L"-h" || argument == L"/?" || argument == L"help";
@@ -115,6 +95,33 @@ int RunMake(int argc, wchar_t** argv) {
     return MakeManifest(options) ? kExitSuccess : kExitFailure;
 }
 
+int RunCheck(int argc, wchar_t** argv) {
+    constexpr wchar_t kCheckUsage[] =
+        L"check takes exactly one manifest file and, optionally, --release-dir FOLDER.";
+    WideString file;
+    WideString releaseFolder;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring_view argument(argv[i]);
+        if (argument == L"--release-dir") {
+            if (!releaseFolder.empty()) {
+                return UsageError(L"--release-dir is given twice.");
+            }
+            if (i + 1 >= argc || argv[i + 1][0] == 0) {
+                return UsageError(L"--release-dir needs a value.");
+            }
+            releaseFolder = argv[++i];
+        } else if (file.empty() && !argument.empty() && argument.substr(0, 2) != L"--") {
+            file = argument;
+        } else {
+            return UsageError(kCheckUsage);
+        }
+    }
+    if (file.empty()) {
+        return UsageError(kCheckUsage);
+    }
+    return CheckManifest(file, releaseFolder) ? kExitSuccess : kExitFailure;
+}
+
 int Run(int argc, wchar_t** argv) {
     if (argc < 2) {
         return UsageError(L"No command given.");
@@ -142,28 +149,7 @@ int Run(int argc, wchar_t** argv) {
         return RunMake(argc, argv);
     }
     if (command == L"check") {
-        WideString file;
-        WideString releaseFolder;
-        for (int i = 2; i < argc; ++i) {
-            const std::wstring_view argument(argv[i]);
-            if (argument == L"--release-dir") {
-                if (!releaseFolder.empty()) {
-                    return UsageError(L"--release-dir is given twice.");
-                }
-                if (i + 1 >= argc || argv[i + 1][0] == 0) {
-                    return UsageError(L"--release-dir needs a value.");
-                }
-                releaseFolder = argv[++i];
-            } else if (file.empty() && !argument.empty() && argument.substr(0, 2) != L"--") {
-                file = argument;
-            } else {
-                return UsageError(L"check takes exactly one manifest file and, optionally, --release-dir FOLDER.");
-            }
-        }
-        if (file.empty()) {
-            return UsageError(L"check takes exactly one manifest file and, optionally, --release-dir FOLDER.");
-        }
-        return CheckManifest(file, releaseFolder) ? kExitSuccess : kExitFailure;
+        return RunCheck(argc, argv);
     }
     if (argc > 3) {
         return UsageError(L"verify takes at most one URL.");

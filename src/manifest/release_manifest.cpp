@@ -114,8 +114,6 @@ bool Refuse(ManifestFault& fault, ManifestRule rule, std::string_view key, std::
     return false;
 }
 
-}  // namespace
-
 bool IsShowableCharacter(char32_t codePoint) {
     for (const CodePointRange& range : kUnshowable) {
         if (codePoint >= range.first && codePoint <= range.last) {
@@ -125,6 +123,8 @@ bool IsShowableCharacter(char32_t codePoint) {
     return true;
 }
 
+// The first character of the UTF-16 text that is not showable, a lone surrogate counting as one (found
+// is then that surrogate); false when there is none.
 bool FindUnshowableCharacter(std::basic_string_view<WideChar> text, char32_t& found) {
     for (std::size_t at = 0; at < text.size(); ++at) {
         char32_t codePoint = text[at];
@@ -143,23 +143,18 @@ bool FindUnshowableCharacter(std::basic_string_view<WideChar> text, char32_t& fo
     return false;
 }
 
+}  // namespace
+
 bool IsShowableVersion(std::basic_string_view<WideChar> version) {
     char32_t found = 0;
     return !FindUnshowableCharacter(version, found);
 }
 
-bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {
-    // Anywhere, query and fragment included: a server that decodes before it splits would see a separator.
-    if (HoldsEncodedSlash(pathAfterBase)) {
-        return false;
-    }
-    // Only the path has segments; dots in a query or fragment name nothing on the server.
-    const std::size_t pathEnd = pathAfterBase.find_first_of(std::basic_string_view<WideChar>(WIDE("?#")));
-    const std::basic_string_view<WideChar> path = pathAfterBase.substr(0, pathEnd);
+bool EveryPathSegment(std::basic_string_view<WideChar> path, bool (*accept)(std::basic_string_view<WideChar>)) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t slash = path.find(WIDE('/'), start);
-        if (IsDotSegment(path.substr(start, slash == path.npos ? path.npos : slash - start))) {
+        if (!accept(path.substr(start, slash == path.npos ? path.npos : slash - start))) {
             return false;
         }
         if (slash == path.npos) {
@@ -169,6 +164,20 @@ bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {
     }
 }
 
+bool IsContainedPackagePath(std::basic_string_view<WideChar> pathAfterBase) {
+    // Anywhere, query and fragment included: a server that decodes before it splits would see a separator.
+    if (HoldsEncodedSlash(pathAfterBase)) {
+        return false;
+    }
+    // Only the path has segments; dots in a query or fragment name nothing on the server.
+    const std::size_t pathEnd = pathAfterBase.find_first_of(std::basic_string_view<WideChar>(WIDE("?#")));
+    return EveryPathSegment(pathAfterBase.substr(0, pathEnd),
+                            [](std::basic_string_view<WideChar> segment) { return !IsDotSegment(segment); });
+}
+
+namespace {
+
+// One package object of the manifest; the caller names the object.
 bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry, ManifestFault& fault) {
     if (!ReadStringValue(objectText, kUrlKey, entry.url, &fault.scan)) {
         return Refuse(fault, ManifestRule::Unreadable, kUrlKey);
@@ -201,6 +210,8 @@ bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry, Man
     }
     return true;
 }
+
+}  // namespace
 
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest) {
     ManifestFault ignored;

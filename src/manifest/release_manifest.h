@@ -24,19 +24,18 @@ struct ReleaseManifest {
     PackageEntry x86;
 };
 
-// False for a character the installer must not show in its prompt and progress window: the controls
-// (C0, DEL, C1), the format characters (category Cf: bidirectional embeddings, overrides, isolates and
-// marks, zero-width characters, the byte-order mark, tags and the like) and the separators other than
-// the ordinary blank U+0020 (the other space separators, the line and paragraph separators). They
-// could make the shown version read as something else. A fixed table of Unicode 15, locale-free.
-bool IsShowableCharacter(char32_t codePoint);
-
-// Finds the first character of the UTF-16 text that is not showable, a lone surrogate counting as one
-// (found is then that surrogate); false when there is none.
-bool FindUnshowableCharacter(std::basic_string_view<WideChar> text, char32_t& found);
-
-// True when every character of the UTF-16 text is showable; a lone surrogate is not.
+// True when every character of the UTF-16 text is one the installer may show in its prompt and
+// progress window. Not showable: a lone surrogate, the controls (C0, DEL, C1), the format characters
+// (category Cf: bidirectional embeddings, overrides, isolates and marks, zero-width characters, the
+// byte-order mark, tags and the like) and the separators other than the ordinary blank U+0020 (the
+// other space separators, the line and paragraph separators). They could make the shown version read
+// as something else. A fixed table of Unicode 15, locale-free.
 bool IsShowableVersion(std::basic_string_view<WideChar> version);
+
+// True when accept holds for every "/"-separated segment of path, in order, empty ones included. The
+// one walk over a path's names: the validation's containment rule and the release tool's naming rule
+// both go through it.
+bool EveryPathSegment(std::basic_string_view<WideChar> path, bool (*accept)(std::basic_string_view<WideChar>));
 
 // The part of a package url after the release base URL. False when its path (up to the first "?" or
 // "#") has a segment made only of dots (".", "..", "..."), each dot written literally or as %2e / %2E,
@@ -75,5 +74,3 @@ struct ManifestFault {
 // second form) names the first rule that failed.
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest);
 bool ValidateReleaseManifest(const Utf8String& text, ReleaseManifest& manifest, ManifestFault& fault);
-// One package object of the manifest, as ValidateReleaseManifest checks each; the caller names the object.
-bool ValidatePackageEntry(const Utf8String& objectText, PackageEntry& entry, ManifestFault& fault);

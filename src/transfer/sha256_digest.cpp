@@ -25,7 +25,7 @@ bool Sha256::Finish(WideString& digestText) {
     if (!BCRYPT_SUCCESS(calls_.bcryptFinishHash(hash_.Get(), digest, kSha256Bytes, 0))) {
         return false;
     }
-    constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+    constexpr wchar_t kDigits[] = L"0123456789abcdef";
     digestText.clear();
     for (BYTE byte : digest) {
         digestText += kDigits[byte >> 4];

@@ -22,7 +22,7 @@ public:
     explicit Sha256(const TransferCalls& calls) : calls_(calls) {}
     bool Start();
     bool Add(BYTE* data, DWORD size);
-    // The digest as 64 upper-case hexadecimal digits, high nibble first.
+    // The digest as 64 lower-case hexadecimal digits, high nibble first, as manifests are usually written.
     bool Finish(WideString& digestText);
 
 private:
@@ -40,7 +40,7 @@ namespace transfer_internal {
 WideString ToUpperCase(WideString text);
 }  // namespace transfer_internal
 
-// SHA-256 of an open file from its current position to its end, as 64 upper-case hexadecimal digits,
+// SHA-256 of an open file from its current position to its end, as 64 lower-case hexadecimal digits,
 // and the number of bytes it covered. Stops with false as soon as more than limit bytes were read.
 bool HashOpenFile(HANDLE file, std::uint64_t limit, WideString& digestText, std::uint64_t& size,
                   const TransferCalls& calls = {});

@@ -8,8 +8,9 @@
 # (the signed x64 package with one byte changed, same size), wrong-case.exe (the x64 package signed by a
 # trusted certificate whose name is the publisher's in other letter case), and, signed by the publisher:
 # old-version.exe (product version 1.2.3), unversioned.exe (no version resource), library.dll (a DLL)
-# and x64-machine.exe (the x86 package with its PE machine field set to x64 before signing). A
-# NAME.sha256 stands beside each package that the tests serve.
+# and x64-machine.exe (the x86 package with its PE machine field set to x64 before signing); and
+# no-signer-name.exe, the trust tests' file signed under the trusted root by a certificate with no name
+# at all (the trust_files fixture makes it). A NAME.sha256 stands beside each package that the tests serve.
 set -euo pipefail
 harness=$1 pki_tool=$2 x64=$3 x86=$4 old=$5 unversioned=$6 dll=$7
 out=$harness/release
@@ -35,6 +36,7 @@ cp "$x86" "$files/unsigned.exe"
 sign "$harness/pki/publisher.pfx" "$old" "$files/old-version.exe"
 sign "$harness/pki/publisher.pfx" "$unversioned" "$files/unversioned.exe"
 sign "$harness/pki/publisher.pfx" "$dll" "$files/library.dll"
+cp "$harness/trust/files/name-empty.exe" "$files/no-signer-name.exe"
 
 # IMAGE_FILE_HEADER.Machine, at the PE header (whose offset is at 0x3C) plus 4: IMAGE_FILE_MACHINE_AMD64.
 cp "$x86" "$out/x64-machine.exe"
@@ -62,6 +64,6 @@ PY
 
 cd "$files"
 for name in setup-x64.exe setup-x86.exe unsigned.exe old-version.exe x64-machine.exe wrong-case.exe \
-            tampered-x64.exe; do
+            tampered-x64.exe no-signer-name.exe; do
   sha256sum "$name" | cut -d' ' -f1 > "$name.sha256"
 done

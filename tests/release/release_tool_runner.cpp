@@ -88,6 +88,7 @@ ToolRun RunTool(const std::vector<std::wstring>& arguments, const char* toolVari
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
     ToolRun run;
+    DWORD startError = 0;
     if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         if (WaitForSingleObject(process.hProcess, 180000) == WAIT_OBJECT_0) {
             DWORD code = 0;
@@ -98,11 +99,17 @@ ToolRun RunTool(const std::vector<std::wstring>& arguments, const char* toolVari
         }
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+    } else {
+        startError = GetLastError();
     }
     CloseHandle(out);
     CloseHandle(err);
     run.out = TakeWholeFile(outPath);
     run.err = TakeWholeFile(errPath);
+    // A run that never started says why, so that a failing check shows it beside the exit code -1.
+    if (startError != 0) {
+        run.err += "(the tool did not start: CreateProcessW error " + std::to_string(startError) + ")";
+    }
     return run;
 }
 

@@ -205,6 +205,9 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
          "--path must be one or more folder names"},
         {"a release path with a query", with(good, 4, L"9.8.7?x=1"),
          "--path must be one or more folder names"},
+        {"a release path with an empty folder name", with(good, 4, L"9.8.7//x"),
+         "--path must be one or more folder names"},
+        {"a release path ending in a slash", with(good, 4, L"9.8.7/"), "--path must be one or more folder names"},
         {"a file name that needs escaping in a URL", with(good, 6, spaced),
          "The x64 package file name \"setup x64.exe\" can hold only letters, digits"},
         {"two different packages under one name", with(good, 8, sameName),
@@ -374,6 +377,30 @@ TEST_F(ReleaseTool, VerifyGivesBothFiguresAndBothNames) {
                        "It is signed by \"Brimlow AI Labs Private Limited\", not by \"BRIMLOW AI LABS PRIVATE "
                        "LIMITED\". The names differ only in letter case, and the installer compares them "
                        "exactly.\r\n");
+    EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
+}
+
+// A signature the machine trusts, by a certificate that names nobody: make and verify say that the
+// signer has no name to compare, from the one reading of the signature the trust check made.
+TEST_F(ReleaseTool, ASignerWithNoNameIsSaidToBeUnnamedByMakeAndVerify) {
+    const std::string publisher = "\"BRIMLOW AI LABS PRIVATE LIMITED\".";
+    std::vector<std::wstring> arguments =
+        MakeArguments(PackageFile("no-signer-name.exe"), PackageFile("setup-x86.exe"));
+    ToolRun run = RunTool(arguments);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "The x64 package no-signer-name.exe does not name its signer; it must be signed by " +
+                           publisher + "\r\n");
+
+    arguments.push_back(L"--skip-signature-check");
+    run = RunTool(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Serve(ManifestHostPath(), {{"no-signer-name.exe", "no-signer-name.exe"}, {"setup-x86.exe", "setup-x86.exe"}});
+    const int leftovers = release_test::CountVerifyLeftovers();
+    run = RunTool({L"verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "x64: FAILED: Security check failed: the installer publisher does not match Brimlow AI Labs. "
+                       "Its signer's name cannot be read; it must be " + publisher + "\r\n");
+    EXPECT_TRUE(Contains(run.out, "x86: OK: ")) << run.out;
     EXPECT_EQ(release_test::CountVerifyLeftovers(), leftovers);
 }
 

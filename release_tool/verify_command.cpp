@@ -1,0 +1,195 @@
+// verify: fetches the published manifest and downloads both packages exactly as the installer would,
+// then inspects them as make does and deletes them again.
+#include "release_commands.h"
+
+#include <windows.h>
+
+#include <utility>
+
+#include "common/build_config.h"
+#include "common/file_cleanup.h"
+#include "console_output.h"
+#include "manifest/release_manifest.h"
+#include "manifest_fault_text.h"
+#include "manifest_report.h"
+#include "package_inspection.h"
+#include "transfer/https_request.h"
+#include "transfer/manifest_fetch.h"
+#include "transfer/package_download.h"
+#include "transfer/sha256_digest.h"
+#include "transfer/staging_paths.h"
+
+namespace {
+
+// A fresh folder of our own under the temporary directory, removed (empty) when it goes out of scope.
+class TempFolder {
+public:
+    TempFolder() = default;
+    ~TempFolder() {
+        if (!path_.empty()) {
+            ::RemoveDirectoryW(path_.c_str());
+        }
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // On false, systemError holds the failed call's error number, or 0 when there is none.
+    bool Create(DWORD& systemError) {
+        systemError = 0;
+        WideString folder;
+        if (!GetTempDirectory(folder)) {
+            systemError = ::GetLastError();
+            return false;
+        }
+        folder += L"quillo-release-";
+        if (!MakeRunTag(folder)) {
+            return false;
+        }
+        if (!::CreateDirectoryW(folder.c_str(), nullptr)) {
+            systemError = ::GetLastError();
+            return false;
+        }
+        path_ = std::move(folder);
+        return true;
+    }
+    const WideString& Path() const { return path_; }
+
+private:
+    WideString path_;
+};
+
+// The size and SHA-256 of the file the server has at url, read whole: at most one byte more than the
+// installer accepts (tooLarge then says so and the digest stays empty).
+bool MeasureServedFile(const WideString& url, std::uint64_t& size, WideString& digestText, bool& tooLarge) {
+    HttpsRequest request;
+    {
+        const TransferDeadline deadline(kRequestTimeLimitMs);
+        if (!OpenHttpsGet(url, request, kReadBlockSize, RequestWait{&deadline, nullptr})) {
+            return false;
+        }
+    }
+    const TransferCalls calls;
+    Sha256 sha(calls);
+    if (!sha.Start()) {
+        return false;
+    }
+    std::uint64_t received = 0;
+    for (;;) {
+        DWORD bytesRead = 0;
+        if (!request.Read(kReadBlockSize, bytesRead, {})) {
+            return false;
+        }
+        if (bytesRead == 0) {
+            break;
+        }
+        received += bytesRead;
+        if (received > kMaxPackageSize) {
+            size = received;
+            tooLarge = true;
+            return true;
+        }
+        if (!sha.Add(request.Data(), bytesRead)) {
+            return false;
+        }
+    }
+    if (!sha.Finish(digestText)) {
+        return false;
+    }
+    size = received;
+    tooLarge = false;
+    return true;
+}
+
+// After a download whose size or digest did not match: the manifest's figures beside the server's. The
+// installer stops at the first byte beyond the manifest's size, so its verdict alone cannot say which
+// of the two is wrong; the file is fetched once more and measured whole. Empty when that fetch fails too.
+WideString ServedFileFacts(const PackageEntry& entry) {
+    std::uint64_t size = 0;
+    WideString digest;
+    bool tooLarge = false;
+    if (!MeasureServedFile(entry.url, size, digest, tooLarge)) {
+        return L"";
+    }
+    const WideString served = tooLarge ? L"more than " + GroupedNumber(kMaxPackageSize) + L" bytes"
+                                       : GroupedNumber(size) + L" bytes with SHA-256 " + digest;
+    return L" The manifest says " + GroupedNumber(entry.size) + L" bytes with SHA-256 " + entry.sha256 +
+           L"; the file at " + entry.url + L" is " + served +
+           L" (fetched again to measure it). If that file is the package you meant, make the manifest again "
+           L"from it; if not, upload the package the manifest describes.";
+}
+
+// Downloads one package as the installer would, inspects it as make does, and deletes it again.
+bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const ReleaseManifest& manifest,
+                   bool mustRunOnX86, const TempFolder& folder) {
+    const WideString& publisher = manifest.publisher;
+    const WideString label = WideString(arch) + L": ";
+    const WideString path = folder.Path() + L"\\setup-" + arch + L".exe";
+    if (const Outcome downloaded = DownloadPackage(entry, path, nullptr); !downloaded) {
+        // A body that arrived but did not match: the size or the digest, or a server that answered with
+        // something else than the file. A failed system call has its number instead.
+        const WideString facts = downloaded.SystemError() == 0 ? ServedFileFacts(entry) : WideString();
+        PrintFailure(WithSystemError(label + L"FAILED: " + downloaded.Text(), downloaded.SystemError()) + facts);
+        return false;
+    }
+    PackageInspection found;
+    bool opened = false;
+    {
+        // The same read lock the installer holds: nothing can swap the file while it is checked.
+        HeldPackage package;
+        opened = package.Open(path, label + L"FAILED: The downloaded package could not be opened for the "
+                                            L"signature check.",
+                              label + L"FAILED: The downloaded package");
+        if (opened) {
+            found = package.Inspect(mustRunOnX86, &publisher);
+        }
+    }
+    RemoveDownloadedFile(path);
+    if (!opened) {
+        return false;
+    }
+    if (found.trust.kind != TrustVerdict::Kind::Trusted) {
+        PrintFailure(label + L"FAILED: " + TrustFailure(found, publisher));
+        return false;
+    }
+    if (!found.x86Problem.empty()) {
+        PrintFailure(label + L"FAILED: The package " + found.x86Problem);
+        return false;
+    }
+    PrintLine(label + L"OK: " + GroupedNumber(entry.size) + L" bytes, SHA-256 matches, signed by " + publisher +
+              L", from " + entry.url);
+    const WideString warning = VersionWarning(L"the package", found, L"the manifest's version", manifest.version);
+    if (!warning.empty()) {
+        PrintFailure(label + L"warning: " + warning);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool VerifyRelease(const WideString& url) {
+    const WideString source = url.empty() ? WideString(kManifestUrl) : url;
+    Utf8String body;
+    // The installer's own fetch of kManifestUrl, or the same for the given url.
+    if (const Outcome fetched = FetchManifestAt(source, body); !fetched) {
+        PrintFailure(WithSystemError(L"Could not fetch the manifest from " + source + L": " + fetched.Text(),
+                                     fetched.SystemError()));
+        return false;
+    }
+    ReleaseManifest manifest;
+    ManifestFault fault;
+    if (!ValidateReleaseManifest(body, manifest, fault)) {
+        PrintFailure(L"The manifest at " + source + L" is not valid: " + ManifestFaultText(fault, manifest));
+        return false;
+    }
+    PrintLine(L"Manifest " + source + L" is valid. " + Summary(manifest));
+    TempFolder folder;
+    DWORD systemError = 0;
+    if (!folder.Create(systemError)) {
+        PrintFailure(WithSystemError(L"Could not create a temporary folder for the downloads.", systemError));
+        return false;
+    }
+    // Both packages are checked, so one report names every problem of the release.
+    const bool x64 = VerifyPackage(L"x64", manifest.x64, manifest, false, folder);
+    const bool x86 = VerifyPackage(L"x86", manifest.x86, manifest, true, folder);
+    return x64 && x86;
+}
