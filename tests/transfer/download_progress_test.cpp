@@ -71,9 +71,7 @@ protected:
         const PackageEntry package{transfer_test::LocalUrl("/transfer/progress/package"),
                                    transfer_test::Widen(transfer_test::Sha256Hex(transfer_test::Generated(kSize))),
                                    kSize};
-        const Outcome downloaded = transfer_internal::DownloadPackage(package, partial, observer, calls);
-        error = downloaded.Text();
-        return static_cast<bool>(downloaded);
+        return transfer_test::DownloadWithCalls(package, partial, observer, calls, error);
     }
 
     TransferCalls calls;

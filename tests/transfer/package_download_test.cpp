@@ -82,9 +82,7 @@ protected:
     }
 
     bool Download(const PackageEntry& package, DownloadObserver* observer = nullptr) {
-        const Outcome downloaded = transfer_internal::DownloadPackage(package, partial, observer, calls);
-        error = downloaded.Text();
-        return static_cast<bool>(downloaded);
+        return transfer_test::DownloadWithCalls(package, partial, observer, calls, error);
     }
 
     TransferCalls calls;

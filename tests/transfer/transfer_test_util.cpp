@@ -6,8 +6,17 @@
 #include <stdexcept>
 
 #include "harness/test_support.h"
+#include "transfer/package_download.h"
+#include "transfer/transfer_calls.h"
 
 namespace transfer_test {
+
+bool DownloadWithCalls(const PackageEntry& package, const std::wstring& partial, DownloadObserver* observer,
+                       const TransferCalls& calls, std::wstring& error) {
+    const Outcome downloaded = transfer_internal::DownloadPackage(package, partial, observer, calls);
+    error = downloaded.Text();
+    return static_cast<bool>(downloaded);
+}
 
 std::string Generated(std::size_t size) {
     std::string bytes(size, '\0');

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <string>
 
+class DownloadObserver;
+struct PackageEntry;
+struct TransferCalls;
+
 namespace transfer_test {
 
 // The bytes the fixture server sends for a body_size route: byte i is (i * 7 + 3) % 251.
@@ -23,6 +27,11 @@ unsigned EnvPort(const char* name);
 std::string RequestLog();
 
 void RemoveRoutes(const std::string& table);
+
+// The download with the calls a test gives, into a file of its own at partial; error holds the
+// outcome's text, empty when it succeeded.
+bool DownloadWithCalls(const PackageEntry& package, const std::wstring& partial, DownloadObserver* observer,
+                       const TransferCalls& calls, std::wstring& error);
 
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
