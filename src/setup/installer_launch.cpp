@@ -2,14 +2,12 @@
 
 #include <windows.h>
 
+#include "common/failed_call.h"
 #include "common/win32_handles.h"
 
 namespace {
 
 constexpr wchar_t kLaunchFailedText[] = L"The verified installer could not be started.";
-
-// Called right after the call that failed.
-Outcome FailedLaunch() { return Outcome::Failure(kLaunchFailedText, ::GetLastError()); }
 
 }  // namespace
 
@@ -25,7 +23,7 @@ Outcome LaunchInstaller(const WideString& finalPath, const WideString& runFolder
     // reach the folder the web setup was started from, which its user can write to.
     if (!::CreateProcessW(finalPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           runFolder.c_str(), &startupInfo, &processInfo)) {
-        return FailedLaunch();
+        return FailedCall(kLaunchFailedText);
     }
     const UniqueProcess process(processInfo.hProcess);
     // Nothing here uses the installer's first thread.
@@ -35,12 +33,12 @@ Outcome LaunchInstaller(const WideString& finalPath, const WideString& runFolder
     // No time-out and no message processing: the installer may wait for its user as long as it likes.
     // A wait that did not see the process end must not read STILL_ACTIVE as the installer's exit code.
     if (::WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0) {
-        return FailedLaunch();
+        return FailedCall(kLaunchFailedText);
     }
 
     DWORD code = 0;
     if (!::GetExitCodeProcess(process.Get(), &code)) {
-        return FailedLaunch();
+        return FailedCall(kLaunchFailedText);
     }
     exitCode = code;
     return {};

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/build_config.h"
+#include "common/failed_call.h"
 #include "common/win32_handles.h"
 
 #include "transfer/download_observer.h"
@@ -96,8 +97,6 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID
 }
 
 }  // namespace
-
-Outcome FailedCall(const wchar_t* text) { return Outcome::Failure(text, ::GetLastError()); }
 
 DWORD TransferDeadline::Remaining() const {
     const ULONGLONG now = ::GetTickCount64();

@@ -18,10 +18,6 @@ class DownloadObserver;
 
 using InternetHandle = UniqueHandle<NullHandleTraits<HINTERNET, ::WinHttpCloseHandle>>;
 
-// A failure with text and the thread's last error. Called right after the call that failed, before
-// another call can overwrite that error.
-Outcome FailedCall(const wchar_t* text);
-
 namespace transfer_internal {
 // Splits an https URL into host, path (with its query) and port; false for anything else.
 bool CrackHttpsUrl(const WideString& url, WideString& host, WideString& path, std::uint16_t& port);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/build_config.h"
+#include "common/failed_call.h"
 #include "common/file_cleanup.h"
 #include "common/partial_file.h"
 #include "common/win32_handles.h"
@@ -140,7 +141,8 @@ Outcome FileMatchesPackage(HANDLE file, const PackageEntry& package) {
     }
     WideString digestText;
     std::uint64_t size = 0;
-    if (!HashOpenFile(file, package.size, digestText, size) || size != package.size || !DigestMatches(package.sha256, digestText)) {
+    if (!HashOpenFile(file, package.size, digestText, size) || size != package.size ||
+        !DigestMatches(package.sha256, digestText)) {
         return Outcome::Failure(kDigestMismatchText);
     }
     return {};

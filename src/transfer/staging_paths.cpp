@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "common/failed_call.h"
 #include "common/file_cleanup.h"
 #include "common/installer_lock.h"
 #include "common/partial_file.h"
@@ -36,9 +37,6 @@ constexpr DWORD kRemoveRetryMs = 50;
 // delete sharing.)
 constexpr ACCESS_MASK kRunFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr ULONG kRunFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// Called right after the call that failed.
-Outcome FailedStaging() { return Outcome::Failure(kStagingFailedText, ::GetLastError()); }
 
 bool StartsWith(const WideString& text, const wchar_t* prefix) {
     return text.compare(0, WideString(prefix).size(), prefix) == 0;
@@ -229,13 +227,13 @@ Outcome transfer_internal::MakeStagingPaths(StagedRun& run, const StagingCalls& 
     // system's, with access control. Nothing the user's environment names is used.
     WideString machineTemp;
     if (!GetMachineTempFolder(machineTemp)) {
-        return FailedStaging();
+        return FailedCall(kStagingFailedText);
     }
     const UniqueFile parent(::CreateFileW(machineTemp.c_str(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!parent) {
-        return FailedStaging();
+        return FailedCall(kStagingFailedText);
     }
 
     WideString runTag;
@@ -244,7 +242,7 @@ Outcome transfer_internal::MakeStagingPaths(StagedRun& run, const StagingCalls& 
     }
     const UniqueLocalMemory security = MakeRunFolderSecurity();
     if (!security) {
-        return FailedStaging();
+        return FailedCall(kStagingFailedText);
     }
     const WideString folderName = kRunFolderPrefix + runTag;
     UniqueFile folder = CreateRunFolder(parent.Get(), folderName, security.Get());
@@ -276,7 +274,7 @@ Outcome StagedRun::CreatePartialFile() {
     // Only a file this call makes itself: whatever already stands at that path is not ours.
     partialFile_ = ::CreatePartialFile(partialPath_);
     if (!partialFile_) {
-        return Outcome::Failure(kCreateFailedText, ::GetLastError());
+        return FailedCall(kCreateFailedText);
     }
     staged_ = StagedFile::Partial;
     return {};
@@ -289,7 +287,7 @@ Outcome StagedRun::PromotePartialFile() {
     ::FlushFileBuffers(partialFile_.Get());
     partialFile_.Reset();
     if (!::MoveFileExW(partialPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return Outcome::Failure(kPrepareFailedText, ::GetLastError());
+        return FailedCall(kPrepareFailedText);
     }
     staged_ = StagedFile::Final;
     return {};
@@ -301,7 +299,7 @@ Outcome StagedRun::LockFinalFile() {
     }
     installerLock_ = OpenInstallerLock(finalPath_);
     if (!installerLock_) {
-        return Outcome::Failure(kLockFailedText, ::GetLastError());
+        return FailedCall(kLockFailedText);
     }
     return {};
 }

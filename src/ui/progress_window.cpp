@@ -120,7 +120,6 @@ bool RegisterProgressClass(HMODULE module, const WindowCalls& calls, WNDPROC win
     return ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-
 // The window's frame at its scaled size, centred on the work area.
 RECT CentredFrame(const Scaler& scale) {
     const int width = scale.Length(kDesignWidth);
