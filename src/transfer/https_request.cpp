@@ -1,6 +1,7 @@
 #include "transfer/https_request.h"
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "common/build_config.h"
@@ -31,9 +32,10 @@ constexpr wchar_t kUnexpectedResponse[] = L"The download server returned an unex
 
 }  // namespace
 
-// What one request shares with WinHTTP's thread: the events and results of its calls, and the buffer
-// its reads fill. It lives as long as either side holds it; WinHTTP lets go when it reports the request
-// closed, and then nothing else of the request is reachable from its thread.
+// What one request shares with WinHTTP's thread: the results of its calls, the event that tells a
+// waiting thread of them, and the buffer its reads fill. It lives as long as either side holds it;
+// WinHTTP lets go when it reports the request closed, and then nothing else of the request is
+// reachable from its thread.
 class RequestState {
 public:
     explicit RequestState(DWORD blockSize) : buffer(blockSize) {}
@@ -46,14 +48,27 @@ public:
     }
     bool IsReady() const { return reported && closed; }
 
-    // Called on WinHTTP's thread: the results first, then the event the caller waits on.
+    // Before each call: no report yet, and the thread that will wait for it.
+    void BeginCall() {
+        caller_ = ::GetCurrentThreadId();
+        done_.store(false, std::memory_order_relaxed);
+    }
+    bool Done() const { return done_.load(std::memory_order_acquire); }
+
+    // The results first, then the flag. WinHTTP often completes a call before it returns, on the
+    // caller's own thread; only a report from another thread needs the event, so a fast transfer
+    // costs no kernel call per block.
     void Report(bool success, DWORD systemError, DWORD count) {
         ok = success;
         error = systemError;
         bytes = count;
-        ::SetEvent(reported.Get());
+        done_.store(true, std::memory_order_release);
+        if (::GetCurrentThreadId() != caller_) {
+            ::SetEvent(reported.Get());
+        }
     }
 
+    // Auto-reset: a wait may wake for a report it has already taken; it then looks at Done again.
     UniqueEvent reported{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     UniqueEvent closed{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     bool ok = false;
@@ -64,6 +79,8 @@ public:
 private:
     ~RequestState() = default;
     LONG references_ = 1;
+    DWORD caller_ = 0;
+    std::atomic<bool> done_{false};
 };
 
 namespace {
@@ -125,15 +142,16 @@ bool transfer_internal::CrackHttpsUrl(const WideString& url, WideString& host, W
 
 WaitEnd HttpsRequest::WaitForReport(const RequestWait& wait) {
     const HANDLE reported = state_->reported.Get();
-    for (;;) {
+    while (!state_->Done()) {
         const DWORD timeoutMs = wait.deadline != nullptr ? wait.deadline->Remaining() : INFINITE;
         // With an observer the thread has a window: any message wakes the wait, so the window answers
         // as soon as it is spoken to, however long the network takes.
         const DWORD result = wait.observer != nullptr
-                                 ? ::MsgWaitForMultipleObjectsEx(1, &reported, timeoutMs, QS_ALLINPUT, 0)
+                                 ? ::MsgWaitForMultipleObjectsEx(1, &reported, timeoutMs, QS_ALLINPUT,
+                                                                 MWMO_INPUTAVAILABLE)
                                  : ::WaitForSingleObject(reported, timeoutMs);
         if (result == WAIT_OBJECT_0) {
-            return WaitEnd::Reported;
+            continue;
         }
         if (wait.observer != nullptr && result == WAIT_OBJECT_0 + 1) {
             if (!wait.observer->ContinueDownload()) {
@@ -144,13 +162,14 @@ WaitEnd HttpsRequest::WaitForReport(const RequestWait& wait) {
         // A time-out, or a wait that failed: either way the call is given up.
         return WaitEnd::OutOfTime;
     }
+    return WaitEnd::Reported;
 }
 
 bool HttpsRequest::Read(DWORD size, DWORD& bytesRead, const RequestWait& wait) {
     bytesRead = 0;
     lastWait_ = WaitEnd::Reported;
     lastError_ = ERROR_SUCCESS;
-    ::ResetEvent(state_->reported.Get());
+    state_->BeginCall();
     // The count comes with the report; asynchronous WinHTTP must not be given a place for it here.
     if (!::WinHttpReadData(request_.Get(), state_->buffer.data(),
                            std::min(size, static_cast<DWORD>(state_->buffer.size())), nullptr)) {
@@ -249,7 +268,7 @@ Outcome HttpsRequest::Exchange(const WideString& host, const RequestWait& wait) 
     const HINTERNET handle = request_.Get();
     // Proxy discovery, name resolution, connection, TLS handshake and the request itself, then the
     // response headers: each wait ends at the deadline, or when the observer says stop.
-    ::ResetEvent(state_->reported.Get());
+    state_->BeginCall();
     if (!::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                               reinterpret_cast<DWORD_PTR>(state_))) {
         return FailedCall(kSendFailed);
@@ -257,7 +276,7 @@ Outcome HttpsRequest::Exchange(const WideString& host, const RequestWait& wait) 
     if (!AwaitReport(wait)) {
         return Outcome::Failure(kSendFailed, lastError_);
     }
-    ::ResetEvent(state_->reported.Get());
+    state_->BeginCall();
     if (!::WinHttpReceiveResponse(handle, nullptr)) {
         return FailedCall(kSendFailed);
     }

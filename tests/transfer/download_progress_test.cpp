@@ -1,9 +1,11 @@
 // The download's conversation with its observer, seen through a recording observer and recording
-// write and hash calls: what is called, in which order, with which counts, and where a request to stop
-// is noticed.
+// write and hash calls. The body is written and hashed on a worker thread of the download's own; the
+// observer hears of it on the caller's thread only, at most ten times a second and always at the end,
+// and a stop it asks for ends the download with nothing written afterwards.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,19 +19,41 @@ namespace {
 
 constexpr std::uint64_t kSize = 300000;
 
-struct Event {
-    char kind;  // 'p' asked whether to go on, 'w' write, 'h' hash, 'u' told of a block
+// What the worker did, in order. Recorded from the worker thread, read by the test once it has ended.
+struct Block {
+    char kind;  // 'w' write, 'h' hash
     std::uint64_t count;
 };
-std::vector<Event> events;
+SRWLOCK blocksLock = SRWLOCK_INIT;
+std::vector<Block> blocks;
+
+// This toolchain's threads are the platform's own; std::mutex is not there.
+class Hold {
+public:
+    Hold() { AcquireSRWLockExclusive(&blocksLock); }
+    ~Hold() { ReleaseSRWLockExclusive(&blocksLock); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+};
+
+std::vector<Block> Blocks() {
+    const Hold hold;
+    return blocks;
+}
 
 const TransferCalls kReal;
 BOOL WINAPI RecordWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
-    events.push_back({'w', size});
+    {
+        const Hold hold;
+        blocks.push_back({'w', size});
+    }
     return kReal.writeFile(file, data, size, written, overlapped);
 }
 NTSTATUS WINAPI RecordHash(BCRYPT_HASH_HANDLE hash, PUCHAR data, ULONG size, ULONG flags) {
-    events.push_back({'h', size});
+    {
+        const Hold hold;
+        blocks.push_back({'h', size});
+    }
     return kReal.bcryptHashData(hash, data, size, flags);
 }
 
@@ -37,38 +61,50 @@ NTSTATUS WINAPI RecordHash(BCRYPT_HASH_HANDLE hash, PUCHAR data, ULONG size, ULO
 class RecordingObserver final : public DownloadObserver {
 public:
     bool ContinueDownload() override {
-        events.push_back({'p', 0});
+        Heard('p', 0);
         if (onAsked) onAsked(*this);
         return !stopRequested;
     }
     void BlockReceived(std::uint64_t received, std::uint64_t total) override {
         EXPECT_EQ(total, kSize);
-        events.push_back({'u', received});
+        Heard('u', received);
         if (onBlock) onBlock(*this, received);
     }
 
+    struct Call {
+        char kind;  // 'p' asked whether to go on, 'u' told of the count
+        std::uint64_t count;
+        DWORD thread;
+    };
+    std::vector<Call> calls;
     std::function<void(RecordingObserver&)> onAsked;
     std::function<void(RecordingObserver&, std::uint64_t)> onBlock;
     bool stopRequested = false;
+
+private:
+    void Heard(char kind, std::uint64_t count) { calls.push_back({kind, count, GetCurrentThreadId()}); }
 };
 
 class DownloadProgressTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        test_support::WriteRoutes("transfer_progress",
-                                  R"({"/transfer/progress/package": {"body_size": 300000, "chunk": 20000}})");
+        // Fast, and slow enough that the body is still on its way a good half second after it began.
+        test_support::WriteRoutes("transfer_progress", R"({
+            "/transfer/progress/package": {"body_size": 300000, "chunk": 20000},
+            "/transfer/progress/slow": {"body_size": 300000, "chunk": 20000, "delay_ms": 60}})");
     }
     static void TearDownTestSuite() { transfer_test::RemoveRoutes("transfer_progress"); }
 
     void SetUp() override {
         partial = test_support::MakeScratchFolder(L"transfer-progress") + L"\\BrimlowAIQuillo-Setup-TEST.exe.part";
-        events.clear();
+        const Hold hold;
+        blocks.clear();
         calls.writeFile = RecordWrite;
         calls.bcryptHashData = RecordHash;
     }
 
-    bool Download(DownloadObserver* observer) {
-        const PackageEntry package{transfer_test::LocalUrl("/transfer/progress/package"),
+    bool Download(DownloadObserver* observer, const char* path = "/transfer/progress/package") {
+        const PackageEntry package{transfer_test::LocalUrl(path),
                                    transfer_test::Widen(transfer_test::Sha256Hex(transfer_test::Generated(kSize))),
                                    kSize};
         return transfer_test::DownloadWithCalls(package, partial, observer, calls, error);
@@ -79,63 +115,88 @@ protected:
     std::wstring error;
 };
 
-TEST_F(DownloadProgressTest, BeforeEachReadTheObserverIsAskedAndEachBlockIsWrittenHashedAndReported) {
-    RecordingObserver observer;
-    ASSERT_TRUE(Download(&observer));
-
-    // asked, then per block: write n, hash n, report the new count, asked; the last question comes
-    // before the read that ends the body, and no report follows it.
-    ASSERT_GE(events.size(), 5u);
-    ASSERT_EQ(events.front().kind, 'p');
-    ASSERT_EQ(events.back().kind, 'p');
+// Each block is written, then hashed, with the same count; the counts add up to the body.
+std::set<std::uint64_t> CheckBlocks(const std::vector<Block>& recorded) {
+    std::set<std::uint64_t> counts{0};
     std::uint64_t received = 0;
-    std::size_t i = 1;
-    while (i + 3 < events.size() && events[i].kind == 'w') {
-        const std::uint64_t block = events[i].count;
-        EXPECT_GT(block, 0u);
-        EXPECT_LE(block, 65536u);
-        EXPECT_EQ(events[i + 1].kind, 'h');
-        EXPECT_EQ(events[i + 1].count, block);
-        received += block;
-        EXPECT_EQ(events[i + 2].kind, 'u');
-        EXPECT_EQ(events[i + 2].count, received);
-        EXPECT_EQ(events[i + 3].kind, 'p');
-        i += 4;
+    EXPECT_EQ(recorded.size() % 2, 0u);
+    for (std::size_t i = 0; i + 1 < recorded.size(); i += 2) {
+        EXPECT_EQ(recorded[i].kind, 'w') << i;
+        EXPECT_EQ(recorded[i + 1].kind, 'h') << i;
+        EXPECT_EQ(recorded[i + 1].count, recorded[i].count) << i;
+        EXPECT_GT(recorded[i].count, 0u);
+        EXPECT_LE(recorded[i].count, 65536u);
+        received += recorded[i].count;
+        counts.insert(received);
     }
-    EXPECT_EQ(i, events.size()) << "an event out of order at " << i;
-    EXPECT_EQ(received, kSize);
+    return counts;
+}
+
+TEST_F(DownloadProgressTest, TheObserverIsAskedFirstAndHearsWholeBlocksOnItsOwnThreadEndingWithTheLast) {
+    RecordingObserver observer;
+    ASSERT_TRUE(Download(&observer, "/transfer/progress/slow"));
+
+    const std::set<std::uint64_t> counts = CheckBlocks(Blocks());
+    EXPECT_EQ(*counts.rbegin(), kSize);
+    // Asked before anything was read; told only of counts that end a written and hashed block, never
+    // going back; the last thing heard is the whole body, then one more question.
+    ASSERT_GE(observer.calls.size(), 3u);
+    EXPECT_EQ(observer.calls.front().kind, 'p');
+    std::uint64_t last = 0;
+    int reports = 0;
+    for (const auto& call : observer.calls) {
+        EXPECT_EQ(call.thread, GetCurrentThreadId());
+        if (call.kind != 'u') continue;
+        ++reports;
+        EXPECT_TRUE(counts.count(call.count)) << call.count;
+        EXPECT_GE(call.count, last);
+        last = call.count;
+    }
+    EXPECT_GT(reports, 1) << "the body took about a second: it was shown on its way";
+    const auto& end = observer.calls;
+    EXPECT_EQ(end[end.size() - 2].kind, 'u');
+    EXPECT_EQ(end[end.size() - 2].count, kSize);
+    EXPECT_EQ(end.back().kind, 'p');
 }
 
 TEST_F(DownloadProgressTest, WithoutAnObserverTheDownloadRunsAlone) {
     ASSERT_TRUE(Download(nullptr));
-    for (const Event& e : events) {
-        EXPECT_TRUE(e.kind == 'w' || e.kind == 'h') << e.kind;
-    }
+    EXPECT_EQ(*CheckBlocks(Blocks()).rbegin(), kSize);
     EXPECT_EQ(test_support::ReadWholeFile(partial), transfer_test::Generated(kSize));
 }
 
-TEST_F(DownloadProgressTest, AStopRequestedWhileABlockIsReportedEndsTheDownloadBeforeTheNextRead) {
+TEST_F(DownloadProgressTest, AStopAskedForWhileTheCountIsShownEndsTheDownloadAndNothingIsWrittenAfter) {
     const struct {
         const char* what;
-        std::uint64_t cancelAt;  // the count shown when the user cancels
-    } cases[] = {{"mid-download, at the first update", 0}, {"during the last update", kSize}};
+        const char* path;
+        bool atTheEnd;  // stopped when the whole body is shown, else at the first count shown
+    } cases[] = {{"mid-download, at the first count shown", "/transfer/progress/slow", false},
+                 {"when the last count is shown", "/transfer/progress/package", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        events.clear();
-        std::uint64_t firstShown = 0;
+        {
+            const Hold hold;
+            blocks.clear();
+        }
         RecordingObserver observer;
         observer.onBlock = [&](RecordingObserver& self, std::uint64_t received) {
-            if (firstShown == 0) firstShown = received;
-            if (received == (c.cancelAt ? c.cancelAt : firstShown)) self.stopRequested = true;
+            if (!c.atTheEnd || received == kSize) self.stopRequested = true;
         };
         error.clear();
-        EXPECT_FALSE(Download(&observer));
+        EXPECT_FALSE(Download(&observer, c.path));
         EXPECT_EQ(error, L"Download cancelled.");
         EXPECT_FALSE(test_support::FileExists(partial));
-        // The question after the report that stopped it is the last thing that happened: no further write.
-        ASSERT_GE(events.size(), 2u);
-        EXPECT_EQ(events[events.size() - 2].kind, 'u');
-        EXPECT_EQ(events.back().kind, 'p');
+        // The question after the count that stopped it is the last thing the observer heard.
+        ASSERT_GE(observer.calls.size(), 2u);
+        EXPECT_EQ(observer.calls[observer.calls.size() - 2].kind, 'u');
+        EXPECT_EQ(observer.calls.back().kind, 'p');
+        const std::size_t written = Blocks().size();
+        if (!c.atTheEnd) {
+            EXPECT_LT(written, 2 * kSize / 20000) << "the body was stopped on its way";
+        }
+        // The rest of the body keeps coming for most of a second, and none of it reaches the file.
+        Sleep(700);
+        EXPECT_EQ(Blocks().size(), written);
     }
 }
 
@@ -144,8 +205,9 @@ TEST_F(DownloadProgressTest, AStopRequestedBeforeTheFirstReadReadsNothing) {
     observer.onAsked = [](RecordingObserver& self) { self.stopRequested = true; };
     EXPECT_FALSE(Download(&observer));
     EXPECT_EQ(error, L"Download cancelled.");
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, 'p');
+    ASSERT_EQ(observer.calls.size(), 1u);
+    EXPECT_EQ(observer.calls[0].kind, 'p');
+    EXPECT_TRUE(Blocks().empty());
     EXPECT_FALSE(test_support::FileExists(partial));
 }
 
