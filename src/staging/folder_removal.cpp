@@ -56,8 +56,15 @@ bool DeleteEntry(HANDLE parent, const FolderEntry& listed, const WideString& pat
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         ClearReadOnly(entry.Get());
     }
-    // The entry goes when this handle, the last one of ours, closes.
-    return SetDeleteDisposition(entry.Get());
+    // The entry goes when this handle, the last one of ours, closes. A file that cannot be deleted while
+    // it is open is in use too: a running program's image is.
+    if (!SetDeleteDisposition(entry.Get())) {
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && inUse != nullptr) {
+            inUse->push_back(path);
+        }
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
