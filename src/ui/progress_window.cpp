@@ -3,6 +3,8 @@
 #include <commctrl.h>
 
 #include <cwchar>
+#include <iterator>
+#include <utility>
 
 #include "common/platform_compat.h"
 #include "common/product_texts.h"
@@ -69,16 +71,10 @@ struct ChildLayout {
     int id;
 };
 
-HWND MakeChild(HWND parent, HMODULE module, const Scaler& scale, const ChildLayout& layout, const wchar_t* text,
-               HFONT font) {
-    const HWND child = ::CreateWindowExW(0, layout.className, text, WS_CHILD | WS_VISIBLE | layout.style,
-                                         scale.Length(layout.x), scale.Length(layout.y), scale.Length(layout.width),
-                                         scale.Length(layout.height), parent,
-                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), module, nullptr);
-    if (child && font) {
-        ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    }
-    return child;
+HWND MakeChild(HWND parent, HMODULE module, const Scaler& scale, const ChildLayout& layout, const wchar_t* text) {
+    return ::CreateWindowExW(0, layout.className, text, WS_CHILD | WS_VISIBLE | layout.style, scale.Length(layout.x),
+                             scale.Length(layout.y), scale.Length(layout.width), scale.Length(layout.height), parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), module, nullptr);
 }
 
 // Design coordinates at 96 DPI, client pixels.
@@ -95,6 +91,21 @@ constexpr ChildLayout kPercentLayout = {L"STATIC", SS_LEFT, 28, 205, 80, 22, kPe
 constexpr ChildLayout kBytesLayout = {L"STATIC", SS_RIGHT, 250, 205, 312, 22, kBytesLabelId};
 constexpr ChildLayout kNoteLayout = {L"STATIC", SS_LEFT, 28, 242, 405, 40, 0};
 constexpr ChildLayout kCancelLayout = {L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 458, 244, 104, 34, kCancelButtonId};
+
+// Which of the window's fonts a control draws with.
+enum class FontKind { None, Body, Title, Heading, Emphasis };
+
+// Every control in creation order, with its font.
+constexpr struct {
+    const ChildLayout* layout;
+    FontKind font;
+} kChildren[] = {
+    {&kIconLayout, FontKind::None},        {&kTitleLayout, FontKind::Title},     {&kVersionLayout, FontKind::Body},
+    {&kSeparatorLayout, FontKind::None},   {&kStatusLayout, FontKind::Heading}, {&kDetailLayout, FontKind::Body},
+    {&kBarLayout, FontKind::None},         {&kPercentLayout, FontKind::Emphasis}, {&kBytesLayout, FontKind::Body},
+    {&kNoteLayout, FontKind::Body},        {&kCancelLayout, FontKind::Body},
+};
+constexpr std::size_t kIconChild = 0;
 
 bool RegisterProgressClass(HMODULE module, const WindowCalls& calls, WNDPROC windowProc) {
     // Owned here until the class takes them: the class icons then belong to the process for its
@@ -165,6 +176,27 @@ bool ProgressWindow::Create(const WideString& version, const WindowCalls& calls)
         return false;
     }
 
+    dpi_ = dpi;
+    MakeDrawingObjects(module, dpi);
+    MakeChildren(module, version);
+    SetDrawingObjects();
+    ColourBar();
+
+    // The focus rectangle shows only once the keyboard is used, as in a dialog box opened by the mouse.
+    ::SendMessageW(window_.Get(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
+    ::ShowWindow(window_.Get(), SW_SHOWNORMAL);
+    // The one control a keyboard can reach has the focus from the start (and whenever the window is
+    // activated again: WM_SETFOCUS).
+    if (cancelButton_) {
+        ::SetFocus(cancelButton_);
+    }
+    ::UpdateWindow(window_.Get());
+    PumpMessages();
+    return true;
+}
+
+void ProgressWindow::MakeDrawingObjects(HMODULE module, int dpi) {
+    const Scaler scale(dpi);
     bodyFont_.Reset(MakeFont(scale, 10, FW_NORMAL));
     titleFont_.Reset(MakeFont(scale, 18, FW_SEMIBOLD));
     headingFont_.Reset(MakeFont(scale, 11, FW_SEMIBOLD));
@@ -172,44 +204,98 @@ bool ProgressWindow::Create(const WideString& version, const WindowCalls& calls)
     const int iconSize = scale.Length(kDesignIconSize);
     icon_.Reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(APPLICATION_ICON_ID), IMAGE_ICON, iconSize,
                                                 iconSize, LR_DEFAULTCOLOR)));
-
-    MakeChildren(module, dpi, version);
-
-    ::ShowWindow(window_.Get(), SW_SHOWNORMAL);
-    ::UpdateWindow(window_.Get());
-    PumpMessages();
-    return true;
 }
 
-void ProgressWindow::MakeChildren(HMODULE module, int dpi, const WideString& version) {
-    const HWND parent = window_.Get();
+void ProgressWindow::SetDrawingObjects() {
+    for (std::size_t i = 0; i < std::size(kChildren); ++i) {
+        const HWND child = children_[i];
+        HFONT font = nullptr;
+        switch (kChildren[i].font) {
+            case FontKind::Body: font = bodyFont_.Get(); break;
+            case FontKind::Title: font = titleFont_.Get(); break;
+            case FontKind::Heading: font = headingFont_.Get(); break;
+            case FontKind::Emphasis: font = emphasisFont_.Get(); break;
+            case FontKind::None: break;
+        }
+        if (child && font) {
+            ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        }
+    }
+    if (children_[kIconChild]) {
+        ::SendMessageW(children_[kIconChild], STM_SETICON, reinterpret_cast<WPARAM>(icon_.Get()), 0);
+    }
+}
+
+void ProgressWindow::ChangeDpi(int dpi, const RECT& suggested) {
+    if (dpi <= 0 || !window_) {
+        return;
+    }
+    dpi_ = dpi;
+    // The controls keep drawing with the old fonts and icon until they have the new ones.
+    UniqueFont oldFonts[] = {std::move(bodyFont_), std::move(titleFont_), std::move(headingFont_),
+                             std::move(emphasisFont_)};
+    UniqueIcon oldIcon = std::move(icon_);
+    MakeDrawingObjects(::GetModuleHandleW(nullptr), dpi);
     const Scaler scale(dpi);
-    const HWND iconPicture = MakeChild(parent, module, scale, kIconLayout, nullptr, nullptr);
-    if (iconPicture) {
-        ::SendMessageW(iconPicture, STM_SETICON, reinterpret_cast<WPARAM>(icon_.Get()), 0);
+    for (std::size_t i = 0; i < std::size(kChildren); ++i) {
+        const ChildLayout& layout = *kChildren[i].layout;
+        if (children_[i]) {
+            ::SetWindowPos(children_[i], nullptr, scale.Length(layout.x), scale.Length(layout.y),
+                           scale.Length(layout.width), scale.Length(layout.height),
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+        }
     }
-    MakeChild(parent, module, scale, kTitleLayout, kTitleText, titleFont_.Get());
+    SetDrawingObjects();
+    ::SetWindowPos(window_.Get(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::InvalidateRect(window_.Get(), nullptr, TRUE);
+}
+
+bool ProgressWindow::HighContrast() const {
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof contrast;
+    return calls_.systemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+void ProgressWindow::ColourBar() {
+    if (!progressBar_) {
+        return;
+    }
+    const bool system = HighContrast();
+    // Visual styles may ignore these; they matter on the classic look.
+    ::SendMessageW(progressBar_, PBM_SETBARCOLOR, 0, system ? CLR_DEFAULT : kBarColour);
+    ::SendMessageW(progressBar_, PBM_SETBKCOLOR, 0, system ? CLR_DEFAULT : kBarBackgroundColour);
+}
+
+void ProgressWindow::MakeChildren(HMODULE module, const WideString& version) {
+    const HWND parent = window_.Get();
+    const Scaler scale(dpi_);
     const WideString versionLine = kVersionPrefix + version + kVersionSuffix;
-    MakeChild(parent, module, scale, kVersionLayout, versionLine.c_str(), bodyFont_.Get());
-    MakeChild(parent, module, scale, kSeparatorLayout, nullptr, nullptr);
-    statusLabel_ = MakeChild(parent, module, scale, kStatusLayout, kInitialStatusText, headingFont_.Get());
-    detailLabel_ = MakeChild(parent, module, scale, kDetailLayout, kInitialDetailText, bodyFont_.Get());
-    progressBar_ = MakeChild(parent, module, scale, kBarLayout, nullptr, nullptr);
-    if (progressBar_) {
-        ::SendMessageW(progressBar_, PBM_SETRANGE32, 0, kBarRange);
-        // Visual styles may ignore these; they matter on the classic look.
-        ::SendMessageW(progressBar_, PBM_SETBARCOLOR, 0, kBarColour);
-        ::SendMessageW(progressBar_, PBM_SETBKCOLOR, 0, kBarBackgroundColour);
+    const wchar_t* const texts[] = {nullptr,          kTitleText,           versionLine.c_str(), nullptr,
+                                    kInitialStatusText, kInitialDetailText, nullptr,             kInitialPercentText,
+                                    kInitialBytesText,  kReassuranceText,   kCancelText};
+    static_assert(std::size(texts) == std::size(kChildren));
+    for (std::size_t i = 0; i < std::size(kChildren); ++i) {
+        children_[i] = MakeChild(parent, module, scale, *kChildren[i].layout, texts[i]);
+        if (kChildren[i].layout == &kBarLayout && children_[i]) {
+            ::SendMessageW(children_[i], PBM_SETRANGE32, 0, kBarRange);
+        }
     }
-    percentLabel_ = MakeChild(parent, module, scale, kPercentLayout, kInitialPercentText, emphasisFont_.Get());
-    bytesLabel_ = MakeChild(parent, module, scale, kBytesLayout, kInitialBytesText, bodyFont_.Get());
-    MakeChild(parent, module, scale, kNoteLayout, kReassuranceText, bodyFont_.Get());
-    cancelButton_ = MakeChild(parent, module, scale, kCancelLayout, kCancelText, bodyFont_.Get());
+    statusLabel_ = children_[4];
+    detailLabel_ = children_[5];
+    progressBar_ = children_[6];
+    percentLabel_ = children_[7];
+    bytesLabel_ = children_[8];
+    cancelButton_ = children_[10];
 }
 
 void ProgressWindow::Destroy() {
     // The window first: its children still draw with the fonts and the icon until it is gone.
     window_.Reset();
+    for (HWND& child : children_) {
+        child = nullptr;
+    }
     progressBar_ = nullptr;
     statusLabel_ = nullptr;
     detailLabel_ = nullptr;
@@ -266,6 +352,35 @@ void ProgressWindow::ShowProgress(std::uint64_t received, std::uint64_t total) {
     PumpMessages();
 }
 
+bool ProgressWindow::TakeKey(const MSG& msg) {
+    // The keys a dialog box takes, for this window's own controls: Esc and Enter cancel, Tab stays on
+    // the one tab stop. Space reaches the focused button, which clicks itself. (IsDialogMessage would do
+    // the same, but it resets the keyboard cues of the window on every message, which under Wine shows
+    // the focus rectangle before any key was pressed.)
+    if (msg.message != WM_KEYDOWN || !window_ ||
+        (msg.hwnd != window_.Get() && !::IsChild(window_.Get(), msg.hwnd))) {
+        return false;
+    }
+    switch (msg.wParam) {
+        case VK_ESCAPE:
+        case VK_RETURN:
+            ::SendMessageW(window_.Get(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+            ::SendMessageW(window_.Get(), WM_COMMAND, MAKEWPARAM(msg.wParam == VK_ESCAPE ? IDCANCEL : kCancelButtonId,
+                                                                 BN_CLICKED),
+                           reinterpret_cast<LPARAM>(cancelButton_));
+            return true;
+        case VK_TAB:
+            // From now on the user steers with the keyboard: the focus shows where it is.
+            ::SendMessageW(window_.Get(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+            if (cancelButton_ && ::IsWindowEnabled(cancelButton_)) {
+                ::SetFocus(cancelButton_);
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool ProgressWindow::PumpMessages() {
     MSG msg{};
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -273,6 +388,9 @@ bool ProgressWindow::PumpMessages() {
             // A quit request means "stop", never "leave a loop": there is no loop to leave, and the
             // download must end through its own cancellation path. The message is consumed here.
             RequestCancel();
+            continue;
+        }
+        if (TakeKey(msg)) {
             continue;
         }
         ::TranslateMessage(&msg);
@@ -305,9 +423,34 @@ LRESULT CALLBACK ProgressWindow::WindowProc(HWND window, UINT message, WPARAM wP
     }
     switch (message) {
         case WM_COMMAND:
-            if (LOWORD(wParam) == kCancelButtonId) {
+            // The button itself (a click, or Space while it has the focus), Esc (IDCANCEL) and Enter.
+            if (LOWORD(wParam) == kCancelButtonId || LOWORD(wParam) == IDCANCEL) {
                 progress->RequestCancel();
                 return 0;
+            }
+            break;
+        case WM_SETFOCUS:
+            if (progress->cancelButton_ && ::IsWindowEnabled(progress->cancelButton_)) {
+                ::SetFocus(progress->cancelButton_);
+                return 0;
+            }
+            break;
+        case WM_DPICHANGED:
+            // The window moved to a monitor of another DPI, or that monitor's scale changed.
+            progress->ChangeDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_SYSCOLORCHANGE:
+        case WM_SETTINGCHANGE:
+            // The user may have turned a high-contrast theme on or off.
+            progress->ColourBar();
+            ::InvalidateRect(window, nullptr, TRUE);
+            break;
+        case WM_ERASEBKGND:
+            if (progress->HighContrast()) {
+                RECT client{};
+                ::GetClientRect(window, &client);
+                ::FillRect(reinterpret_cast<HDC>(wParam), &client, ::GetSysColorBrush(COLOR_WINDOW));
+                return 1;
             }
             break;
         case WM_CLOSE:
@@ -317,6 +460,12 @@ LRESULT CALLBACK ProgressWindow::WindowProc(HWND window, UINT message, WPARAM wP
         case WM_CTLCOLORSTATIC: {
             const HDC dc = reinterpret_cast<HDC>(wParam);
             ::SetBkMode(dc, TRANSPARENT);
+            // In a high-contrast theme the user's own colours, else dark grey on white.
+            if (progress->HighContrast()) {
+                ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+                ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+                return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+            }
             ::SetTextColor(dc, kTextColour);
             return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
         }

@@ -16,11 +16,15 @@ inline constexpr int kPercentLabelId = 2005;
 inline constexpr int kBytesLabelId = 2006;
 inline constexpr wchar_t kProgressWindowClass[] = L"BrimlowAIQuilloInstallerProgress";
 
-// The system DPI is fixed for a process's lifetime, class registration and window creation do not fail
+// The system DPI is fixed for a process's lifetime, the high-contrast setting cannot be turned on under
+// Wine, class registration and window creation do not fail
 // on a test machine, and the redraw throttle follows the clock: tests replace these to see the window
 // scaled, to see it not made at all, and to step time by hand instead of sleeping.
 struct WindowCalls {
     decltype(&::GetDpiForSystem) getDpiForSystem = ::GetDpiForSystem;
+    // Wine keeps no high-contrast setting (SPI_SETHIGHCONTRAST is not implemented there): tests stand in
+    // for the answer to SPI_GETHIGHCONTRAST to see the window follow the user's contrast theme.
+    decltype(&::SystemParametersInfoW) systemParametersInfoW = ::SystemParametersInfoW;
     decltype(&::RegisterClassExW) registerClassExW = ::RegisterClassExW;
     decltype(&::CreateWindowExW) createWindowExW = ::CreateWindowExW;
     decltype(&::GetTickCount64) getTickCount64 = ::GetTickCount64;
@@ -48,8 +52,9 @@ public:
     // Moves the bar and rewrites the percentage and byte count, at most every 100 ms but always for the
     // last block, then handles queued messages. Nothing happens when no window is open or total is 0.
     void ShowProgress(std::uint64_t received, std::uint64_t total);
-    // Handles every queued message. A WM_QUIT is taken as a cancel request. False once a cancel has been
-    // requested.
+    // Handles every queued message, the keyboard as a dialog box takes it (Tab stays on Cancel, Esc and
+    // Enter cancel, Space presses the focused button). A WM_QUIT is taken as a cancel request. False once
+    // a cancel has been requested.
     bool PumpMessages();
     // Records a cancel request and says so in the window; a second request changes nothing.
     void RequestCancel();
@@ -59,9 +64,22 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void MakeChildren(HMODULE module, int dpi, const WideString& version);
+    void MakeChildren(HMODULE module, const WideString& version);
+    // Fonts and icon made for dpi; the controls take them in SetDrawingObjects.
+    void MakeDrawingObjects(HMODULE module, int dpi);
+    void SetDrawingObjects();
+    // Moves every control to its place at dpi and gives it the fonts and icon made for it, then puts the
+    // window in the rectangle Windows suggests for that DPI.
+    void ChangeDpi(int dpi, const RECT& suggested);
+    bool HighContrast() const;
+    // Esc, Enter and Tab for this window; false for every other message.
+    bool TakeKey(const MSG& msg);
+    // The bar's colours: the window's own in the ordinary theme, the system's in a high-contrast one.
+    void ColourBar();
 
     UniqueWindow window_;
+    // Every control, in creation order; they belong to window_.
+    HWND children_[11] = {};
     // The controls the program rewrites; they belong to window_.
     HWND progressBar_ = nullptr;
     HWND statusLabel_ = nullptr;
@@ -75,6 +93,7 @@ private:
     UniqueFont emphasisFont_;
     UniqueIcon icon_;
     WindowCalls calls_;
+    int dpi_ = 96;
     bool cancelRequested_ = false;
     std::uint64_t lastProgressTick_ = 0;
 };

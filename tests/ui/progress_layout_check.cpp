@@ -45,6 +45,22 @@ struct ExpectedControl {
     FontSpec font;
 };
 
+// The control's text, laid out in its font as the control lays it out (wrapped at words within its
+// width), takes no more than its height: nothing is cut.
+void ExpectTextFits(const Control& control, HFONT font) {
+    const HDC dc = ::GetDC(control.handle);
+    const HGDIOBJ previous = ::SelectObject(dc, font);
+    RECT needed{0, 0, control.rect.right - control.rect.left, 0};
+    const bool button = (control.style & BS_TYPEMASK) == BS_PUSHBUTTON && control.className == L"Button";
+    UINT format = DT_CALCRECT | DT_NOPREFIX;
+    format |= button ? DT_SINGLELINE : DT_WORDBREAK;
+    ::DrawTextW(dc, control.text.c_str(), -1, &needed, format);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(control.handle, dc);
+    EXPECT_LE(needed.bottom, control.rect.bottom - control.rect.top) << "text cut: " << testing::PrintToString(control.text);
+    EXPECT_LE(needed.right, control.rect.right - control.rect.left) << "text cut: " << testing::PrintToString(control.text);
+}
+
 }  // namespace
 
 void ExpectLaidOut(HWND window, const std::wstring& versionLine, int dpi) {
@@ -85,6 +101,8 @@ void ExpectLaidOut(HWND window, const std::wstring& versionLine, int dpi) {
     };
     const std::vector<Control> children = ChildrenOf(window);
     ASSERT_EQ(children.size(), std::size(expected));
+    RECT client{};
+    ::GetClientRect(window, &client);
     std::map<std::pair<int, LONG>, HFONT> fontBySpec;
     for (std::size_t i = 0; i < children.size(); ++i) {
         SCOPED_TRACE(testing::Message() << "control " << i + 1);
@@ -105,11 +123,16 @@ void ExpectLaidOut(HWND window, const std::wstring& versionLine, int dpi) {
         const int slack = (want.style & SS_TYPEMASK) == SS_ETCHEDHORZ ? 2 : 0;
         EXPECT_NEAR(actual.rect.right - actual.rect.left, Scaled(want.width, dpi), slack);
         EXPECT_NEAR(actual.rect.bottom - actual.rect.top, Scaled(want.height, dpi), slack);
+        EXPECT_GE(actual.rect.left, client.left);
+        EXPECT_GE(actual.rect.top, client.top);
+        EXPECT_LE(actual.rect.right, client.right) << "outside the client area";
+        EXPECT_LE(actual.rect.bottom, client.bottom) << "outside the client area";
         if (want.font.points == 0) {
             continue;
         }
         const HFONT font = reinterpret_cast<HFONT>(::SendMessageW(actual.handle, WM_GETFONT, 0, 0));
         ASSERT_TRUE(font);
+        ExpectTextFits(actual, font);
         const LOGFONTW description = FontOf(font);
         EXPECT_EQ(description.lfHeight, -::MulDiv(want.font.points, dpi, 72));
         EXPECT_EQ(description.lfWeight, want.font.weight);

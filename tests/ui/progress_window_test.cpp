@@ -36,6 +36,18 @@ HWND WINAPI RefuseWindow(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWN
     return nullptr;
 }
 
+// The user's contrast theme as SPI_GETHIGHCONTRAST reports it; every other question goes to the system.
+bool highContrastForTest = false;
+BOOL WINAPI ContrastForTest(UINT action, UINT size, PVOID value, UINT flags) {
+    if (action != SPI_GETHIGHCONTRAST) {
+        return ::SystemParametersInfoW(action, size, value, flags);
+    }
+    auto* contrast = static_cast<HIGHCONTRASTW*>(value);
+    contrast->dwFlags = highContrastForTest ? HCF_HIGHCONTRASTON | HCF_AVAILABLE : HCF_AVAILABLE;
+    return TRUE;
+}
+const WindowCalls kContrastStandIn = {.systemParametersInfoW = ContrastForTest};
+
 ULONGLONG tickForTest = 0;
 int tickReads = 0;
 ULONGLONG WINAPI TickForTest() {
@@ -110,6 +122,107 @@ TEST(ProgressWindow, ScalesWindowControlsFontsAndIconAt144Dpi) {
     EXPECT_EQ(frame.right - frame.left, 900);
     EXPECT_EQ(frame.bottom - frame.top, 510);
     ExpectLaidOut(shown.progress.Handle(), L"Version 2.3.1  \u2022  Secure online setup", 144);
+}
+
+TEST(ProgressWindow, MovedToAMonitorOfAnotherDpiItIsLaidOutAgainWithFontsAndIconMadeForIt) {
+    const struct {
+        UINT from;
+        UINT to;
+    } cases[] = {{96, 192}, {192, 96}, {96, 144}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.from << " to " << c.to << " DPI");
+        dpiForTest = c.from;
+        ShownWindow shown(L"2.3.1", kDpiStandIn);
+        ASSERT_TRUE(shown.created());
+        const HWND window = shown.progress.Handle();
+        const DrawingObjects before = DrawingObjectsOf(window);
+        // What Windows sends as the window crosses to the other monitor: the new DPI and the frame it
+        // suggests there, here the frame the window would have had if made at that DPI.
+        RECT work{};
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        const int width = ::MulDiv(600, static_cast<int>(c.to), 96);
+        const int height = ::MulDiv(340, static_cast<int>(c.to), 96);
+        const int left = work.left + (work.right - work.left - width) / 2;
+        const int top = work.top + (work.bottom - work.top - height) / 2;
+        RECT suggested{left, top, left + width, top + height};
+        ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(c.to, c.to), reinterpret_cast<LPARAM>(&suggested));
+        shown.progress.PumpMessages();
+        ExpectLaidOut(window, L"Version 2.3.1  \u2022  Secure online setup", static_cast<int>(c.to));
+        ExpectReleased(before);
+        // The bar and the labels go on working at the new size.
+        shown.progress.ShowProgress(52428800, 104857600);
+        EXPECT_EQ(shown.TextOfItem(kPercentLabelId), L"50%");
+        if (c.to == 192) {
+            const std::wstring folder = test_support::HarnessPath("screenshots");
+            ::CreateDirectoryW(folder.c_str(), nullptr);
+            for (int i = 0; i < 10; ++i) {
+                shown.progress.PumpMessages();
+                ::Sleep(30);
+            }
+            EXPECT_TRUE(window_probe::SaveWindowImage(window, folder + L"\\progress_window_dpichanged_192.bmp"));
+        }
+    }
+}
+
+// Keys as the keyboard sends them: to the control that has the focus.
+struct KeyWay {
+    const char* name;
+    WPARAM key;
+};
+
+TEST(ProgressWindow, TheKeyboardReachesCancelAtOnceAndTabStaysOnIt) {
+    const KeyWay cancelling[] = {{"Esc", VK_ESCAPE}, {"Enter", VK_RETURN}, {"Space", VK_SPACE}};
+    for (const KeyWay& way : cancelling) {
+        SCOPED_TRACE(way.name);
+        ShownWindow shown;
+        ASSERT_TRUE(shown.created());
+        EXPECT_EQ(::GetFocus(), shown.Item(kCancelButtonId)) << "Cancel has the focus as the window opens";
+        EXPECT_EQ(::GetActiveWindow(), shown.progress.Handle());
+
+        // Tab, and Shift+Tab's reverse order, find no other control and leave the run alone.
+        window_probe::PostKey(shown.progress.Handle(), VK_TAB);
+        EXPECT_TRUE(shown.progress.PumpMessages());
+        EXPECT_EQ(::GetFocus(), shown.Item(kCancelButtonId));
+        EXPECT_FALSE(shown.progress.CancelRequested());
+
+        window_probe::PostKey(shown.progress.Handle(), way.key);
+        EXPECT_FALSE(shown.progress.PumpMessages());
+        EXPECT_TRUE(shown.progress.CancelRequested());
+        EXPECT_EQ(shown.TextOfItem(kCancelButtonId), kCancellingButton);
+        EXPECT_TRUE(::IsWindow(shown.progress.Handle()));
+    }
+}
+
+TEST(ProgressWindow, InAHighContrastThemeTheUsersColoursAreUsed) {
+    for (bool high : {false, true}) {
+        SCOPED_TRACE(high ? "high contrast" : "ordinary theme");
+        highContrastForTest = high;
+        ShownWindow shown(L"2.3.1", kContrastStandIn);
+        ASSERT_TRUE(shown.created());
+        for (int id : {kStatusLabelId, kBytesLabelId}) {
+            const HWND label = shown.Item(id);
+            const HDC dc = ::GetDC(label);
+            const LRESULT brush = ::SendMessageW(shown.progress.Handle(), WM_CTLCOLORSTATIC,
+                                                 reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label));
+            EXPECT_EQ(reinterpret_cast<HGDIOBJ>(brush),
+                      high ? ::GetSysColorBrush(COLOR_WINDOW) : ::GetStockObject(WHITE_BRUSH));
+            EXPECT_EQ(::GetTextColor(dc), high ? ::GetSysColor(COLOR_WINDOWTEXT) : RGB(42, 47, 52));
+            ::ReleaseDC(label, dc);
+        }
+        const HWND bar = shown.Item(kProgressBarId);
+        EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(bar, PBM_GETBARCOLOR, 0, 0)),
+                  high ? CLR_DEFAULT : RGB(25, 104, 154));
+        EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(bar, PBM_GETBKCOLOR, 0, 0)),
+                  high ? CLR_DEFAULT : RGB(232, 236, 239));
+    }
+    // Turned on while the window is open: the next change of settings gives the bar the system's colours.
+    highContrastForTest = false;
+    ShownWindow shown(L"2.3.1", kContrastStandIn);
+    ASSERT_TRUE(shown.created());
+    highContrastForTest = true;
+    ::SendMessageW(shown.progress.Handle(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    EXPECT_EQ(static_cast<COLORREF>(::SendMessageW(shown.Item(kProgressBarId), PBM_GETBARCOLOR, 0, 0)), CLR_DEFAULT);
+    highContrastForTest = false;
 }
 
 TEST(ProgressWindow, EmptyVersionAndSecondWindowInOneProcess) {
