@@ -11,7 +11,7 @@
 # the machine is shared, and the best run is the one least disturbed.
 # Usage: bench/bench.sh [--download-ratio] [BUILD_DIR]
 #   --download-ratio: only the download stage against the bare loop; prints the three runs and the ratio
-set -euo pipefail
+source "$(dirname "$0")/../tests/harness/fail-loudly.sh"
 ratio_only=
 if [ "${1:-}" = --download-ratio ]; then ratio_only=1; shift; fi
 source "$(dirname "$0")/../tools/prepare-build.sh"

@@ -5,7 +5,7 @@
 # the web setup signed by the test PKI, with its signature removed again, is the unsigned file: the check
 # docs/releasing.md tells a third party to make.
 # Usage: check-reproducible.sh BUILD_DIR   (the first build, already built; the second goes under it)
-set -euo pipefail
+source "$(dirname "$0")/../tests/harness/fail-loudly.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 first=$(cd "$1" && pwd)
 work=$first/reproducible

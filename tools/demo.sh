@@ -4,7 +4,7 @@
 # you answer the prompt and watch the progress window; without one, a virtual display is used, the
 # prompt is accepted for you, and screenshots of the prompt and of the download are saved. Installs
 # what it needs first and leaves no process running.
-set -euo pipefail
+source "$(dirname "$0")/../tests/harness/fail-loudly.sh"
 source "$(dirname "$0")/prepare-build.sh"
 configure_build "$root/build" "$arch"
 cmake --build "$root/build" -j"$jobs" --target BrimlowAIQuillo-WebSetup websetup-demo fake_setup_x64 \

@@ -2,7 +2,7 @@
 # Runs the manifest fuzzer for a given number of seconds (default 600) in a native clang build tree,
 # seeded with the texts of the manifest test tables. The corpus grows in BUILD/tests/manifest/fuzz/long.
 # Usage: tools/fuzz-manifest.sh [SECONDS] [BUILD_DIR]   (BUILD_DIR defaults to build-native)
-set -euo pipefail
+source "$(dirname "$0")/../tests/harness/fail-loudly.sh"
 seconds=${1:-600}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-"$root/build-native"}

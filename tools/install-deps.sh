@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need on a fresh Debian machine.
 # Safe to run again: it only installs what is missing.
-set -euo pipefail
+source "$(dirname "$0")/../tests/harness/fail-loudly.sh"
 
 # The 64-bit MinGW compiler builds the tests where the kernel runs no 32-bit code
 # (tests/harness/wine-arch.sh). QEMU and debootstrap make and boot the virtual machine that runs the

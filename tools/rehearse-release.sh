@@ -19,7 +19,7 @@
 # With DISPLAY set, the windows show on your display; otherwise on a private virtual display. The prompt
 # is answered "Download and install" either way. Exits 0 when verify passed and the web setup ended
 # with exit code 0, 1 when either did not, 2 on a wrong command line.
-set -euo pipefail
+source "$(dirname "$0")/../tests/harness/fail-loudly.sh"
 usage() { sed -n '9,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 release_dir= release_build= host= publisher= signing_root= tree= timeout=300

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Windows program and its tests under Wine, and the
 # Win32-free manifest code natively (with its fuzz run). Installs what it needs first.
-set -euo pipefail
+source "$(dirname "$0")/../tests/harness/fail-loudly.sh"
 source "$(dirname "$0")/prepare-build.sh"
 
 # The virtual machine's image (tests/harness/guest.sh) needs nothing from the build, and making it

@@ -5,7 +5,7 @@
 # Usage: WINEPREFIX=/path/to/prefix tools/trust-root.sh ROOT_CERT   (PEM or DER)
 # WINEPREFIX must be set: a root trusted for releasing belongs in a prefix kept for releasing, never in
 # ~/.wine, where every other Windows program would trust it too.
-set -euo pipefail
+source "$(dirname "$0")/../tests/harness/fail-loudly.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 [ $# = 1 ] && [ -f "$1" ] || { sed -n '5,7p' "$0" | sed 's/^# //' >&2; exit 2; }
 [ -n "${WINEPREFIX:-}" ] || { echo "Set WINEPREFIX to the prefix that is to trust the root." >&2; exit 2; }

@@ -1,10 +1,13 @@
 # The test harness: one Wine prefix and one virtual display per build tree, the test PKI trusted in
 # that prefix only, and a scriptable HTTPS server on loopback.
 
-# A port per build tree, so that two build trees on one machine do not collide.
+# A port per build tree, so that two build trees on one machine do not collide; it and the ports the
+# tests add to it (up to 13) stay below Linux's ephemeral range (32768 to 60999), from which the kernel
+# gives every outgoing connection its local port: a server port in that range can be found taken by
+# any connection on the machine at the moment the server starts.
 string(MD5 _hash "${CMAKE_BINARY_DIR}")
 string(SUBSTRING "${_hash}" 0 4 _hex)
-math(EXPR WEBSETUP_TEST_PORT "20000 + (0x${_hex} % 20000) * 2" OUTPUT_FORMAT DECIMAL)
+math(EXPR WEBSETUP_TEST_PORT "10000 + (0x${_hex} % 11000) * 2" OUTPUT_FORMAT DECIMAL)
 set(WEBSETUP_HARNESS_DIR "${CMAKE_BINARY_DIR}/harness")
 set(WEBSETUP_PKI_DIR "${WEBSETUP_HARNESS_DIR}/pki")
 set(WEBSETUP_SERVER_DIR "${WEBSETUP_HARNESS_DIR}/server")

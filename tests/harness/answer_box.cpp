@@ -1,8 +1,12 @@
 // Waits for a message box with the given caption, prints its text and style, and presses its button.
-// Usage: answer_box.exe CAPTION [TIMEOUT_MS] [BUTTON_ID] [task|box|progress] [PROGRAM.exe]
+// Usage: answer_box.exe CAPTION [TIMEOUT_MS] [BUTTON_ID] [task|box|progress|watch] [PROGRAM.exe] [WATCH_MS]
 // BUTTON_ID defaults to IDOK. With "task" the window is a task dialog, and its button is pressed with
 // TDM_CLICK_BUTTON. With "progress" the window is the installer's progress window: once its bar has
 // moved, so that a download is under way, the button is clicked (BUTTON_ID 0 clicks nothing).
+// With "watch" the window is the progress window too: from the moment it shows, it is asked for a reply
+// every 100 ms, as Windows asks before it calls a window "Not Responding"; after WATCH_MS the button is
+// clicked, and the asking goes on until the window is gone and the run's message box has appeared. It
+// prints the longest wait for a reply and the time from the click to the box.
 // With PROGRAM only a window of a process running that program counts, so that other programs'
 // windows on the same desktop are left alone.
 // Exit code: 0 when a box was answered, 1 when none appeared in time.
@@ -67,6 +71,45 @@ static void AnswerBox(HWND box, WPARAM button, bool taskDialog) {
     PostMessageW(box, taskDialog ? WM_USER + 102 : WM_COMMAND, button, 0);
 }
 
+// Asks the window for a reply every 100 ms; clicks the button after watchMs; ends when the program's box
+// is there (true) or at the deadline (false).
+static bool WatchProgress(HWND window, WPARAM button, DWORD watchMs, const wchar_t* program, DWORD deadline) {
+    const ULONGLONG shown = GetTickCount64();
+    ULONGLONG longest = 0;
+    ULONGLONG longestAt = 0;
+    ULONGLONG clicked = 0;
+    int replies = 0;
+    while (GetTickCount64() < deadline) {
+        if (IsWindow(window)) {
+            const ULONGLONG asked = GetTickCount64();
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result)) {
+                ++replies;
+            }
+            // A window destroyed while it was asked ends the wait too; that wait counts as well.
+            if (GetTickCount64() - asked > longest) {
+                longest = GetTickCount64() - asked;
+                longestAt = asked - shown;
+            }
+        }
+        if (clicked == 0 && GetTickCount64() - shown >= watchMs) {
+            clicked = GetTickCount64();
+            PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(window, static_cast<int>(button))));
+        }
+        if (clicked != 0 && FindProgramWindow(L"#32770", L"Brimlow AI Quillo", program)) {
+            std::printf("replies=%d\nlongest_reply_ms=%llu\nlongest_reply_asked_at_ms=%llu\nclicked_at_ms=%llu\n"
+                        "click_to_box_ms=%llu\n",
+                        replies, longest, longestAt, clicked - shown, GetTickCount64() - clicked);
+            std::fflush(stdout);
+            return true;
+        }
+        Sleep(clicked != 0 ? 20 : 100);
+    }
+    std::printf("replies=%d\nlongest_reply_ms=%llu\nno box\n", replies, longest);
+    return false;
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
         std::fputs("usage: answer_box CAPTION [TIMEOUT_MS] [BUTTON_ID] [task|box|progress] [PROGRAM.exe]\n", stderr);
@@ -76,9 +119,19 @@ int wmain(int argc, wchar_t** argv) {
     const WPARAM button = argc > 3 ? std::wcstoul(argv[3], nullptr, 10) : IDOK;
     const wchar_t* kind = argc > 4 ? argv[4] : L"box";
     const wchar_t* program = argc > 5 ? argv[5] : nullptr;
-    const bool progress = wcscmp(kind, L"progress") == 0;
+    const bool watch = wcscmp(kind, L"watch") == 0;
+    const bool progress = watch || wcscmp(kind, L"progress") == 0;
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < timeout) {
+        if (watch) {
+            const HWND window = FindProgramWindow(kProgressWindowClass, argv[1], program);
+            if (window) {
+                const DWORD watchMs = argc > 6 ? std::wcstoul(argv[6], nullptr, 10) : 10000;
+                return WatchProgress(window, button, watchMs, program, GetTickCount64() + timeout) ? 0 : 1;
+            }
+            Sleep(20);
+            continue;
+        }
         const HWND window = FindProgramWindow(progress ? kProgressWindowClass : L"#32770", argv[1], program);
         if (window && progress && AnswerProgress(window, button)) {
             return 0;

@@ -11,7 +11,7 @@
 #   (x64 or x86), its manifest written by RELEASE_TOOL; a run whose e2e.env names PREPARED_RELEASES
 #   serves the one made there for it instead (guest.sh makes them here and runs them in its guest).
 # Prints what happened and exits 0 when the outcome is the one the scenario expects.
-set -euo pipefail
+source "$(dirname "$0")/fail-loudly.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 scenario=$2
@@ -91,6 +91,11 @@ case $scenario in
   cut-download) nginx_extra=$slowly mid_download=cut ran=0
     box="The downloaded installer size does not match the signed release metadata." ;;
   cancel-download) nginx_extra=$slowly mid_download=cancel ran=0 box="Download cancelled." ;;
+  # At 8 KiB/s, where one 64 KiB block takes 8 s: another process asks the window for a reply every
+  # 100 ms and, after 12 s, clicks Cancel. Every reply must come within a second, and the box within two
+  # seconds of the click.
+  slow-link-cancel) nginx_extra="location /download/releases/$version/ { limit_rate 8k; }" mid_download=watch ran=0
+    box="Download cancelled." ;;
   *) echo "unknown scenario: $scenario" >&2; exit 2 ;;
 esac
 shots=
@@ -221,7 +226,10 @@ if [ "$interactive" != --interactive ]; then
     </dev/null &
   answerer=$!
   # Once the progress bar has moved: Cancel clicked in the window, or the server's worker killed.
-  if [ -n "$mid_download" ]; then
+  if [ "$mid_download" = watch ]; then
+    wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 90000 2002 watch "$(basename "$INSTALLER")" 12000 \
+      >"$work/watch.txt" || echo "the progress window was not seen, or no box followed the click" >&2
+  elif [ -n "$mid_download" ]; then
     button=0
     [ $mid_download = cancel ] && button=2002
     wine "$ANSWER_BOX" "Brimlow AI Quillo Setup" 60000 $button progress "$(basename "$INSTALLER")" \
@@ -320,6 +328,14 @@ if [ "$answer" = 2 ] && grep -q 'setup-' "$work/logs/access.log" 2>/dev/null; th
 fi
 if [ "$expected" = 2 ] && [ -s "$work/logs/access.log" ]; then
   echo "the unconfigured build reached the server: $(cat "$work/logs/access.log")"; status=1
+fi
+if [ "$mid_download" = watch ]; then
+  longest=$(tr -d '\r' < "$work/watch.txt" | sed -n 's/^longest_reply_ms=//p')
+  to_box=$(tr -d '\r' < "$work/watch.txt" | sed -n 's/^click_to_box_ms=//p')
+  echo "While the download ran at 8 KiB/s, the window's longest reply took ${longest:-?} ms" \
+    "($(tr -d '\r' < "$work/watch.txt" | sed -n 's/^replies=//p') replies); the box came ${to_box:-?} ms after Cancel."
+  [ -n "$longest" ] && [ "$longest" -lt 1000 ] || { echo "expected every reply within a second"; status=1; }
+  [ -n "$to_box" ] && [ "$to_box" -lt 2000 ] || { echo "expected the box within two seconds of Cancel"; status=1; }
 fi
 if [ -n "$box" ]; then
   tr -d '\r' < "$work/box.txt" 2>/dev/null | grep -qxF "text=$box" || { echo "expected the box: $box"; status=1; }

@@ -29,4 +29,5 @@ user-root-signer VerificationFailed
 stranger-signer VerificationFailed
 cut-download DownloadFailed
 cancel-download DownloadFailed
+slow-link-cancel DownloadFailed
 "

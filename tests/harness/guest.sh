@@ -16,7 +16,7 @@
 # below, and powers the guest off when they end.
 #   guest.sh in-guest-prefixes        makes both prefixes in the image
 #   guest.sh in-guest-run KIND SCENARIO...
-set -euo pipefail
+source "$(dirname "$0")/fail-loudly.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 
 # What the guest's tree is made of. Any change here (or in guest-init.sh) makes a new image.

@@ -25,9 +25,27 @@ harness_ensure_prefix() {
   ) 9>"$HARNESS_DIR/prefix.lock"
 }
 
+# The harness's own display runs no window manager. Wine's X11 driver would still treat every window
+# with a caption as managed and, at each hide or destroy, wait up to 2 s for a window manager to say it
+# has withdrawn it ("wait_for_withdrawn_state ... wait timed out"): a destroyed window would hold its
+# thread for 2 s, which no Windows desktop does. So on that display Wine manages the windows itself; on
+# the caller's display (a person's desktop, with a window manager) it leaves them to it. The setting
+# belongs to the prefix and is written only when it changes.
+harness_window_mode() {
+  [ -f "$WINEPREFIX/.websetup-ready" ] || return 0
+  local managed=Y
+  if [ -z "${HARNESS_CALLER_DISPLAY:-}" ]; then managed=N; fi
+  [ "$(cat "$WINEPREFIX/.websetup-managed" 2>/dev/null)" = $managed ] && return 0
+  WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d $managed /f >/dev/null 2>&1
+  echo $managed > "$WINEPREFIX/.websetup-managed"
+}
+
 # Uses the caller's display when there is one (unless WEBSETUP_XVFB=1); else one Xvfb per build tree.
 harness_ensure_display() {
   if [ -n "${DISPLAY:-}" ] && [ "${WEBSETUP_XVFB:-0}" != 1 ]; then
+    # A display this harness started, handed down by a script that called this before, is still ours.
+    [ "$DISPLAY" = "$(cat "$HARNESS_DIR/display" 2>/dev/null)" ] || HARNESS_CALLER_DISPLAY=1
+    harness_window_mode
     return 0
   fi
   (
@@ -52,6 +70,7 @@ harness_ensure_display() {
   ) 9>"$HARNESS_DIR/display.lock"
   export DISPLAY
   DISPLAY=$(cat "$HARNESS_DIR/display")
+  harness_window_mode
 }
 
 harness_stop() {

@@ -3,7 +3,7 @@
 #   harness.sh up BUILD_DIR TRUST_ROOT_EXE   prefix, display, test PKI, root trusted in the prefix (and
 #                                            the user-store root in the user's own Root store only)
 #   harness.sh down BUILD_DIR                stops what "up" and the tests started
-set -euo pipefail
+source "$(dirname "$0")/fail-loudly.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 action=$1
 build=$(cd "$2" && pwd)

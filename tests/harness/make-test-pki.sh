@@ -10,17 +10,21 @@
 #   make-test-pki.sh tls DIR NAME CA DNS [DAYS|expired]
 #   make-test-pki.sh codesign DIR NAME CA CN [EXTRA_EXT]
 # Every certificate NAME is written as NAME.key, NAME.pem, NAME.der (and NAME.pfx for code signing).
-set -euo pipefail
+source "$(dirname "$0")/fail-loudly.sh"
 cmd=$1 dir=$2
 shift 2
 mkdir -p "$dir"
 cd "$dir"
+# One maker at a time in a folder: tests running side by side issue from the same root, and two
+# openssl runs writing its serial file, or one certificate made twice, break each other.
+exec 8>.make-test-pki.lock
+flock 8
 
 make_ca() {  # name cn
   [ -f "$1.pem" ] && return 0
-  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -keyout "$1.key" -out "$1.pem" \
+  quietly openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -keyout "$1.key" -out "$1.pem" \
     -subj "/CN=$2/O=Brimlow Test PKI" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
   openssl x509 -in "$1.pem" -outform DER -out "$1.der"
 }
 
@@ -29,14 +33,14 @@ issue() {
   local name=$1 ca=$2 subj=$3 days=$4 ext=$5
   [ -f "$name.pem" ] && return 0
   printf '%s\n' "$ext" > "$name.ext"
-  openssl req -new -newkey rsa:2048 -nodes -keyout "$name.key" -out "$name.csr" -subj "$subj" 2>/dev/null
+  quietly openssl req -new -newkey rsa:2048 -nodes -keyout "$name.key" -out "$name.csr" -subj "$subj"
   if [ "$days" = expired ]; then
     # A certificate whose validity ended yesterday: signed with explicit past dates.
-    openssl ca -batch -config <(ca_config "$ca") -notext -in "$name.csr" -out "$name.pem" \
-      -startdate 20200101000000Z -enddate "$(date -u -d yesterday +%Y%m%d000000Z)" -extfile "$name.ext" 2>/dev/null
+    quietly openssl ca -batch -config <(ca_config "$ca") -notext -in "$name.csr" -out "$name.pem" \
+      -startdate 20200101000000Z -enddate "$(date -u -d yesterday +%Y%m%d000000Z)" -extfile "$name.ext"
   else
-    openssl x509 -req -in "$name.csr" -CA "$ca.pem" -CAkey "$ca.key" -CAcreateserial -sha256 -days "$days" \
-      -out "$name.pem" -extfile "$name.ext" 2>/dev/null
+    quietly openssl x509 -req -in "$name.csr" -CA "$ca.pem" -CAkey "$ca.key" -CAcreateserial -sha256 -days "$days" \
+      -out "$name.pem" -extfile "$name.ext"
   fi
   openssl x509 -in "$name.pem" -outform DER -out "$name.der"
   rm -f "$name.csr"

@@ -3,7 +3,7 @@
 # PKCS#12 file of the test PKI (no password) and no timestamp; the signature names the product, as its
 # setup programs' do. OUT is replaced, since osslsigncode never overwrites a file.
 # Usage: sign.sh PFX IN OUT [more osslsigncode sign options, e.g. -nest]
-set -euo pipefail
+source "$(dirname "$0")/fail-loudly.sh"
 pfx=$1 in=$2 out=$3
 shift 3
 rm -f "$out"

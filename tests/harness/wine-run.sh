@@ -2,7 +2,7 @@
 # Runs a Windows program under Wine in the build tree's own prefix, never ~/.wine.
 # Usage: wine-run.sh BUILD_DIR PROGRAM [ARGS...]
 # Creates the prefix on first use and starts a virtual display when none is set.
-set -euo pipefail
+source "$(dirname "$0")/fail-loudly.sh"
 build=$(cd "$1" && pwd)
 shift
 source "$(dirname "$0")/harness-env.sh" "$build"

@@ -11,7 +11,7 @@
 # and x64-machine.exe (the x86 package with its PE machine field set to x64 before signing); and
 # no-signer-name.exe, the trust tests' file signed under the trusted root by a certificate with no name
 # at all (the trust_files fixture makes it). A NAME.sha256 stands beside each package that the tests serve.
-set -euo pipefail
+source "$(dirname "$0")/../harness/fail-loudly.sh"
 harness=$1 pki_tool=$2 x64=$3 x86=$4 old=$5 unversioned=$6 dll=$7
 out=$harness/release
 pki=$out/pki

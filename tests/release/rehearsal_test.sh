@@ -3,7 +3,7 @@
 # it must serve it on loopback, verify both packages, run the web setup to exit code 0 and say so; and it
 # must refuse a release folder whose manifest was made for another host before anything runs.
 # Usage: rehearsal_test.sh BUILD_DIR RELEASE_TOOL_EXE (the tool built for releases.rehearsal.test)
-set -euo pipefail
+source "$(dirname "$0")/../harness/fail-loudly.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=$(cd "$1" && pwd)

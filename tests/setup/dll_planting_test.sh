@@ -4,7 +4,7 @@
 # such native copies as Windows does. None may load, and the installer must still reach its first
 # outcome (here: the manifest request answered 404, code 3).
 # Usage: dll_planting_test.sh BUILD INSTALLER PLANTED_DLL PLANT_PROBE ANSWER_BOX
-set -euo pipefail
+source "$(dirname "$0")/../harness/fail-loudly.sh"
 build=$1 installer=$2 planted=$3 probe=$4 answer=$5
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../harness/harness-env.sh" "$build"

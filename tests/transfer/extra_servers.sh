@@ -5,7 +5,7 @@
 # tables on its own port, after the test PKI has issued its certificate.
 # Usage: extra_servers.sh up|down HARNESS_DIR PORT_BASE
 # Ports: base, base+1, base+2 for the three certificates, base+4 for the broken server (base+3 stays closed).
-set -euo pipefail
+source "$(dirname "$0")/../harness/fail-loudly.sh"
 cmd=$1 harness=$2 base=$3
 here=$(cd "$(dirname "$0")" && pwd)
 pki=$harness/pki

@@ -10,7 +10,7 @@
 #   slow-tls-up HARNESS_DIR PORT   the server that slows one phase of an exchange or says nothing
 #                               (tests/harness/slow_tls_server.py), told what to do by slow-tls-mode.json
 #   slow-tls-down HARNESS_DIR   stops it
-set -euo pipefail
+source "$(dirname "$0")/../harness/fail-loudly.sh"
 action=$1 harness=$2
 here=$(cd "$(dirname "$0")" && pwd)
 case $action in

@@ -5,7 +5,7 @@
 # their name says otherwise. Those under that root name a CRL distribution point on loopback HTTP, as
 # production certificates do, and a server started here (stopped by harness_down) serves the root's
 # CRL, which revokes the certificate named "revoked".
-set -euo pipefail
+source "$(dirname "$0")/../harness/fail-loudly.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 harness=$(realpath "$1") pki_tool=$(realpath "$2") probe=$(realpath "$3") library=$(realpath "$4")
 lock_probe=$(realpath "$5") crl_port=$6
@@ -46,11 +46,11 @@ cdp="crlDistributionPoints=URI:http://localhost:$crl_port/root.crl"
 cd "$pki"
 # No subject at all, so the certificate has no simple display name.
 if [ ! -f noname.pfx ]; then
-  openssl req -new -newkey rsa:2048 -nodes -keyout noname.key -out noname.csr -subj "/" 2>/dev/null
+  quietly openssl req -new -newkey rsa:2048 -nodes -keyout noname.key -out noname.csr -subj "/"
   printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning" \
     "$cdp" > noname.ext
-  openssl x509 -req -in noname.csr -CA root.pem -CAkey root.key -CAcreateserial -sha256 -days 825 \
-    -out noname.pem -extfile noname.ext 2>/dev/null
+  quietly openssl x509 -req -in noname.csr -CA root.pem -CAkey root.key -CAcreateserial -sha256 -days 825 \
+    -out noname.pem -extfile noname.ext
   openssl pkcs12 -export -passout pass: -inkey noname.key -in noname.pem -certfile root.pem -out noname.pfx
 fi
 # The publisher's name, a zero, then more: "#" marks where the zero goes.
@@ -64,9 +64,9 @@ if [ ! -f embedded-nul.pfx ]; then
 fi
 # Self-signed, with the publisher's name: its own root, which nobody trusts.
 if [ ! -f selfsigned.pfx ]; then
-  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 825 -keyout selfsigned.key -out selfsigned.pem \
+  quietly openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 825 -keyout selfsigned.key -out selfsigned.pem \
     -subj "/CN=$publisher" -addext "keyUsage=critical,digitalSignature" \
-    -addext "extendedKeyUsage=codeSigning" 2>/dev/null
+    -addext "extendedKeyUsage=codeSigning"
   openssl pkcs12 -export -passout pass: -inkey selfsigned.key -in selfsigned.pem -out selfsigned.pfx
 fi
 
@@ -86,8 +86,8 @@ private_key = root.key
 default_md = sha256
 default_crl_days = 30
 CONF
-openssl ca -config crl-db/ca.conf -revoke revoked.pem -crl_reason keyCompromise 2>/dev/null
-openssl ca -config crl-db/ca.conf -gencrl 2>/dev/null | openssl crl -outform DER -out "$work/crl/root.crl"
+quietly openssl ca -config crl-db/ca.conf -revoke revoked.pem -crl_reason keyCompromise
+quietly openssl ca -config crl-db/ca.conf -gencrl | openssl crl -outform DER -out "$work/crl/root.crl"
 mv -f "$work/crl/root.crl" "$crl/root.crl"
 
 # Serves the CRL on loopback for as long as the harness is up; harness_down stops every *.server.pid.
