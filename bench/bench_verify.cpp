@@ -19,6 +19,7 @@
 #include "setup/setup_driver.h"
 #include "trust/authenticode.h"
 #include "trust/installer_trust.h"
+#include "ui/progress_window.h"
 
 namespace {
 
@@ -53,7 +54,8 @@ int Run(const wchar_t* startedAtFile) {
         ::QueryPerformanceCounter(&trustEnd);
         return verdict;
     };
-    const SetupResult result = RunSetup(stages);
+    ProgressWindow face;
+    const SetupResult result = RunSetup(face, stages);
     if (result != SetupResult::Success) {
         std::fprintf(stderr, "the run ended with %d\n", static_cast<int>(result));
         return 1;

@@ -2,6 +2,7 @@
 
 #include "setup/dll_redirection.h"
 #include "setup/setup_driver.h"
+#include "ui/progress_window.h"
 
 namespace {
 
@@ -21,12 +22,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Then, before any DLL beyond the KnownDLLs loads: a .local file or folder that anyone could have put
     // beside this program would choose the DLLs it runs elevated. Where nothing is found, Common Controls
     // is loaded here, from the system's side-by-side store, and stays: every later use finds it loaded.
+    // What the user sees of the run. Making it loads nothing; its window opens only after the prompt.
+    ProgressWindow face;
     const DllRedirection redirection = FindDllRedirection();
     if (redirection != DllRedirection::None) {
-        return static_cast<int>(RefuseDllRedirection(redirection));
+        return static_cast<int>(RefuseDllRedirection(redirection, face));
     }
     for (const wchar_t* library : kSystemLibraries) {
         ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    return static_cast<int>(RunSetup());
+    return static_cast<int>(RunSetup(face));
 }

@@ -6,11 +6,9 @@
 #include "setup/architecture.h"
 #include "setup/confirm_install.h"
 #include "setup/dll_redirection.h"
-#include "setup/error_box.h"
 #include "setup/installer_launch.h"
-#include "setup/progress_window_observer.h"
 #include "transfer/manifest_fetch.h"
-#include "ui/progress_window.h"
+#include "ui/run_observer.h"
 
 namespace {
 
@@ -28,20 +26,11 @@ constexpr wchar_t kDownloadingDetail[] = L"The correct package for this PC is be
 constexpr wchar_t kVerifyingStatus[] = L"Verifying publisher and file integrity\u2026";
 constexpr wchar_t kVerifyingDetail[] = L"Checking the SHA-256 hash and trusted Brimlow digital signature.";
 
-// The progress window's part of the stages.
-bool CreateProgress(ProgressWindow& progress, const WideString& version) { return progress.Create(version); }
-void ShowStatus(ProgressWindow& progress, const WideString& status, const WideString& detail) {
-    progress.ShowStatus(status, detail);
-}
-void ShowProgress(ProgressWindow& progress, std::uint64_t received, std::uint64_t total) {
-    progress.ShowProgress(received, total);
-}
-void DestroyProgress(ProgressWindow& progress) { progress.Destroy(); }
 Outcome OpenRunFolder(StagedRun& run) { return run.Open(); }
 Outcome PromotePartialFile(StagedRun& run) { return run.Promote(); }
 
-SetupResult ShowFailure(const SetupStages& stages, const WideString& text, UINT style, SetupResult result) {
-    stages.showErrorBox(text, style);
+SetupResult ShowFailure(RunObserver& face, const WideString& text, UINT style, SetupResult result) {
+    face.ShowFailure(text, style);
     return result;
 }
 
@@ -49,7 +38,8 @@ SetupResult ShowFailure(const SetupStages& stages, const WideString& text, UINT 
 // the StagedRun owns. Every exit gives them back in one order.
 class AcceptedRun {
 public:
-    explicit AcceptedRun(const SetupStages& stages) : run(RunFolderPlace::MachineTemp, stages.staging), stages_(stages) {}
+    AcceptedRun(const SetupStages& stages, RunObserver& face)
+        : run(RunFolderPlace::MachineTemp, stages.staging), face_(face) {}
     // The last Destroy finds nothing left where an exit has already closed the window.
     ~AcceptedRun() {
         CloseWindow();
@@ -59,12 +49,12 @@ public:
     AcceptedRun& operator=(const AcceptedRun&) = delete;
 
     bool OpenWindow(const WideString& version) {
-        windowOpen_ = stages_.createProgress(progress, version);
+        windowOpen_ = face_.Open(version);
         return windowOpen_;
     }
     // No window of ours may stand behind a message box or under the installer that is started.
     void CloseWindow() {
-        stages_.destroyProgress(progress);
+        face_.Close();
         windowOpen_ = false;
     }
 
@@ -75,40 +65,38 @@ public:
             CloseWindow();
         }
         run.Remove();
-        return ShowFailure(stages_, text, style, result);
+        return ShowFailure(face_, text, style, result);
     }
     SetupResult Fail(const Outcome& outcome, SetupResult result) {
         return Fail(outcome.Text(), MB_ICONERROR, result);
     }
 
-    ProgressWindow progress;
     StagedRun run;
 
 private:
-    const SetupStages& stages_;
+    RunObserver& face_;
     bool windowOpen_ = false;
 };
 
 // From the confirmation to the launch.
-SetupResult DownloadVerifyAndLaunch(const SetupStages& stages, const ReleaseManifest& manifest,
+SetupResult DownloadVerifyAndLaunch(const SetupStages& stages, RunObserver& face, const ReleaseManifest& manifest,
                                     const PackageEntry& package) {
-    AcceptedRun accepted(stages);
+    AcceptedRun accepted(stages, face);
     if (!accepted.OpenWindow(manifest.version)) {
         return accepted.Fail(kProgressWindowFailedText, MB_ICONERROR, SetupResult::DownloadFailed);
     }
-    stages.showStatus(accepted.progress, kDownloadingStatus, kDownloadingDetail);
+    face.ShowStatus(kDownloadingStatus, kDownloadingDetail);
 
     StagedRun& run = accepted.run;
-    ProgressWindowObserver observer(accepted.progress);
     if (const Outcome opened = stages.openRunFolder(run); !opened) {
         return accepted.Fail(opened, SetupResult::DownloadFailed);
     }
-    if (const Outcome downloaded = run.Download(package, &observer); !downloaded) {
+    if (const Outcome downloaded = run.Download(package, &face); !downloaded) {
         return accepted.Fail(downloaded, SetupResult::DownloadFailed);
     }
 
-    stages.showStatus(accepted.progress, kVerifyingStatus, kVerifyingDetail);
-    stages.updateProgress(accepted.progress, package.size, package.size);
+    face.ShowStatus(kVerifyingStatus, kVerifyingDetail);
+    face.BlockReceived(package.size, package.size);
 
     if (const Outcome promoted = stages.promotePartialFile(run); !promoted) {
         return accepted.Fail(promoted, SetupResult::PrepareFailed);
@@ -131,22 +119,22 @@ SetupResult DownloadVerifyAndLaunch(const SetupStages& stages, const ReleaseMani
 }
 
 // Everything after COM is up; the caller uninitializes COM once this returns, after any box.
-SetupResult RunInApartment(const SetupStages& stages) {
+SetupResult RunInApartment(const SetupStages& stages, RunObserver& face) {
     if (!IsPublisherConfigured()) {
-        return ShowFailure(stages, kPublisherNotConfiguredText, MB_ICONWARNING, SetupResult::PublisherNotConfigured);
+        return ShowFailure(face, kPublisherNotConfiguredText, MB_ICONWARNING, SetupResult::PublisherNotConfigured);
     }
 
     Utf8String rawManifest;
     if (const Outcome fetched = stages.fetchReleaseManifest(rawManifest); !fetched) {
-        return ShowFailure(stages, fetched.Text(), MB_ICONERROR, SetupResult::ManifestFetchFailed);
+        return ShowFailure(face, fetched.Text(), MB_ICONERROR, SetupResult::ManifestFetchFailed);
     }
 
     ReleaseManifest manifest;
     if (!stages.validateReleaseManifest(rawManifest, manifest)) {
-        return ShowFailure(stages, kManifestInvalidText, MB_ICONERROR, SetupResult::ManifestInvalid);
+        return ShowFailure(face, kManifestInvalidText, MB_ICONERROR, SetupResult::ManifestInvalid);
     }
     if (!manifest.published) {
-        return ShowFailure(stages, kReleaseNotPublishedText, MB_ICONINFORMATION, SetupResult::ReleaseNotPublished);
+        return ShowFailure(face, kReleaseNotPublishedText, MB_ICONINFORMATION, SetupResult::ReleaseNotPublished);
     }
 
     const PackageEntry& package = stages.isNative64BitWindows() ? manifest.x64 : manifest.x86;
@@ -154,7 +142,7 @@ SetupResult RunInApartment(const SetupStages& stages) {
     if (stages.confirmInstall(manifest) != kInstallButtonId) {
         return SetupResult::Success;
     }
-    return DownloadVerifyAndLaunch(stages, manifest, package);
+    return DownloadVerifyAndLaunch(stages, face, manifest, package);
 }
 
 }  // namespace
@@ -166,31 +154,25 @@ const SetupStages kSystemStages = {
     .validateReleaseManifest = ValidateReleaseManifest,
     .isNative64BitWindows = IsNative64BitWindows,
     .confirmInstall = ConfirmInstall,
-    .createProgress = CreateProgress,
-    .showStatus = ShowStatus,
-    .updateProgress = ShowProgress,
-    .destroyProgress = DestroyProgress,
     .staging = {},
     .openRunFolder = OpenRunFolder,
     .promotePartialFile = PromotePartialFile,
     .launchInstaller = LaunchInstaller,
-    .showErrorBox = ShowErrorBox,
-    .showPlainErrorBox = ShowPlainErrorBox,
 };
 
-SetupResult RefuseDllRedirection(DllRedirection redirection, const SetupStages& stages) {
+SetupResult RefuseDllRedirection(DllRedirection redirection, RunObserver& face) {
     if (redirection == DllRedirection::InForce) {
         return SetupResult::ComInitFailed;
     }
-    stages.showPlainErrorBox(kComInitFailedText, MB_ICONERROR);
+    face.ShowFailureWithoutCommonControls(kComInitFailedText, MB_ICONERROR);
     return SetupResult::ComInitFailed;
 }
 
-SetupResult RunSetup(const SetupStages& stages) {
+SetupResult RunSetup(RunObserver& face, const SetupStages& stages) {
     if (FAILED(stages.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-        return ShowFailure(stages, kComInitFailedText, MB_ICONERROR, SetupResult::ComInitFailed);
+        return ShowFailure(face, kComInitFailedText, MB_ICONERROR, SetupResult::ComInitFailed);
     }
-    const SetupResult result = RunInApartment(stages);
+    const SetupResult result = RunInApartment(stages, face);
     stages.coUninitialize();
     return result;
 }

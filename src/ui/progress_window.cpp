@@ -9,6 +9,7 @@
 #include "common/platform_compat.h"
 #include "common/product_texts.h"
 #include "common/resource_ids.h"
+#include "ui/error_box.h"
 
 namespace {
 
@@ -307,6 +308,12 @@ void ProgressWindow::Destroy() {
     titleFont_.Reset();
     headingFont_.Reset();
     emphasisFont_.Reset();
+}
+
+void ProgressWindow::ShowFailure(const WideString& text, UINT style) { ShowErrorBox(text, style); }
+
+void ProgressWindow::ShowFailureWithoutCommonControls(const WideString& text, UINT style) {
+    ShowPlainErrorBox(text, style);
 }
 
 bool ProgressWindow::IsOpen() const { return static_cast<bool>(window_); }

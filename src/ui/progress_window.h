@@ -7,6 +7,7 @@
 
 #include "common/wide_string.h"
 #include "common/win32_handles.h"
+#include "ui/run_observer.h"
 
 inline constexpr int kProgressBarId = 2001;
 inline constexpr int kCancelButtonId = 2002;
@@ -30,11 +31,13 @@ struct WindowCalls {
     decltype(&::GetTickCount64) getTickCount64 = ::GetTickCount64;
 };
 
-// Progress, status and cooperative cancellation on the driver's only thread. The driver owns one as a
-// local; the window procedure finds it through the window, so it is neither copied nor moved.
-class ProgressWindow {
+// Progress, status and cooperative cancellation on the driver's only thread, and the run's message box:
+// what the user sees of a run. The program owns one for the run; the window procedure finds it through
+// the window, so it is neither copied nor moved.
+class ProgressWindow final : public RunObserver {
 public:
-    ProgressWindow() = default;
+    // calls: what Open makes the window with.
+    explicit ProgressWindow(const WindowCalls& calls = {}) : calls_(calls) {}
     ~ProgressWindow();
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
@@ -48,7 +51,7 @@ public:
     bool IsOpen() const;
 
     // Rewrites the two status lines, then handles queued messages.
-    void ShowStatus(const WideString& status, const WideString& detail);
+    void ShowStatus(const WideString& status, const WideString& detail) override;
     // Moves the bar and rewrites the percentage and byte count, at most every 100 ms but always for the
     // last block, then handles queued messages. Nothing happens when no window is open or total is 0.
     void ShowProgress(std::uint64_t received, std::uint64_t total);
@@ -61,6 +64,15 @@ public:
     bool CancelRequested() const;
     // The window, for tests and tools that read its controls by id; null when none is open.
     HWND Handle() const;
+
+    // What the driver and the download see of it.
+    bool Open(const WideString& version) override { return Create(version, calls_); }
+    void Close() override { Destroy(); }
+    void ShowFailure(const WideString& text, UINT style) override;
+    void ShowFailureWithoutCommonControls(const WideString& text, UINT style) override;
+    // Handles the window's messages; false once the user has cancelled.
+    bool ContinueDownload() override { return PumpMessages(); }
+    void BlockReceived(std::uint64_t received, std::uint64_t total) override { ShowProgress(received, total); }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "setup/setup_driver.h"
+#include "ui/run_observer.h"
 
 namespace {
 
@@ -19,13 +20,28 @@ SetupStages StagesThatStopAtTheFetch() {
         ++fetches;
         return Outcome::Failure(L"Could not read release information.");
     };
-    stages.showErrorBox = [](const WideString& text, UINT style) { boxText = text; boxStyle = style; };
     return stages;
 }
 
+// Keeps the box; nothing else of the run is shown before the fetch.
+class BoxOnly final : public RunObserver {
+public:
+    bool Open(const WideString&) override { return false; }
+    void ShowStatus(const WideString&, const WideString&) override {}
+    void Close() override {}
+    void ShowFailure(const WideString& text, UINT style) override {
+        boxText = text;
+        boxStyle = style;
+    }
+    void ShowFailureWithoutCommonControls(const WideString& text, UINT style) override { ShowFailure(text, style); }
+    bool ContinueDownload() override { return true; }
+    void BlockReceived(std::uint64_t, std::uint64_t) override {}
+};
+BoxOnly face;
+
 #ifndef GUARD_PLACEHOLDER_IN_OTHER_CASE
 TEST(ConfigurationGuard, ThePlaceholderPublisherStopsWithCodeTwoBeforeTheNetwork) {
-    EXPECT_EQ(RunSetup(StagesThatStopAtTheFetch()), SetupResult::PublisherNotConfigured);
+    EXPECT_EQ(RunSetup(face, StagesThatStopAtTheFetch()), SetupResult::PublisherNotConfigured);
     EXPECT_EQ(fetches, 0);
     EXPECT_EQ(boxText,
               L"This preview online installer is not publishable yet because the Certum publisher certificate has "
@@ -35,7 +51,7 @@ TEST(ConfigurationGuard, ThePlaceholderPublisherStopsWithCodeTwoBeforeTheNetwork
 }
 #else
 TEST(ConfigurationGuard, ThePlaceholderInOtherLetterCasePassesTheGuard) {
-    EXPECT_EQ(RunSetup(StagesThatStopAtTheFetch()), SetupResult::ManifestFetchFailed);
+    EXPECT_EQ(RunSetup(face, StagesThatStopAtTheFetch()), SetupResult::ManifestFetchFailed);
     EXPECT_EQ(fetches, 1);
     EXPECT_EQ(boxText, L"Could not read release information.");
 }

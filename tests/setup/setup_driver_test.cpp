@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@
 #include "staging/staged_run.h"
 #include "transfer/download_observer.h"
 #include "trust/installer_trust.h"
-#include "ui/progress_window.h"
+#include "ui/run_observer.h"
 #include "harness/test_support.h"
 
 namespace {
@@ -24,8 +25,37 @@ namespace {
 using test_support::CountEntries;
 using test_support::FileExists;
 
-// What the stand-ins do and what they saw, reset for every case.
-struct World {
+// One run as a test arranges and sees it: what the stand-in stages do, and everything the run showed the
+// user, recorded as the run's observer. Each case has one of its own; the stand-in stages, which are
+// plain functions, reach it through `scene`.
+class Scenario final : public RunObserver {
+public:
+    bool Open(const WideString&) override {
+        events.push_back(L"create");
+        windowOpen = createOk;
+        return createOk;
+    }
+    void ShowStatus(const WideString& status, const WideString&) override { events.push_back(L"status:" + status); }
+    void BlockReceived(std::uint64_t received, std::uint64_t total) override {
+        events.push_back(L"progress:" + std::to_wstring(received) + L"/" + std::to_wstring(total));
+    }
+    bool ContinueDownload() override { return true; }
+    void Close() override {
+        events.push_back(windowOpen ? L"destroy" : L"destroy-empty");
+        windowOpen = false;
+    }
+    void ShowFailure(const WideString& text, UINT style) override {
+        events.push_back(L"box");
+        Box(text, style);
+        // The user reads the box with the download already gone.
+        downloadAtBox = test_support::FileExists(partialPath) || test_support::FileExists(finalPath);
+        runFolderAtBox = test_support::FileExists(runFolder);
+    }
+    void ShowFailureWithoutCommonControls(const WideString& text, UINT style) override {
+        events.push_back(L"plain-box");
+        Box(text, style);
+    }
+
     std::wstring folder;
     // The run's real folder and files, as the staging stand-in made them.
     std::wstring runFolder;
@@ -63,55 +93,47 @@ struct World {
     bool downloadAtBox = false;
     bool runFolderAtBox = false;
     bool otherOpener = false;
-};
-World world;
 
-std::wstring RunFolder() { return world.runFolder; }
-std::wstring PartialPath() { return world.partialPath; }
-std::wstring FinalPath() { return world.finalPath; }
+private:
+    void Box(const WideString& text, UINT style) {
+        boxText = text;
+        boxStyle = style;
+        ++boxes;
+    }
+};
+Scenario* scene = nullptr;
+
+std::wstring RunFolder() { return scene->runFolder; }
+std::wstring PartialPath() { return scene->partialPath; }
+std::wstring FinalPath() { return scene->finalPath; }
 
 const SetupStages kStandIns = {
-    .coInitializeEx = [](LPVOID, DWORD) { world.events.push_back(L"CoInitializeEx"); return world.comResult; },
-    .coUninitialize = [] { world.events.push_back(L"CoUninitialize"); },
+    .coInitializeEx = [](LPVOID, DWORD) { scene->events.push_back(L"CoInitializeEx"); return scene->comResult; },
+    .coUninitialize = [] { scene->events.push_back(L"CoUninitialize"); },
     .fetchReleaseManifest = [](Utf8String& body) {
-        world.events.push_back(L"fetch");
+        scene->events.push_back(L"fetch");
         body = "{}";
-        return world.fetchOk ? Outcome() : Outcome::Failure(world.fetchError.c_str());
+        return scene->fetchOk ? Outcome() : Outcome::Failure(scene->fetchError.c_str());
     },
     .validateReleaseManifest = [](const Utf8String&, ReleaseManifest& manifest) {
-        world.events.push_back(L"validate");
-        manifest.published = world.published;
+        scene->events.push_back(L"validate");
+        manifest.published = scene->published;
         manifest.version = L"2.3.1";
         manifest.publisher = L"BRIMLOW AI LABS PRIVATE LIMITED";
         manifest.x64 = {L"https://x/64", L"AA", 64};
         manifest.x86 = {L"https://x/86", L"BB", 86};
-        return world.validOk;
+        return scene->validOk;
     },
-    .isNative64BitWindows = [] { return world.native64; },
-    .confirmInstall = [](const ReleaseManifest&) { world.events.push_back(L"confirm"); return world.confirmResult; },
-    .createProgress = [](ProgressWindow&, const WideString&) {
-        world.events.push_back(L"create");
-        world.windowOpen = world.createOk;
-        return world.createOk;
-    },
-    .showStatus = [](ProgressWindow&, const WideString& status, const WideString&) {
-        world.events.push_back(L"status:" + status);
-    },
-    .updateProgress = [](ProgressWindow&, std::uint64_t received, std::uint64_t total) {
-        world.events.push_back(L"progress:" + std::to_wstring(received) + L"/" + std::to_wstring(total));
-    },
-    .destroyProgress = [](ProgressWindow&) {
-        world.events.push_back(world.windowOpen ? L"destroy" : L"destroy-empty");
-        world.windowOpen = false;
-    },
+    .isNative64BitWindows = [] { return scene->native64; },
+    .confirmInstall = [](const ReleaseManifest&) { scene->events.push_back(L"confirm"); return scene->confirmResult; },
     .staging =
         {
             .downloadInto = [](const PackageEntry& package, HANDLE partial, DownloadObserver* observer) {
-                world.events.push_back(L"download");
-                world.downloadedSize = package.size;
+                scene->events.push_back(L"download");
+                scene->downloadedSize = package.size;
                 EXPECT_NE(observer, nullptr);
-                if (!world.downloadOk) {
-                    return Outcome::Failure(world.downloadError.c_str(), world.downloadSystemError);
+                if (!scene->downloadOk) {
+                    return Outcome::Failure(scene->downloadError.c_str(), scene->downloadSystemError);
                 }
                 DWORD written = 0;
                 return WriteFile(partial, "MZ package", 10, &written, nullptr) && written == 10
@@ -119,37 +141,37 @@ const SetupStages kStandIns = {
                            : Outcome::Failure(L"Could not securely save the downloaded installer.");
             },
             .fileMatchesPackage = [](HANDLE lock, const PackageEntry&) {
-                world.events.push_back(L"rehash");
+                scene->events.push_back(L"rehash");
                 EXPECT_NE(lock, INVALID_HANDLE_VALUE);
-                return world.lockedMatches
+                return scene->lockedMatches
                            ? Outcome()
                            : Outcome::Failure(L"Security check failed: the installer SHA-256 does not match.");
             },
             .verifyTrust = [](HANDLE lock, const WideString& final, const WideString& publisher) {
-                world.events.push_back(L"trust");
+                scene->events.push_back(L"trust");
                 EXPECT_NE(lock, INVALID_HANDLE_VALUE);
                 EXPECT_EQ(publisher, L"BRIMLOW AI LABS PRIVATE LIMITED");
                 HANDLE writer = CreateFileW(final.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                             OPEN_EXISTING, 0, nullptr);
-                world.lockBlockedWriter = writer == INVALID_HANDLE_VALUE;
+                scene->lockBlockedWriter = writer == INVALID_HANDLE_VALUE;
                 if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
                 TrustVerdict verdict;
-                verdict.kind = world.trustKind;
+                verdict.kind = scene->trustKind;
                 if (verdict.kind == TrustVerdict::Kind::NotTrusted) verdict.trustResult = TRUST_E_NOSIGNATURE;
                 if (verdict.kind == TrustVerdict::Kind::PublisherMismatch) verdict.signer = L"Someone Else";
                 return verdict;
             },
         },
     .openRunFolder = [](StagedRun& run) {
-        world.events.push_back(L"staging");
-        if (!world.stagingOk) return Outcome::Failure(L"The installer could not be downloaded.");
+        scene->events.push_back(L"staging");
+        if (!scene->stagingOk) return Outcome::Failure(L"The installer could not be downloaded.");
         // The real run folder, in the machine's temporary folder.
         if (Outcome staged = run.Open(); !staged) return staged;
-        world.runFolder = run.FolderPath();
-        world.partialPath = run.PartialPath();
-        world.finalPath = run.FinalPath();
-        if (world.partialTaken) test_support::WriteWholeFile(run.PartialPath(), "already there");
-        if (world.finalIsFolder) {
+        scene->runFolder = run.FolderPath();
+        scene->partialPath = run.PartialPath();
+        scene->finalPath = run.FinalPath();
+        if (scene->partialTaken) test_support::WriteWholeFile(run.PartialPath(), "already there");
+        if (scene->finalIsFolder) {
             CreateDirectoryW(FinalPath().c_str(), nullptr);
             test_support::WriteWholeFile(FinalPath() + L"\\keep", "x");
         }
@@ -158,11 +180,11 @@ const SetupStages kStandIns = {
     // The real rename; then a test may act in the window an attacker would use, before the lock.
     .promotePartialFile = [](StagedRun& run) {
         Outcome promoted = run.Promote();
-        if (promoted && world.afterRename) world.afterRename(run.FinalPath());
+        if (promoted && scene->afterRename) scene->afterRename(run.FinalPath());
         return promoted;
     },
     .launchInstaller = [](const VerifiedInstaller& installer, std::uint32_t& exitCode) {
-        world.events.push_back(L"launch:" + std::to_wstring(exitCode));
+        scene->events.push_back(L"launch:" + std::to_wstring(exitCode));
         const std::wstring& final = installer.Path();
         const std::wstring& runFolder = installer.Folder();
         EXPECT_EQ(installer.TempFolder(), runFolder + L"\\Temp");
@@ -170,53 +192,42 @@ const SetupStages kStandIns = {
         EXPECT_EQ(final.substr(0, runFolder.size() + 1), runFolder + L"\\");
         EXPECT_TRUE(FileExists(final));
         EXPECT_FALSE(DeleteFileW(final.c_str())) << "the installer lock must keep the file while it runs";
-        if (!world.launchOk) return Outcome::Failure(L"The verified installer could not be started.");
-        exitCode = world.installerExit;
+        if (!scene->launchOk) return Outcome::Failure(L"The verified installer could not be started.");
+        exitCode = scene->installerExit;
         return Outcome();
-    },
-    .showErrorBox = [](const WideString& text, UINT style) {
-        world.events.push_back(L"box");
-        world.boxText = text;
-        world.boxStyle = style;
-        ++world.boxes;
-        // The user reads the box with the download already gone.
-        world.downloadAtBox = FileExists(PartialPath()) || FileExists(FinalPath());
-        world.runFolderAtBox = FileExists(RunFolder());
-    },
-    .showPlainErrorBox = [](const WideString& text, UINT style) {
-        world.events.push_back(L"plain-box");
-        world.boxText = text;
-        world.boxStyle = style;
-        ++world.boxes;
     },
 };
 
 class SetupDriver : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (world.holder != INVALID_HANDLE_VALUE) CloseHandle(world.holder);
-        world = World{};
-        world.folder = test_support::MakeScratchFolder(L"driver");
+        if (current && current->holder != INVALID_HANDLE_VALUE) CloseHandle(current->holder);
+        current = std::make_unique<Scenario>();
+        scene = current.get();
+        scene->folder = test_support::MakeScratchFolder(L"driver");
     }
+    void TearDown() override { scene = nullptr; }
 
-    SetupResult Run() { return RunSetup(kStandIns); }
+    SetupResult Run() { return RunSetup(*scene, kStandIns); }
+
+    std::unique_ptr<Scenario> current;
 
     static std::size_t IndexOf(const std::wstring& event) {
-        for (std::size_t i = 0; i < world.events.size(); ++i)
-            if (world.events[i] == event) return i;
+        for (std::size_t i = 0; i < scene->events.size(); ++i)
+            if (scene->events[i] == event) return i;
         return SIZE_MAX;
     }
     static void ExpectBox(const std::wstring& text, UINT style) {
-        EXPECT_EQ(world.boxes, 1);
-        EXPECT_EQ(world.boxText, text);
-        EXPECT_EQ(world.boxStyle, style);
+        EXPECT_EQ(scene->boxes, 1);
+        EXPECT_EQ(scene->boxText, text);
+        EXPECT_EQ(scene->boxStyle, style);
     }
     // CoUninitialize exactly once, after the box, as the last thing.
     static void ExpectUninitializedLast() {
-        ASSERT_FALSE(world.events.empty());
-        EXPECT_EQ(world.events.back(), L"CoUninitialize");
+        ASSERT_FALSE(scene->events.empty());
+        EXPECT_EQ(scene->events.back(), L"CoUninitialize");
         int count = 0;
-        for (auto& e : world.events) count += e == L"CoUninitialize";
+        for (auto& e : scene->events) count += e == L"CoUninitialize";
         EXPECT_EQ(count, 1);
     }
     // Nothing of the run is left: neither file, nor the run folder, unless something the test planted
@@ -224,7 +235,7 @@ protected:
     static void ExpectNoDownloadLeft() {
         EXPECT_FALSE(FileExists(PartialPath()));
         EXPECT_FALSE(FileExists(FinalPath()));
-        if (!world.otherOpener) {
+        if (!scene->otherOpener) {
             EXPECT_FALSE(FileExists(RunFolder()));
         }
     }
@@ -234,52 +245,52 @@ constexpr UINT kError = MB_ICONERROR;
 
 TEST_F(SetupDriver, AHealthyRunLaunchesTheVerifiedFileAndReturnsZero) {
     EXPECT_EQ(Run(), SetupResult::Success);
-    EXPECT_EQ(world.boxes, 0);
+    EXPECT_EQ(scene->boxes, 0);
     const std::vector<std::wstring> expected = {
         L"CoInitializeEx", L"fetch", L"validate", L"confirm", L"create",
         L"status:Downloading the verified installer\u2026", L"staging", L"download",
         L"status:Verifying publisher and file integrity\u2026", L"progress:64/64", L"rehash", L"trust", L"destroy",
         L"launch:1", L"destroy-empty", L"CoUninitialize"};
-    EXPECT_EQ(world.events, expected);
-    EXPECT_TRUE(world.lockBlockedWriter);
+    EXPECT_EQ(scene->events, expected);
+    EXPECT_TRUE(scene->lockBlockedWriter);
     ExpectNoDownloadLeft();
-    EXPECT_EQ(CountEntries(world.folder), 0);
+    EXPECT_EQ(CountEntries(scene->folder), 0);
 }
 
 TEST_F(SetupDriver, TheInstallersExitCodeMapsToZeroOrTen) {
     for (std::uint32_t code : {0u, 1u, 3010u, 0xFFFFFFFFu}) {
         SetUp();
-        world.installerExit = code;
+        scene->installerExit = code;
         EXPECT_EQ(Run(), code == 0 ? SetupResult::Success : SetupResult::InstallerFailed) << code;
         ExpectNoDownloadLeft();
     }
 }
 
 TEST_F(SetupDriver, TheArchitecturePicksThePackage) {
-    world.native64 = true;
+    scene->native64 = true;
     Run();
-    EXPECT_EQ(world.downloadedSize, 64u);
+    EXPECT_EQ(scene->downloadedSize, 64u);
     SetUp();
-    world.native64 = false;
+    scene->native64 = false;
     Run();
-    EXPECT_EQ(world.downloadedSize, 86u);
+    EXPECT_EQ(scene->downloadedSize, 86u);
 }
 
 TEST_F(SetupDriver, DecliningEndsWithZeroAndNothingElse) {
     for (int answer : {IDCANCEL, IDNO, 0, 1000}) {
         SetUp();
-        world.confirmResult = answer;
+        scene->confirmResult = answer;
         EXPECT_EQ(Run(), SetupResult::Success);
-        EXPECT_EQ(world.boxes, 0);
+        EXPECT_EQ(scene->boxes, 0);
         EXPECT_EQ(IndexOf(L"create"), SIZE_MAX);
         EXPECT_EQ(IndexOf(L"staging"), SIZE_MAX);
         ExpectUninitializedLast();
-        EXPECT_EQ(CountEntries(world.folder), 0);
+        EXPECT_EQ(CountEntries(scene->folder), 0);
     }
 }
 
 TEST_F(SetupDriver, ComThatCannotStartEndsWithCodeOneAndNoUninitialize) {
-    world.comResult = E_OUTOFMEMORY;
+    scene->comResult = E_OUTOFMEMORY;
     EXPECT_EQ(Run(), SetupResult::ComInitFailed);
     ExpectBox(L"Windows could not initialize the installer.", kError);
     EXPECT_EQ(IndexOf(L"CoUninitialize"), SIZE_MAX);
@@ -291,13 +302,13 @@ TEST_F(SetupDriver, ComAlreadyInAnotherModeOnThisThreadIsARealInitFailure) {
     ASSERT_GE(CoInitializeEx(nullptr, COINIT_MULTITHREADED), 0);
     SetupStages stages = kStandIns;
     stages.coInitializeEx = kSystemStages.coInitializeEx;
-    EXPECT_EQ(RunSetup(stages), SetupResult::ComInitFailed);
+    EXPECT_EQ(RunSetup(*scene, stages), SetupResult::ComInitFailed);
     ExpectBox(L"Windows could not initialize the installer.", kError);
     CoUninitialize();
 }
 
 TEST_F(SetupDriver, ComAlreadyInitializedAsSingleThreadedCountsAsSuccess) {
-    world.comResult = S_FALSE;
+    scene->comResult = S_FALSE;
     EXPECT_EQ(Run(), SetupResult::Success);
     ExpectUninitializedLast();
 }
@@ -313,59 +324,59 @@ struct FailureCase {
 
 TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
     const std::vector<FailureCase> cases = {
-        {"the manifest cannot be fetched", [] { world.fetchOk = false; world.fetchError = L"Could not read release information."; },
+        {"the manifest cannot be fetched", [] { scene->fetchOk = false; scene->fetchError = L"Could not read release information."; },
          L"Could not read release information.", kError, SetupResult::ManifestFetchFailed, nullptr},
-        {"the manifest is invalid", [] { world.validOk = false; }, L"Release metadata failed strict security validation.", kError,
+        {"the manifest is invalid", [] { scene->validOk = false; }, L"Release metadata failed strict security validation.", kError,
          SetupResult::ManifestInvalid, nullptr},
-        {"the release is not published", [] { world.published = false; },
+        {"the release is not published", [] { scene->published = false; },
          L"The signed online release is not available yet. Please try again later.", MB_ICONINFORMATION,
          SetupResult::ReleaseNotPublished, nullptr},
-        {"the progress window cannot open", [] { world.createOk = false; },
+        {"the progress window cannot open", [] { scene->createOk = false; },
          L"Windows could not open the secure installation progress window.", kError, SetupResult::DownloadFailed,
          nullptr},
-        {"the staging folder cannot be made", [] { world.stagingOk = false; }, L"The installer could not be downloaded.", kError,
+        {"the staging folder cannot be made", [] { scene->stagingOk = false; }, L"The installer could not be downloaded.", kError,
          SetupResult::DownloadFailed, L"destroy"},
-        {"the partial file's name is taken", [] { world.partialTaken = true; },
+        {"the partial file's name is taken", [] { scene->partialTaken = true; },
          L"Could not create the temporary installer file.", kError, SetupResult::DownloadFailed, L"destroy"},
-        {"the download fails with a reason", [] { world.downloadOk = false; world.downloadError = L"Download cancelled."; },
+        {"the download fails with a reason", [] { scene->downloadOk = false; scene->downloadError = L"Download cancelled."; },
          L"Download cancelled.", kError, SetupResult::DownloadFailed, L"destroy"},
         {"the download fails with a system error: the user reads only the sentence",
          [] {
-             world.downloadOk = false;
-             world.downloadError = L"The installer download was interrupted.";
-             world.downloadSystemError = 12002;
+             scene->downloadOk = false;
+             scene->downloadError = L"The installer download was interrupted.";
+             scene->downloadSystemError = 12002;
          },
          L"The installer download was interrupted.", kError, SetupResult::DownloadFailed, L"destroy"},
-        {"the rename meets a folder", [] { world.finalIsFolder = true; }, L"Could not prepare the verified installer.",
+        {"the rename meets a folder", [] { scene->finalIsFolder = true; }, L"Could not prepare the verified installer.",
          kError, SetupResult::PrepareFailed, L"destroy"},
         {"the lock meets an opener that denies reading",
          [] {
-             world.afterRename = [](const std::wstring& final) {
+             scene->afterRename = [](const std::wstring& final) {
                  // Allows delete but not read, so the lock cannot open and the clean-up can still delete.
-                 world.holder = CreateFileW(final.c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr,
+                 scene->holder = CreateFileW(final.c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr,
                                             OPEN_EXISTING, 0, nullptr);
-                 world.events.push_back(world.holder == INVALID_HANDLE_VALUE ? L"hold-failed" : L"held");
-                 world.otherOpener = true;
+                 scene->events.push_back(scene->holder == INVALID_HANDLE_VALUE ? L"hold-failed" : L"held");
+                 scene->otherOpener = true;
              };
          },
          L"Could not lock the installer for final security verification.", kError, SetupResult::VerificationFailed,
          L"destroy"},
-        {"file replaced before the lock", [] { world.lockedMatches = false; },
+        {"file replaced before the lock", [] { scene->lockedMatches = false; },
          L"Security check failed: the installer SHA-256 does not match.", kError, SetupResult::VerificationFailed,
          L"destroy"},
         {"the Authenticode check fails",
          [] {
-             world.trustKind = TrustVerdict::Kind::NotTrusted;
+             scene->trustKind = TrustVerdict::Kind::NotTrusted;
          },
          L"Security check failed: the downloaded installer does not have a valid trusted Authenticode signature.",
          kError, SetupResult::VerificationFailed, L"destroy"},
-        {"the publisher does not match", [] { world.trustKind = TrustVerdict::Kind::PublisherMismatch; },
+        {"the publisher does not match", [] { scene->trustKind = TrustVerdict::Kind::PublisherMismatch; },
          L"Security check failed: the installer publisher does not match Brimlow AI Labs.", kError,
          SetupResult::VerificationFailed, L"destroy"},
-        {"the signer's name cannot be read", [] { world.trustKind = TrustVerdict::Kind::NoSigner; },
+        {"the signer's name cannot be read", [] { scene->trustKind = TrustVerdict::Kind::NoSigner; },
          L"Security check failed: the installer publisher does not match Brimlow AI Labs.", kError,
          SetupResult::VerificationFailed, L"destroy"},
-        {"the launch fails", [] { world.launchOk = false; }, L"The verified installer could not be started.", kError,
+        {"the launch fails", [] { scene->launchOk = false; }, L"The verified installer could not be started.", kError,
          SetupResult::LaunchFailed, L"destroy"},
     };
     for (const auto& c : cases) {
@@ -387,13 +398,13 @@ TEST_F(SetupDriver, EveryFailureShowsItsBoxReturnsItsCodeAndLeavesNoFile) {
         }
         // Where another opener holds the file, its delete is pending until that opener lets go (Wine still
         // shows a file in that state; Windows does not).
-        if (world.holder == INVALID_HANDLE_VALUE) {
-            EXPECT_FALSE(world.downloadAtBox) << "a downloaded file was still there when the box showed";
-            EXPECT_FALSE(world.runFolderAtBox) << "the run folder was still there when the box showed";
+        if (scene->holder == INVALID_HANDLE_VALUE) {
+            EXPECT_FALSE(scene->downloadAtBox) << "a downloaded file was still there when the box showed";
+            EXPECT_FALSE(scene->runFolderAtBox) << "the run folder was still there when the box showed";
         }
-        if (world.holder != INVALID_HANDLE_VALUE) {
-            CloseHandle(world.holder);
-            world.holder = INVALID_HANDLE_VALUE;
+        if (scene->holder != INVALID_HANDLE_VALUE) {
+            CloseHandle(scene->holder);
+            scene->holder = INVALID_HANDLE_VALUE;
         }
         ExpectNoDownloadLeft();
         EXPECT_EQ(IndexOf(L"launch:1") != SIZE_MAX, c.code == SetupResult::LaunchFailed);
@@ -414,8 +425,8 @@ TEST_F(SetupDriver, AFileReplacedBetweenTheRenameAndTheLockIsNeverStarted) {
         manifest.x86 = package;
         return true;
     };
-    world.afterRename = [](const std::wstring& final) { test_support::WriteWholeFile(final, "MZ packagf"); };
-    EXPECT_EQ(RunSetup(stages), SetupResult::VerificationFailed);
+    scene->afterRename = [](const std::wstring& final) { test_support::WriteWholeFile(final, "MZ packagf"); };
+    EXPECT_EQ(RunSetup(*scene, stages), SetupResult::VerificationFailed);
     ExpectBox(L"Security check failed: the installer SHA-256 does not match.", kError);
     EXPECT_EQ(IndexOf(L"trust"), SIZE_MAX);
     EXPECT_EQ(IndexOf(L"launch:1"), SIZE_MAX);
@@ -423,22 +434,22 @@ TEST_F(SetupDriver, AFileReplacedBetweenTheRenameAndTheLockIsNeverStarted) {
 
     // Unchanged, the same file passes the re-check and runs.
     SetUp();
-    EXPECT_EQ(RunSetup(stages), SetupResult::Success);
+    EXPECT_EQ(RunSetup(*scene, stages), SetupResult::Success);
     EXPECT_NE(IndexOf(L"launch:1"), SIZE_MAX);
 }
 
 TEST_F(SetupDriver, DllRedirectionBesideTheProgramEndsTheRunBeforeAnythingElse) {
     // Planted beside the program: the box with the initialisation text, code 1, drawn without Common
     // Controls.
-    EXPECT_EQ(RefuseDllRedirection(DllRedirection::Planted, kStandIns), SetupResult::ComInitFailed);
+    EXPECT_EQ(RefuseDllRedirection(DllRedirection::Planted, *scene), SetupResult::ComInitFailed);
     ExpectBox(L"Windows could not initialize the installer.", kError);
     const std::vector<std::wstring> onlyTheBox = {L"plain-box"};
-    EXPECT_EQ(world.events, onlyTheBox);
+    EXPECT_EQ(scene->events, onlyTheBox);
 
     // In force: no box either, since drawing one would load Common Controls through the redirection.
     SetUp();
-    EXPECT_EQ(RefuseDllRedirection(DllRedirection::InForce, kStandIns), SetupResult::ComInitFailed);
-    EXPECT_TRUE(world.events.empty());
+    EXPECT_EQ(RefuseDllRedirection(DllRedirection::InForce, *scene), SetupResult::ComInitFailed);
+    EXPECT_TRUE(scene->events.empty());
 }
 
 TEST(DllRedirection, AnEntryBesideTheProgramAndTheLoadersFlagAreBothSeen) {

@@ -10,7 +10,6 @@
 #include "common/build_config.h"
 #include "common/win32_handles.h"
 #include "harness/test_support.h"
-#include "setup/progress_window_observer.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"
 #include "transfer/transfer_test_util.h"
@@ -141,9 +140,8 @@ protected:
     bool Download(std::uint64_t size, WindowWatch& watch) {
         const PackageEntry package{transfer_test::LocalUrl(transfer_test::EnvPort("SLOW_TLS_PORT"), "/package"),
                                    transfer_test::Widen(Sha256Hex(Generated(size))), size};
-        ProgressWindowObserver observer(progress);
         const ULONGLONG start = Now();
-        const Outcome downloaded = transfer_test::DownloadPackage(package, partial, &observer);
+        const Outcome downloaded = transfer_test::DownloadPackage(package, partial, &progress);
         ended = Now();
         elapsed = ended - start;
         watch.Stop();

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "harness/test_support.h"
-#include "setup/progress_window_observer.h"
 #include "transfer/download_observer.h"
 #include "transfer/package_download.h"
 #include "transfer/sha256_digest.h"
@@ -160,8 +159,7 @@ TEST_F(PackageDownloadTest, AFileThatCannotBeOpenedExclusivelyIsLeftAlone) {
 TEST_F(PackageDownloadTest, ACancelAlreadyRequestedStopsBeforeAnyByteIsRead) {
     ProgressWindow progress;
     progress.RequestCancel();
-    ProgressWindowObserver observer(progress);
-    EXPECT_FALSE(Download(Entry("exact"), &observer));
+    EXPECT_FALSE(Download(Entry("exact"), &progress));
     EXPECT_EQ(error, kCancelled);
     EXPECT_EQ(writeCalls, 0);
     EXPECT_FALSE(FileExists(partial));
@@ -186,8 +184,7 @@ TEST_F(PackageDownloadTest, ACancelClickedInTheWindowMidDownloadStopsItAndRemove
     cancelButton = GetDlgItem(progress.Handle(), kCancelButtonId);
     labelProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(bytesLabel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClickCancelOnFirstCount)));
-    ProgressWindowObserver observer(progress);
-    const bool ok = Download(Entry("slow", 400000, Sha256Hex(Generated(400000))), &observer);
+    const bool ok = Download(Entry("slow", 400000, Sha256Hex(Generated(400000))), &progress);
     const bool flagged = progress.CancelRequested();
     progress.Destroy();
     EXPECT_FALSE(ok);

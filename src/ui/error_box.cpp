@@ -1,4 +1,4 @@
-#include "setup/error_box.h"
+#include "ui/error_box.h"
 
 #include "common/platform_compat.h"
 #include "common/product_texts.h"
