@@ -23,7 +23,9 @@ tar -C "$root" "${excludes[@]}" -cf - . | tar -C "$source_copy" -xf -
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$first/CMakeCache.txt"; }
 cmake -S "$source_copy" -B "$second" -DCMAKE_TOOLCHAIN_FILE="$source_copy/cmake/toolchain-mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" -DRELEASE_HOST="$(cache RELEASE_HOST)" \
-  -DEXPECTED_PUBLISHER="$(cache EXPECTED_PUBLISHER)" -DWEBSETUP_TESTS=OFF >/dev/null
+  -DEXPECTED_PUBLISHER="$(cache EXPECTED_PUBLISHER)" -DALLOW_UNPUBLISHABLE_HOST="$(cache ALLOW_UNPUBLISHABLE_HOST)" \
+  -DWEBSETUP_SOURCE_STATE="$(cat "$first/source_state/source-state.txt" | sed 's/ clean$//; s/ dirty$/+dirty/')" \
+  -DWEBSETUP_TESTS=OFF >/dev/null
 cmake --build "$second" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup quillo-release >/dev/null
 
 status=0
