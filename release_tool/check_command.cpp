@@ -47,14 +47,15 @@ bool CheckPackageFile(const wchar_t* arch, const PackageEntry& entry, const Wide
     // from other files.
     const WideString nextStep = L" If this file is the package to publish, make the manifest again from it; if not, "
                                 L"put the package the manifest describes in its place and upload that one.";
-    if (package.Size() != entry.size) {
-        PrintFailure(label + path + L" is " + GroupedNumber(package.Size()) + L" bytes, but the manifest says " +
-                     GroupedNumber(entry.size) + L" bytes." + nextStep);
-        return false;
-    }
     WideString digest;
     if (!package.Hash(digest)) {
         PrintFailure(label + path + L" cannot be read and hashed.");
+        return false;
+    }
+    if (package.Size() != entry.size) {
+        PrintFailure(label + path + L" is " + GroupedNumber(package.Size()) + L" bytes with SHA-256 " + digest +
+                     L", but the manifest says " + GroupedNumber(entry.size) + L" bytes with SHA-256 " + entry.sha256 +
+                     L"." + nextStep);
         return false;
     }
     if (!DigestMatches(entry.sha256, digest)) {

@@ -51,7 +51,8 @@ WideString UnpublishableHostWarning(std::wstring_view host) {
     if (problem.empty()) {
         return L"";
     }
-    return L"WARNING: this tool and its web setup were built for RELEASE_HOST " + WideString(host) + L", which " +
+    const WideString named = host.empty() ? WideString(L"RELEASE_HOST") : L"RELEASE_HOST " + WideString(host);
+    return L"WARNING: this tool and its web setup were built for " + named + L", which " +
            problem + L": that web setup fails on every user's machine. Build with -DRELEASE_HOST=<the release "
            L"server's host name>, then sign and make the release again with that build.";
 }
@@ -60,6 +61,6 @@ WideString UnpublishableHostVerdict(std::wstring_view host) {
     if (ReleaseHostProblem(host).empty()) {
         return L"";
     }
-    return L", but do not publish: this tool was built for RELEASE_HOST " + WideString(host) +
-           L", which users cannot reach";
+    const WideString named = host.empty() ? WideString(L"RELEASE_HOST") : L"RELEASE_HOST " + WideString(host);
+    return L", but do not publish: this tool was built for " + named + L", which users cannot reach";
 }

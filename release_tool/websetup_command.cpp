@@ -136,6 +136,7 @@ bool CheckWebSetup(const WebSetupCheckOptions& options) {
     // The build's file: given, or the one built beside this tool, when it is of the same architecture.
     WideString builtDigest;
     WideString builtName;
+    bool bytesMatch = false;
     if (!options.builtFile.empty()) {
         HeldPackage built;
         std::vector<unsigned char> builtBytes;
@@ -146,7 +147,8 @@ bool CheckWebSetup(const WebSetupCheckOptions& options) {
         } else {
             builtDigest = Sha256Of(builtBytes);
             builtName = options.builtFile;
-            if (!strippedDigest.empty() && stripped != builtBytes) {
+            bytesMatch = !strippedDigest.empty() && stripped == builtBytes;
+            if (!strippedDigest.empty() && !bytesMatch) {
                 std::size_t at = 0;
                 while (at < stripped.size() && at < builtBytes.size() && stripped[at] == builtBytes[at]) {
                     ++at;
@@ -163,7 +165,8 @@ bool CheckWebSetup(const WebSetupCheckOptions& options) {
                WideString(ArchitectureOf(found.image.machine)) == kWebSetupArchitecture) {
         builtDigest = kWebSetupSha256;
         builtName = L"the web setup built beside this tool";
-        if (!strippedDigest.empty() && strippedDigest != builtDigest) {
+        bytesMatch = !strippedDigest.empty() && strippedDigest == builtDigest;
+        if (!strippedDigest.empty() && !bytesMatch) {
             PrintFailure(L"FAILED: with its signature removed, " + path + L" has SHA-256 " + strippedDigest +
                          L", not " + builtDigest + L", the web setup built beside this tool." +
                          SignAgainAdvice(L"<build>/src/BrimlowAIQuillo-WebSetup.exe"));
@@ -178,7 +181,7 @@ bool CheckWebSetup(const WebSetupCheckOptions& options) {
                      L": give --built with the build's own file, <build>/src/BrimlowAIQuillo-WebSetup.exe.");
         ++failures;
     }
-    if (!builtDigest.empty() && failures == 0) {
+    if (bytesMatch) {
         PrintLine(L"OK: with its signature removed, it is byte for byte " + builtName + L".");
     }
 
@@ -195,8 +198,7 @@ bool CheckWebSetup(const WebSetupCheckOptions& options) {
         return false;
     }
     if (!hostWarning.empty()) {
-        PrintLine(L"web setup OK, but do not publish: it was built for RELEASE_HOST " + WideString(kReleaseHost) +
-                  L", which users cannot reach");
+        PrintLine(L"web setup OK" + UnpublishableHostVerdict(kReleaseHost));
     } else {
         PrintLine(L"web setup OK" + (warnings > 0 ? L" with " + std::to_wstring(warnings) + L" warning" : WideString()) +
                   L": ready to upload");
