@@ -178,6 +178,7 @@ def check(args):
     differing = []
 
     def compare(name, recorded, here, advice):
+        recorded, here = ("yes" if v is True else "no" if v is False else v for v in (recorded, here))
         if recorded == here:
             print(f"OK: {name}: {here}, as recorded")
         else:
