@@ -11,7 +11,8 @@
 # and x64-machine.exe (the x86 package with its PE machine field set to x64 before signing); and
 # no-signer-name.exe, the trust tests' file signed under the trusted root by a certificate with no name
 # at all (the trust_files fixture makes it); resigned-x64.exe, the x64 package signed again by the
-# publisher, with a timestamp. For the web setup check, WEBSETUP_EXE as built (websetup-built.exe), signed
+# publisher, with a timestamp; user-root.exe, signed in the publisher's name under a root that only the
+# user's own store trusts, not the machine's. For the web setup check, WEBSETUP_EXE as built (websetup-built.exe), signed
 # by the publisher
 # (websetup-signed.exe), the same with a timestamp (websetup-timestamped.exe), signed by the name in
 # other letter case (websetup-wrong-case.exe), and signed and then changed in one byte under the signature
@@ -53,6 +54,7 @@ sign "$harness/pki/publisher.pfx" "$unversioned" "$files/unversioned.exe"
 sign "$harness/pki/publisher.pfx" "$dll" "$files/library.dll"
 cp "$harness/trust/files/name-empty.exe" "$files/no-signer-name.exe"
 sign "$harness/pki/publisher.pfx" "$x64" "$files/resigned-x64.exe" "${timestamp[@]}"
+sign "$harness/pki/publisher-user-root.pfx" "$x64" "$files/user-root.exe"
 
 sign "$harness/pki/publisher.pfx" "$websetup" "$files/websetup-signed.exe"
 sign "$harness/pki/publisher.pfx" "$websetup" "$files/websetup-timestamped.exe" "${timestamp[@]}"

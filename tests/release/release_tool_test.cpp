@@ -215,6 +215,13 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
          "x64: FAILED: unsigned.exe does not have a valid, trusted Authenticode signature. (WinVerifyTrust "
          "0x800B0100: the file has no signature: sign it with the code-signing certificate)",
          kOnePackageFailed},
+        // A root the machine does not trust: the number, what it means, and where to trust a private root.
+        {"a package under a root only the user trusts", with(good, 6, PackageFile("user-root.exe")),
+         "x64: FAILED: user-root.exe does not have a valid, trusted Authenticode signature. (WinVerifyTrust "
+         "0x800B0109: the certificate chain ends in a root this machine does not trust: for a private or test root, "
+         "trust it in this Wine prefix with tools/trust-root.sh ROOT.pem (docs/releasing.md, section 2), or on "
+         "Windows in the machine's Trusted Root Certification Authorities)",
+         kOnePackageFailed},
         {"a package from another signer", with(good, 8, PackageFile("other-signer.exe")),
          "x86: FAILED: other-signer.exe is signed by \"OTHER PUBLISHER\", not by " + publisher +
              ". Sign it with the certificate issued to " + publisher + ".",
