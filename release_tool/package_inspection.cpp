@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <utility>
 
-#include "common/installer_lock.h"
+#include "staging/installer_lock.h"
 #include "console_output.h"
 #include "transfer/sha256_digest.h"
 
@@ -145,7 +145,7 @@ PackageInspection HeldPackage::Inspect(bool mustRunOnX86, const WideString* publ
         return found;
     }
     found.signatureChecked = true;
-    found.trust = VerifyInstallerTrust(path_, *publisher);
+    found.trust = VerifyInstallerTrust(lock_.Get(), path_, *publisher);
     return found;
 }
 

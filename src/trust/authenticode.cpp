@@ -10,10 +10,10 @@ namespace {
 // releases, whatever the verdict; the destructor makes that close call, so it cannot be left out.
 class TrustVerification {
 public:
-    explicit TrustVerification(const WideString& path) {
+    TrustVerification(HANDLE file, const WideString& path) {
         fileInfo_.cbStruct = sizeof(fileInfo_);
         fileInfo_.pcwszFilePath = path.c_str();
-        fileInfo_.hFile = nullptr;
+        fileInfo_.hFile = file;
         fileInfo_.pgKnownSubject = nullptr;
 
         data_.cbStruct = sizeof(data_);
@@ -55,7 +55,7 @@ private:
 }  // namespace
 
 // The verify state is closed before this returns, so nothing of the trust system outlives the verdict.
-long VerifyAuthenticode(const WideString& path) {
-    TrustVerification verification(path);
+long VerifyAuthenticode(HANDLE file, const WideString& path) {
+    TrustVerification verification(file, path);
     return verification.Verify();
 }

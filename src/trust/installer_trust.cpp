@@ -94,10 +94,10 @@ Outcome TrustVerdict::ToOutcome() const {
     return Outcome::Failure(kPublisherMismatchText);
 }
 
-TrustVerdict VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher) {
+TrustVerdict VerifyInstallerTrust(HANDLE lockedFile, const WideString& finalPath, const WideString& manifestPublisher) {
     static_assert(sizeof(long) == sizeof(LONG));
     TrustVerdict verdict;
-    verdict.trustResult = VerifyAuthenticode(finalPath);
+    verdict.trustResult = VerifyAuthenticode(lockedFile, finalPath);
     if (verdict.trustResult != ERROR_SUCCESS) {
         return verdict;
     }

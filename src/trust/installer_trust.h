@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include "common/outcome.h"
 #include "common/wide_string.h"
 
@@ -28,4 +30,5 @@ struct TrustVerdict {
 // Authenticode through the Windows trust system, the signer's chain built again with the local
 // machine's engine (it must end in a root of the machine's stores), then the first signer's name
 // against both the compiled-in and the manifest's publisher.
-TrustVerdict VerifyInstallerTrust(const WideString& finalPath, const WideString& manifestPublisher);
+// lockedFile is the file at finalPath, held open for reading.
+TrustVerdict VerifyInstallerTrust(HANDLE lockedFile, const WideString& finalPath, const WideString& manifestPublisher);

@@ -10,9 +10,16 @@
 
 #include "common/win32_handles.h"
 #include "harness/test_support.h"
+#include "staging/installer_lock.h"
 #include "trust/installer_trust.h"
 
 namespace {
+
+// The trust check as a run makes it: through the installer lock held on the file.
+TrustVerdict VerifyLocked(const std::wstring& path, const std::wstring& publisher) {
+    const UniqueFile lock = OpenInstallerLock(path);
+    return VerifyInstallerTrust(lock ? lock.Get() : nullptr, path, publisher);
+}
 
 constexpr wchar_t kPublisher[] = L"BRIMLOW AI LABS PRIVATE LIMITED";
 constexpr wchar_t kUntrustedText[] =
@@ -63,7 +70,7 @@ TEST_P(TrustTable, VerdictAndErrorTextMatchTheFile) {
         std::printf("  %s: under Wine: %s\n", c.file, c.wineReason);
     }
 
-    const TrustVerdict verdict = VerifyInstallerTrust(path, kPublisher);
+    const TrustVerdict verdict = VerifyLocked(path, kPublisher);
     const Outcome outcome = verdict.ToOutcome();
     switch (expected) {
     case Verdict::Trusted:
@@ -123,14 +130,14 @@ TEST(InstallerTrust, ManifestPublisherMustMatchExactlyToo) {
     const std::wstring path = TrustFile("valid.exe");
     for (const wchar_t* manifestPublisher :
          {L"Brimlow AI Labs Private Limited", L"BRIMLOW AI LABS PRIVATE LIMITED ", L"BRIMLOW AI LABS", L""}) {
-        const TrustVerdict verdict = VerifyInstallerTrust(path, manifestPublisher);
+        const TrustVerdict verdict = VerifyLocked(path, manifestPublisher);
         EXPECT_EQ(verdict.kind, TrustVerdict::Kind::PublisherMismatch) << manifestPublisher;
         EXPECT_EQ(verdict.signer, kPublisher);
     }
 }
 
 TEST(InstallerTrust, AMissingFileFailsAsAnUntrustedSignature) {
-    const TrustVerdict verdict = VerifyInstallerTrust(TrustFile("does-not-exist.exe"), kPublisher);
+    const TrustVerdict verdict = VerifyLocked(TrustFile("does-not-exist.exe"), kPublisher);
     EXPECT_EQ(verdict.kind, TrustVerdict::Kind::NotTrusted);
     EXPECT_NE(verdict.trustResult, 0);
     EXPECT_STREQ(verdict.ToOutcome().Text(), kUntrustedText);
@@ -163,7 +170,7 @@ TEST(InstallerTrust, TheVerifyStateIsClosedWhetherOrNotThePublisherMatches) {
     ASSERT_TRUE(CanOpenExclusively(probe));
 
     for (const char* file : {"valid.exe", "name-case.exe"}) {
-        (void)VerifyInstallerTrust(TrustFile(file), kPublisher);
+        (void)VerifyLocked(TrustFile(file), kPublisher);
         EXPECT_TRUE(CanOpenExclusively(TrustFile(file))) << file;
     }
 }
@@ -180,13 +187,13 @@ TEST(SignerName, TheVerdictNamesTheFirstSignersCommonNameInFull) {
                               NameCase{"name-case.exe", L"Brimlow AI Labs Private Limited"},
                               NameCase{"nested-publisher-first.exe", L"BRIMLOW AI LABS PRIVATE LIMITED"},
                               NameCase{"nested-other-first.exe", L"Other Signer Test Ltd"}}) {
-        EXPECT_EQ(VerifyInstallerTrust(TrustFile(c.file), kPublisher).signer, c.name) << c.file;
+        EXPECT_EQ(VerifyLocked(TrustFile(c.file), kPublisher).signer, c.name) << c.file;
     }
 }
 
 TEST(SignerName, NoNameWhereNoneCanBeRead) {
     for (const char* file : {"unsigned.exe", "name-empty.exe", "does-not-exist.exe"}) {
-        const TrustVerdict verdict = VerifyInstallerTrust(TrustFile(file), kPublisher);
+        const TrustVerdict verdict = VerifyLocked(TrustFile(file), kPublisher);
         EXPECT_TRUE(verdict.signer.empty()) << file;
         EXPECT_NE(verdict.kind, TrustVerdict::Kind::Trusted) << file;
         EXPECT_NE(verdict.kind, TrustVerdict::Kind::PublisherMismatch) << file;
