@@ -43,8 +43,8 @@ constexpr wchar_t kWebSetupHelp[] =
     L"    file: --built, or the web setup built beside this tool. Prints the SHA-256 of both.";
 constexpr wchar_t kCommonHelp[] =
     L"Options take their value as --option VALUE or --option=VALUE. \"quillo-release COMMAND --help\" shows one\r\n"
-    L"command. Every command ends with one verdict line; results, failures and warnings go to standard\r\n"
-    L"output, a wrong command line to standard error.\r\n"
+    L"command. Every command ends with one verdict line; results, failures, warnings and the verdict go to\r\n"
+    L"standard output, what is wrong with a command line to standard error.\r\n"
     L"Exit codes: 0 success, 1 the check or the job failed, 2 the command line is wrong.";
 
 struct Command {
@@ -63,6 +63,7 @@ int UsageError(const WideString& line, std::wstring_view command = {}) {
     const WideString help = command.empty() ? WideString(L"quillo-release --help")
                                             : L"quillo-release " + WideString(command) + L" --help";
     PrintUsageError(line + L" Run \"" + help + L"\" for usage.");
+    PrintLine(L"nothing checked: the command line is wrong");
     return kExitUsage;
 }
 

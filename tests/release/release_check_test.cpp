@@ -255,7 +255,8 @@ TEST(ReleaseCheck, ReportsAValidManifestAndAnUnreadableFile) {
                            " (error 2: the file was not found)\r\ndo not publish: the manifest FAILED\r\n");
 }
 
-TEST(ReleaseCheck, CommandLineMistakesExitWithTwoOnStandardError) {
+// What is wrong goes to standard error, the verdict to standard output like every other.
+TEST(ReleaseCheck, CommandLineMistakesExitWithTwoAndSayWhereTheHelpIs) {
     struct Case {
         std::vector<std::wstring> arguments;
         const char* line;
@@ -284,7 +285,7 @@ TEST(ReleaseCheck, CommandLineMistakesExitWithTwoOnStandardError) {
         const release_test::ToolRun run = RunTool(c.arguments);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(run.err, std::string(c.line) + " Run \"" + c.help + "\" for usage.\r\n");
-        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.out, "nothing checked: the command line is wrong\r\n");
     }
     const release_test::ToolRun help = RunTool({L"--help"});
     EXPECT_EQ(help.exitCode, 0);

@@ -297,11 +297,11 @@ TEST_F(ReleaseTool, MakeRefusesWhatTheInstallerWouldRefuseAndLeavesNoFile) {
     run = RunTool(with(good, 6, PackageFile("unsigned.exe")));
     EXPECT_TRUE(Contains(run.out, "x86: OK: setup-x86.exe: ")) << "the good one is reported too: " << run.out;
 
-    // A wrong command line is no verdict: one line on standard error, exit code 2.
+    // A wrong command line: what is wrong on standard error, exit code 2, and nothing checked.
     run = RunTool(std::vector<std::wstring>(good.begin(), good.end() - 2));
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.err, "make needs --out. Run \"quillo-release make --help\" for usage.\r\n");
-    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.out, "nothing checked: the command line is wrong\r\n");
 
     // The package named as --out is untouched.
     EXPECT_EQ(test_support::ReadWholeFile(x86).size(), SizeOf("setup-x86.exe"));
