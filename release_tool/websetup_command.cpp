@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/build_config.h"
+#include "common/unique_handle.h"
 #include "console_output.h"
 #include "package_inspection.h"
 #include "release_host.h"
@@ -16,37 +17,43 @@
 
 namespace {
 
+void CloseCertStore(HCERTSTORE store) { ::CertCloseStore(store, 0); }
+using UniqueCryptMsg = UniqueHandle<NullHandleTraits<HCRYPTMSG, ::CryptMsgClose>>;
+using UniqueCertStore = UniqueHandle<NullHandleTraits<HCERTSTORE, CloseCertStore>>;
+
 // Whether the first signer of the file's embedded signature carries a countersignature, the timestamp
 // of a certificate authority's timestamp service (RFC 3161, or the older Authenticode form).
 bool HasTimestamp(const WideString& path) {
     DWORD encoding = 0;
     DWORD content = 0;
     DWORD format = 0;
-    HCERTSTORE store = nullptr;
-    HCRYPTMSG message = nullptr;
+    UniqueCertStore store;
+    UniqueCryptMsg message;
     if (!::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &content, &format, &store, &message,
-                            nullptr)) {
+                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &content, &format, store.Put(),
+                            message.Put(), nullptr)) {
         return false;
     }
-    bool found = false;
     DWORD size = 0;
-    if (::CryptMsgGetParam(message, CMSG_SIGNER_UNAUTH_ATTR_PARAM, 0, nullptr, &size) &&
-        size >= sizeof(CRYPT_ATTRIBUTES)) {
-        std::vector<BYTE> buffer(size);
-        if (::CryptMsgGetParam(message, CMSG_SIGNER_UNAUTH_ATTR_PARAM, 0, buffer.data(), &size)) {
-            const auto* attributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(buffer.data());
-            for (DWORD i = 0; i < attributes->cAttr; ++i) {
-                const char* oid = attributes->rgAttr[i].pszObjId;
-                if (oid != nullptr && (::lstrcmpA(oid, szOID_RSA_counterSign) == 0 ||
-                                       ::lstrcmpA(oid, "1.3.6.1.4.1.311.3.3.1") == 0)) {
-                    found = true;
-                }
-            }
+    // No unsigned attributes at all is no timestamp; a size too small for the record fails closed.
+    if (!::CryptMsgGetParam(message.Get(), CMSG_SIGNER_UNAUTH_ATTR_PARAM, 0, nullptr, &size) ||
+        size < sizeof(CRYPT_ATTRIBUTES)) {
+        return false;
+    }
+    std::vector<BYTE> buffer(size);
+    if (!::CryptMsgGetParam(message.Get(), CMSG_SIGNER_UNAUTH_ATTR_PARAM, 0, buffer.data(), &size)) {
+        return false;
+    }
+    const auto* attributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(buffer.data());
+    bool found = false;
+    for (DWORD i = 0; i < attributes->cAttr; ++i) {
+        const char* oid = attributes->rgAttr[i].pszObjId;
+        // The RFC 3161 countersignature, or the older Authenticode one.
+        if (oid != nullptr &&
+            (::lstrcmpA(oid, szOID_RSA_counterSign) == 0 || ::lstrcmpA(oid, "1.3.6.1.4.1.311.3.3.1") == 0)) {
+            found = true;
         }
     }
-    ::CryptMsgClose(message);
-    ::CertCloseStore(store, 0);
     return found;
 }
 
@@ -54,8 +61,9 @@ WideString Sha256Of(const std::vector<unsigned char>& bytes) {
     const TransferCalls calls;
     Sha256 sha(calls);
     WideString digest;
-    if (!sha.Start() || (!bytes.empty() && !sha.Add(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()))) ||
-        !sha.Finish(digest)) {
+    // Add only reads the bytes; its parameter is not const for the sake of BCryptHashData.
+    BYTE* data = const_cast<BYTE*>(bytes.data());
+    if (!sha.Start() || (!bytes.empty() && !sha.Add(data, static_cast<DWORD>(bytes.size()))) || !sha.Finish(digest)) {
         return L"";
     }
     return digest;
@@ -75,6 +83,8 @@ WideString SignAgainAdvice(const WideString& built) {
 bool CheckWebSetup(const WebSetupCheckOptions& options) {
     const WideString publisher(kExpectedPublisher);
     const WideString& path = options.signedFile;
+    const WideString builtHint =
+        options.builtFile.empty() ? WideString(L"<build>/src/BrimlowAIQuillo-WebSetup.exe") : options.builtFile;
     const WideString hostWarning = UnpublishableHostWarning(kReleaseHost);
     if (!hostWarning.empty()) {
         PrintFailure(hostWarning);
@@ -125,9 +135,7 @@ bool CheckWebSetup(const WebSetupCheckOptions& options) {
         ++failures;
     } else if (unsigning == Unsigning::TableNotAtEnd) {
         PrintFailure(L"FAILED: the signature of " + path + L" does not end the file, so something was added after "
-                     L"signing or the file was signed twice." + SignAgainAdvice(options.builtFile.empty()
-                                                                                      ? WideString(L"<build>/src/BrimlowAIQuillo-WebSetup.exe")
-                                                                                      : options.builtFile));
+                     L"signing or the file was signed twice." + SignAgainAdvice(builtHint));
         ++failures;
     } else {
         strippedDigest = Sha256Of(stripped);
@@ -140,7 +148,8 @@ bool CheckWebSetup(const WebSetupCheckOptions& options) {
     if (!options.builtFile.empty()) {
         HeldPackage built;
         std::vector<unsigned char> builtBytes;
-        if (!built.Open(options.builtFile, L"FAILED: " + options.builtFile + L", the build's web setup, cannot be opened.",
+        if (!built.Open(options.builtFile,
+                        L"FAILED: " + options.builtFile + L", the build's web setup, cannot be opened.",
                         L"FAILED: " + options.builtFile) ||
             !built.ReadWhole(builtBytes)) {
             ++failures;
@@ -169,16 +178,16 @@ bool CheckWebSetup(const WebSetupCheckOptions& options) {
         if (!strippedDigest.empty() && !bytesMatch) {
             PrintFailure(L"FAILED: with its signature removed, " + path + L" has SHA-256 " + strippedDigest +
                          L", not " + builtDigest + L", the web setup built beside this tool." +
-                         SignAgainAdvice(L"<build>/src/BrimlowAIQuillo-WebSetup.exe"));
+                         SignAgainAdvice(builtHint));
             ++failures;
         }
     } else if (!strippedDigest.empty()) {
-        PrintFailure(L"FAILED: this tool carries the digest of the " + WideString(kWebSetupArchitecture[0] != 0
-                                                                                    ? kWebSetupArchitecture
-                                                                                    : L"(no)") +
-                     L" web setup of its build, and " + path + L" is built for " +
-                     (found.isImage ? ArchitectureOf(found.image.machine) : L"no processor") +
-                     L": give --built with the build's own file, <build>/src/BrimlowAIQuillo-WebSetup.exe.");
+        const WideString carried = kWebSetupSha256[0] != 0
+                                       ? L"the digest of the " + WideString(kWebSetupArchitecture) + L" web setup"
+                                       : WideString(L"no web setup's digest");
+        PrintFailure(L"FAILED: this tool carries " + carried + L" of its build, and " + path + L" is built for " +
+                     ArchitectureOf(found.image.machine) + L": give --built with the build's own file, " + builtHint +
+                     L".");
         ++failures;
     }
     if (bytesMatch) {
@@ -186,7 +195,7 @@ bool CheckWebSetup(const WebSetupCheckOptions& options) {
     }
 
     // Both digests, each for what it is.
-    WideString signedDigest = Sha256Of(bytes);
+    const WideString signedDigest = Sha256Of(bytes);
     PrintLine(L"Signed web setup, the file users download (" + GroupedNumber(bytes.size()) + L" bytes): SHA-256 " +
               signedDigest);
     if (!builtDigest.empty()) {
