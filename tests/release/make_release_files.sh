@@ -16,7 +16,7 @@
 # by the publisher
 # (websetup-signed.exe), the same with a timestamp (websetup-timestamped.exe), signed by the name in
 # other letter case (websetup-wrong-case.exe), and signed and then changed in one byte under the signature
-# (websetup-tampered.exe). A NAME.sha256 stands beside each package that the tests serve.
+# (websetup-tampered.exe) or with bytes appended after the signature (websetup-appended.exe). A NAME.sha256 stands beside each package that the tests serve.
 set -euo pipefail
 harness=$1 pki_tool=$2 x64=$3 x86=$4 old=$5 unversioned=$6 dll=$7 websetup=$8
 out=$harness/release
@@ -60,6 +60,7 @@ sign "$harness/pki/publisher.pfx" "$websetup" "$files/websetup-signed.exe"
 sign "$harness/pki/publisher.pfx" "$websetup" "$files/websetup-timestamped.exe" "${timestamp[@]}"
 sign "$pki/wrong-case.pfx" "$websetup" "$files/websetup-wrong-case.exe"
 cp "$files/websetup-signed.exe" "$files/websetup-tampered.exe"
+{ cat "$files/websetup-signed.exe"; printf 'appended'; } > "$files/websetup-appended.exe"
 
 # IMAGE_FILE_HEADER.Machine, at the PE header (whose offset is at 0x3C) plus 4: IMAGE_FILE_MACHINE_AMD64.
 cp "$x86" "$out/x64-machine.exe"

@@ -710,6 +710,16 @@ TEST_F(ReleaseTool, TheSignedWebSetupIsCheckedForItsSignerTimestampAndBytes) {
         << run.out;
     EXPECT_EQ(LastLine(run.out), "do not publish: the web setup FAILED 2 checks");
     EXPECT_EQ(run.err, "");
+
+    // Bytes appended after the signature: it can no longer be taken off to compare the rest.
+    const std::wstring appended = PackageFile("websetup-appended.exe");
+    run = RunTool({L"check-websetup", appended, L"--built", builtFile}, kTool);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.out, "FAILED: the signature of " + Narrow(appended) + " does not end the file, so "
+                                  "something was added after signing or the file was signed twice. Sign the build's "
+                                  "own file again"))
+        << run.out;
+    EXPECT_EQ(LastLine(run.out).rfind("do not publish: the web setup FAILED", 0), 0u) << run.out;
 }
 
 TEST_F(ReleaseTool, VerifyRefusesAPackageWhoseSignatureWasSkippedAtMake) {
