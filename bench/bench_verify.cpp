@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/installer_lock.h"
 #include "setup/confirm_install.h"
 #include "setup/setup_driver.h"
 #include "trust/authenticode.h"
@@ -48,8 +49,8 @@ int Run(const wchar_t* startedAtFile) {
         ::QueryPerformanceCounter(&rehashEnd);
         return same;
     };
-    stages.verifyInstallerTrust = [](const WideString& path, const WideString& publisher) {
-        TrustVerdict verdict = real.verifyInstallerTrust(path, publisher);
+    stages.verifyInstallerTrust = [](HANDLE lock, const WideString& path, const WideString& publisher) {
+        TrustVerdict verdict = real.verifyInstallerTrust(lock, path, publisher);
         ::QueryPerformanceCounter(&trustEnd);
         return verdict;
     };
@@ -76,7 +77,8 @@ int Trust(const wchar_t* path) {
     LARGE_INTEGER start;
     LARGE_INTEGER end;
     ::QueryPerformanceCounter(&start);
-    const long status = VerifyAuthenticode(path);
+    const UniqueFile lock = OpenInstallerLock(path);
+    const long status = VerifyAuthenticode(lock.Get(), path, nullptr);
     ::QueryPerformanceCounter(&end);
     if (status != 0) {
         std::fprintf(stderr, "WinVerifyTrust: 0x%08lx\n", static_cast<unsigned long>(status));

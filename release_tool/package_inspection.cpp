@@ -119,7 +119,7 @@ PackageInspection HeldPackage::Inspect(bool mustRunOnX86, const WideString* publ
         return found;
     }
     found.signatureChecked = true;
-    found.trust = VerifyInstallerTrust(path_, *publisher);
+    found.trust = VerifyInstallerTrust(lock_.Get(), path_, *publisher);
     return found;
 }
 

@@ -128,7 +128,7 @@ SetupResult DownloadVerifyAndLaunch(const SetupStages& stages, const ReleaseMani
         return accepted.Fail(same, SetupResult::VerificationFailed);
     }
 
-    if (const Outcome trusted = stages.verifyInstallerTrust(run.FinalPath(), manifest.publisher).ToOutcome();
+    if (const Outcome trusted = stages.verifyInstallerTrust(run.InstallerLock(), run.FinalPath(), manifest.publisher).ToOutcome();
         !trusted) {
         return accepted.Fail(trusted, SetupResult::VerificationFailed);
     }

@@ -37,7 +37,8 @@ struct SetupStages {
     Outcome (*promotePartialFile)(StagedRun& run);
     // Reads the locked final file again: it must still be exactly the package that was downloaded.
     Outcome (*lockedFileMatches)(HANDLE installerLock, const PackageEntry& package);
-    TrustVerdict (*verifyInstallerTrust)(const WideString& finalPath, const WideString& manifestPublisher);
+    TrustVerdict (*verifyInstallerTrust)(HANDLE installerLock, const WideString& finalPath,
+                                         const WideString& manifestPublisher);
     Outcome (*launchInstaller)(const WideString& finalPath, const WideString& runFolder, std::uint32_t& exitCode);
     void (*showErrorBox)(const WideString& text, UINT style);
     // The refusal's box, shown before Common Controls may load.

@@ -143,8 +143,9 @@ const SetupStages kStandIns = {
         return world.lockedMatches ? Outcome()
                                    : Outcome::Failure(L"Security check failed: the installer SHA-256 does not match.");
     },
-    .verifyInstallerTrust = [](const WideString& final, const WideString& publisher) {
+    .verifyInstallerTrust = [](HANDLE lock, const WideString& final, const WideString& publisher) {
         world.events.push_back(L"trust");
+        EXPECT_NE(lock, INVALID_HANDLE_VALUE);
         EXPECT_EQ(publisher, L"BRIMLOW AI LABS PRIVATE LIMITED");
         HANDLE writer = CreateFileW(final.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, 0, nullptr);

@@ -193,15 +193,15 @@ TEST(InstallerLock, OthersCanReadTheLockedFileButNotWriteRenameOrDeleteIt) {
 }
 
 TEST(InstallerLock, TheLockedFileIsStillVerifiedAndStartedWhileTheLockIsHeld) {
-    // The trust system, the signer-name reader and the process loader each open the file themselves;
-    // the lock's read-only sharing must admit all three.
+    // The trust system reads the file through the lock; the process loader opens it itself, which the
+    // lock's read-only sharing must admit.
     const std::wstring folder = test_support::MakeScratchFolder(L"locked run");
     const std::wstring path = folder + L"\\exit-3010.exe";
     ASSERT_TRUE(::CopyFileW(TrustFile("valid.exe").c_str(), path.c_str(), FALSE));
     const UniqueFile lock = OpenInstallerLock(path);
     ASSERT_TRUE(lock);
 
-    EXPECT_EQ(VerifyInstallerTrust(path, L"BRIMLOW AI LABS PRIVATE LIMITED").kind, TrustVerdict::Kind::Trusted);
+    EXPECT_EQ(VerifyInstallerTrust(lock.Get(), path, L"BRIMLOW AI LABS PRIVATE LIMITED").kind, TrustVerdict::Kind::Trusted);
     std::uint32_t exitCode = 1;
     ASSERT_TRUE(LaunchInstaller(path, folder, exitCode));
     EXPECT_EQ(exitCode, 3010u);

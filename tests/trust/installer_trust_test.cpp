@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/installer_lock.h"
 #include "common/win32_handles.h"
 #include "harness/test_support.h"
 #include "trust/installer_trust.h"
@@ -48,6 +49,12 @@ bool RunningUnderWine() {
 
 std::wstring TrustFile(const char* name) { return test_support::HarnessPath(std::string("trust/files/") + name); }
 
+// The check as the driver makes it: through the installer's lock on the file.
+TrustVerdict Verify(const std::wstring& path, const WideString& manifestPublisher = kPublisher) {
+    const UniqueFile lock = OpenInstallerLock(path);
+    return VerifyInstallerTrust(lock.Get(), path, manifestPublisher);
+}
+
 void PrintTo(const TrustCase& c, std::ostream* os) { *os << c.file; }
 
 class TrustTable : public testing::TestWithParam<TrustCase> {};
@@ -63,7 +70,7 @@ TEST_P(TrustTable, VerdictAndErrorTextMatchTheFile) {
         std::printf("  %s: under Wine: %s\n", c.file, c.wineReason);
     }
 
-    const TrustVerdict verdict = VerifyInstallerTrust(path, kPublisher);
+    const TrustVerdict verdict = Verify(path);
     const Outcome outcome = verdict.ToOutcome();
     switch (expected) {
     case Verdict::Trusted:
@@ -123,14 +130,14 @@ TEST(InstallerTrust, ManifestPublisherMustMatchExactlyToo) {
     const std::wstring path = TrustFile("valid.exe");
     for (const wchar_t* manifestPublisher :
          {L"Brimlow AI Labs Private Limited", L"BRIMLOW AI LABS PRIVATE LIMITED ", L"BRIMLOW AI LABS", L""}) {
-        const TrustVerdict verdict = VerifyInstallerTrust(path, manifestPublisher);
+        const TrustVerdict verdict = Verify(path, manifestPublisher);
         EXPECT_EQ(verdict.kind, TrustVerdict::Kind::PublisherMismatch) << manifestPublisher;
         EXPECT_EQ(verdict.signer, kPublisher);
     }
 }
 
 TEST(InstallerTrust, AMissingFileFailsAsAnUntrustedSignature) {
-    const TrustVerdict verdict = VerifyInstallerTrust(TrustFile("does-not-exist.exe"), kPublisher);
+    const TrustVerdict verdict = Verify(TrustFile("does-not-exist.exe"));
     EXPECT_EQ(verdict.kind, TrustVerdict::Kind::NotTrusted);
     EXPECT_NE(verdict.trustResult, 0);
     EXPECT_STREQ(verdict.ToOutcome().Text(), kUntrustedText);
@@ -163,7 +170,7 @@ TEST(InstallerTrust, TheVerifyStateIsClosedWhetherOrNotThePublisherMatches) {
     ASSERT_TRUE(CanOpenExclusively(probe));
 
     for (const char* file : {"valid.exe", "name-case.exe"}) {
-        (void)VerifyInstallerTrust(TrustFile(file), kPublisher);
+        (void)Verify(TrustFile(file));
         EXPECT_TRUE(CanOpenExclusively(TrustFile(file))) << file;
     }
 }
@@ -180,13 +187,13 @@ TEST(SignerName, TheVerdictNamesTheFirstSignersCommonNameInFull) {
                               NameCase{"name-case.exe", L"Brimlow AI Labs Private Limited"},
                               NameCase{"nested-publisher-first.exe", L"BRIMLOW AI LABS PRIVATE LIMITED"},
                               NameCase{"nested-other-first.exe", L"Other Signer Test Ltd"}}) {
-        EXPECT_EQ(VerifyInstallerTrust(TrustFile(c.file), kPublisher).signer, c.name) << c.file;
+        EXPECT_EQ(Verify(TrustFile(c.file)).signer, c.name) << c.file;
     }
 }
 
 TEST(SignerName, NoNameWhereNoneCanBeRead) {
     for (const char* file : {"unsigned.exe", "name-empty.exe", "does-not-exist.exe"}) {
-        const TrustVerdict verdict = VerifyInstallerTrust(TrustFile(file), kPublisher);
+        const TrustVerdict verdict = Verify(TrustFile(file));
         EXPECT_TRUE(verdict.signer.empty()) << file;
         EXPECT_NE(verdict.kind, TrustVerdict::Kind::Trusted) << file;
         EXPECT_NE(verdict.kind, TrustVerdict::Kind::PublisherMismatch) << file;
