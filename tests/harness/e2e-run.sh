@@ -101,7 +101,8 @@ if [ -n "${WEBSETUP_SCREENSHOTS:-}" ] && [ "$interactive" != --interactive ]; th
   [ -n "$nginx_extra" ] || nginx_extra="location /download/releases/$version/ { limit_rate 32k; }"
 fi
 
-"$here/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
+# The guest's e2e.env names no CRL port: its PKI, made here, names the one its certificates use.
+"$here/harness.sh" up "$build" "$TRUST_ROOT" ${CRL_PORT:-} >/dev/null
 harness_ensure_display
 pki=$HARNESS_DIR/pki
 work=${release_only:-$HARNESS_DIR/e2e/$scenario}

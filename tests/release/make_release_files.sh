@@ -17,10 +17,13 @@ out=$harness/release
 pki=$out/pki
 files=$out/files
 rm -rf "$files"
+# Certificates issued under an earlier harness root are of no use.
+cmp -s "$harness/pki/root.pem" "$pki/root.pem" || rm -rf "$pki"
 mkdir -p "$pki" "$files"
 
-# The harness's root, copied so that issuing here never touches the shared folder's serial file.
-cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$pki/"
+# The harness's root, copied so that issuing here never touches the shared folder's serial file, and
+# its CRL port: the certificates issued here name the harness's CRL of the root, which lists none of them.
+cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$harness/pki/crl.port" "$pki/"
 "$pki_tool" codesign "$pki" other root "OTHER PUBLISHER"
 "$pki_tool" codesign "$pki" wrong-case root "Brimlow AI Labs Private Limited"
 
