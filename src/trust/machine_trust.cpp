@@ -7,6 +7,9 @@ using UniqueChain = UniqueHandle<NullHandleTraits<PCCERT_CHAIN_CONTEXT, ::CertFr
 // A chain that the policy might excuse but that does not end in one of the machine's roots is refused
 // all the same.
 constexpr DWORD kNotAnchoredInTheMachine = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
+// SECURITY_FLAG_IGNORE_REVOCATION of wininet.h, which the SSL policy's checks take: Wine's SSL policy
+// refuses a revocation status it could not determine unless told so here, whatever dwFlags says.
+constexpr DWORD kSslIgnoreRevocation = 0x00000080;
 // A revocation status that could not be determined: no distribution point, or none that answered.
 constexpr DWORD kRevocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
@@ -67,12 +70,14 @@ bool ChainsToMachineRoot(PCCERT_CONTEXT certificate, HCERTSTORE extraStore, Mach
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
     ssl.cbSize = sizeof(ssl);
     ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.fdwChecks = 0;
+    // The server's chain passes with a revocation status that could not be determined, as browsers let it,
+    // so that a revocation server that cannot be reached does not stop every installation. A revoked
+    // certificate is refused below from the chain's own status, whatever the policy says.
+    ssl.fdwChecks = kSslIgnoreRevocation;
     ssl.pwszServerName = const_cast<wchar_t*>(serverName);
     CERT_CHAIN_POLICY_PARA policyPara = {};
     policyPara.cbSize = sizeof(policyPara);
-    // Validity periods always count. Only the server's chain may pass with a revocation status that
-    // could not be determined; a revoked certificate is refused below whatever the policy says.
+    // Validity periods always count.
     policyPara.dwFlags = server ? CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS : 0;
     policyPara.pvExtraPolicyPara = server ? &ssl : nullptr;
     CERT_CHAIN_POLICY_STATUS status = {};

@@ -96,7 +96,7 @@ harness_forget_revocation_status() {
   local cache
   for cache in "$WINEPREFIX"/drive_c/users/*/AppData/LocalLow/Microsoft/CryptnetUrlCache/Content; do
     [ -d "$cache" ] || continue
-    grep -lr --null '^Wine cached revocation' "$cache" 2>/dev/null | xargs -0r rm -f
+    { grep -lr --null '^Wine cached revocation' "$cache" 2>/dev/null || true; } | xargs -0r rm -f
   done
 }
 

@@ -61,7 +61,8 @@ make_ca() {  # name cn
 issue() {
   local name=$1 ca=$2 subj=$3 days=$4 ext=$5 start= end=
   [ -f "$name.pem" ] && return 0
-  printf '%s\n%s\n' "$ext" "$(distribution_point "$ca")" > "$name.ext"
+  printf '%s\n' "$ext" > "$name.ext"
+  grep -q '^crlDistributionPoints' "$name.ext" || distribution_point "$ca" >> "$name.ext"
   openssl req -new -newkey rsa:2048 -nodes -keyout "$name.key" -out "$name.csr" -subj "$subj" 2>/dev/null
   case $days in
     expired) start=20200101000000Z end=$(date -u -d yesterday +%Y%m%d000000Z) ;;
@@ -107,11 +108,12 @@ organizationName = optional
 CONF
 }
 
-tls() {  # name ca dns [days]
+tls() {  # name ca dns [days] [extra ext lines]
   issue "$1" "$2" "/CN=$3" "${4:-825}" "basicConstraints=CA:FALSE
 keyUsage=critical,digitalSignature,keyEncipherment
 extendedKeyUsage=serverAuth
-subjectAltName=DNS:$3,IP:127.0.0.1,IP:::1"
+subjectAltName=DNS:$3,IP:127.0.0.1,IP:::1
+${5:-}"
 }
 
 codesign() {  # name ca cn [extra ext lines] [days]
@@ -165,6 +167,10 @@ case $cmd in
       revoke tls-revoked root
       touch revocations.done
     fi
+    # Certificates whose CRL cannot be fetched: nothing listens on the discard port.
+    offline="crlDistributionPoints=URI:http://127.0.0.1:9/unreachable.crl"
+    codesign publisher-offline-crl root "BRIMLOW AI LABS PRIVATE LIMITED" "$offline"
+    tls tls-offline-crl root localhost 825 "$offline"
     codesign publisher-expired root "BRIMLOW AI LABS PRIVATE LIMITED" "" expired
     codesign publisher-lapsed root "BRIMLOW AI LABS PRIVATE LIMITED" "" lapsed
     tsa tsa root "Brimlow Test Time Stamping Authority"

@@ -116,6 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
                   Verdict::Untrusted},
         TrustCase{"the publisher's certificate revoked in the harness's CRL of the root",
                   "revoked-publisher.exe", Verdict::Untrusted},
+        TrustCase{"the publisher's certificate names a CRL nobody serves: revocation status unknown",
+                  "offline-crl.exe", Verdict::Untrusted},
         TrustCase{"the publisher's certificate expired yesterday; no timestamp", "expired.exe", Verdict::Untrusted},
         TrustCase{"the publisher's certificate lapsed yesterday; no timestamp", "lapsed.exe", Verdict::Untrusted},
         TrustCase{"timestamped 30 days ago, while the lapsed certificate was valid", "lapsed-timestamped.exe",
@@ -195,7 +197,8 @@ FILETIME DaysAgo(int days) {
 
 // The chain the installer builds after WinVerifyTrust, at the time it verified at: a certificate that has
 // lapsed since is good at the timestamp's time and not now; the timestamp's signer must be good for time
-// stamping, the publisher's for code signing.
+// stamping, the publisher's for code signing; a revoked certificate, or one whose revocation status
+// cannot be determined, is refused. The server's chain, built now, refuses only the revoked one.
 TEST(MachineChain, IsJudgedAtTheTimeGivenAndForTheUseGiven) {
     struct ChainCase {
         const char* certificate;
@@ -212,13 +215,21 @@ TEST(MachineChain, IsJudgedAtTheTimeGivenAndForTheUseGiven) {
              ChainCase{"publisher", MachineTrustUse::TimeStamping, -1, static_cast<DWORD>(CERT_E_WRONG_USAGE)},
              ChainCase{"tsa", MachineTrustUse::CodeSigning, 30, static_cast<DWORD>(CERT_E_WRONG_USAGE)},
              ChainCase{"publisher-revoked", MachineTrustUse::CodeSigning, -1, static_cast<DWORD>(CRYPT_E_REVOKED)},
+             ChainCase{"publisher-offline-crl", MachineTrustUse::CodeSigning, -1,
+                       static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE)},
+             // A server's certificate: revoked is refused, an unknown status passes.
+             ChainCase{"tls-localhost", MachineTrustUse::Server, -1, 0},
+             ChainCase{"tls-revoked", MachineTrustUse::Server, -1, static_cast<DWORD>(CRYPT_E_REVOKED)},
+             ChainCase{"tls-offline-crl", MachineTrustUse::Server, -1, 0},
          }) {
         test_support::ForgetWineRevocationStatus();
         const UniqueCertContext certificate = HarnessCertificate(c.certificate);
         ASSERT_TRUE(certificate) << c.certificate;
         const FILETIME when = DaysAgo(c.daysAgo < 0 ? 0 : c.daysAgo);
         DWORD result = 1;
-        const bool trusted = ChainsToMachineRoot(certificate.Get(), nullptr, c.use, nullptr, &when, result);
+        const bool server = c.use == MachineTrustUse::Server;
+        const bool trusted = ChainsToMachineRoot(certificate.Get(), nullptr, c.use, server ? L"localhost" : nullptr,
+                                                 server ? nullptr : &when, result);
         EXPECT_EQ(result, c.result) << c.certificate << " " << c.daysAgo << " days ago";
         EXPECT_EQ(trusted, c.result == 0) << c.certificate;
     }

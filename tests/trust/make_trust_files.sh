@@ -119,7 +119,7 @@ rm -f "$files/nested-tmp.exe"
 sign signer "$library" "$files/signed-library.exe"
 
 # Under the harness's own PKI, whose CRL of the root revokes publisher-revoked: a revoked publisher, one
-# whose certificate expired yesterday, and one whose certificate lapsed yesterday but whose signature a
+# whose certificate names a CRL that cannot be fetched, one whose certificate expired yesterday, and one whose certificate lapsed yesterday but whose signature a
 # timestamp authority on loopback dated 30 days ago, while it was valid.
 harness_sign() {  # cert in out [extra osslsigncode options]
   local cert=$1 in=$2 target=$3
@@ -128,6 +128,7 @@ harness_sign() {  # cert in out [extra osslsigncode options]
 }
 harness_sign publisher-revoked "$probe" "$files/revoked-publisher.exe"
 harness_sign publisher-expired "$probe" "$files/expired.exe"
+harness_sign publisher-offline-crl "$probe" "$files/offline-crl.exe"
 harness_sign publisher-lapsed "$probe" "$files/lapsed.exe"
 tsa_port=$work/tsa.port
 python3 "$(dirname "$pki_tool")/loopback_tsa.py" --cert "$harness/pki/tsa.pem" --key "$harness/pki/tsa.key" \
