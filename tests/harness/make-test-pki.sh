@@ -2,7 +2,7 @@
 # Makes the test PKI with the openssl command, at test time. Keys are never committed.
 # Only the Wine test prefix trusts the root (trust_root.cpp, beside this script); the host never does.
 #
-#   make-test-pki.sh init DIR CRL_PORT        root CA "Brimlow Test Root CA", a TLS certificate for
+#   make-test-pki.sh init DIR [CRL_PORT]      root CA "Brimlow Test Root CA", a TLS certificate for
 #                                             localhost, and a code-signing certificate for the publisher;
 #                                             and the same two under "User Store Test Root CA", which the
 #                                             prefix trusts only in the user's own Root store. Under the
@@ -12,6 +12,9 @@
 #                                             timestamped while it was valid) and tsa (time stamping).
 #                                             The CRLs go to DIR/crl, served on loopback at CRL_PORT by the
 #                                             harness (harness-env.sh); the port is kept in DIR/crl.port.
+#                                             Without a port, the certificates name no CRL: a check of
+#                                             their revocation then finds no answer (and refuses a
+#                                             package), so that PKI is for signing only.
 #   make-test-pki.sh crl DIR                  makes each CA's CRL again (they last 30 days)
 #   make-test-pki.sh ca DIR NAME CN           another root CA (trusted by nobody unless a test says so)
 #   make-test-pki.sh tls DIR NAME CA DNS [DAYS|expired]
@@ -24,7 +27,7 @@ set -euo pipefail
 cmd=$1 dir=$2
 shift 2
 # A PKI made before its certificates named a CRL, or for another port, is made anew.
-if [ "$cmd" = init ] && [ "$(cat "$dir/crl.port" 2>/dev/null)" != "$1" ]; then
+if [ "$cmd" = init ] && [ -n "${1:-}" ] && [ "$(cat "$dir/crl.port" 2>/dev/null)" != "$1" ]; then
   rm -rf "$dir"
   mkdir -p "$dir"
   echo "$1" > "$dir/crl.port"
@@ -174,7 +177,7 @@ case $cmd in
     codesign publisher-expired root "BRIMLOW AI LABS PRIVATE LIMITED" "" expired
     codesign publisher-lapsed root "BRIMLOW AI LABS PRIVATE LIMITED" "" lapsed
     tsa tsa root "Brimlow Test Time Stamping Authority"
-    crls
+    [ ! -f crl.port ] || crls
     ;;
   crl) crls ;;
   ca) make_ca "$1" "$2" ;;
