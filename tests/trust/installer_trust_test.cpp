@@ -245,6 +245,24 @@ TEST(InstallerTrust, ManifestPublisherMustMatchExactlyToo) {
     }
 }
 
+// The trust system reads the file held open by the lock, not whatever the path names by then: the path
+// is given only because the call wants one.
+TEST(InstallerTrust, TheFileVerifiedIsTheOneTheLockHolds) {
+    struct HeldCase {
+        const char* held;
+        const char* named;
+        TrustVerdict::Kind kind;
+    };
+    for (const HeldCase& c : {HeldCase{"valid.exe", "unsigned.exe", TrustVerdict::Kind::Trusted},
+                              HeldCase{"unsigned.exe", "valid.exe", TrustVerdict::Kind::NotTrusted},
+                              HeldCase{"other-signer.exe", "valid.exe", TrustVerdict::Kind::PublisherMismatch}}) {
+        const UniqueFile lock = OpenInstallerLock(TrustFile(c.held));
+        ASSERT_TRUE(lock) << c.held;
+        EXPECT_EQ(VerifyInstallerTrust(lock.Get(), TrustFile(c.named), kPublisher).kind, c.kind)
+            << "holding " << c.held << ", naming " << c.named;
+    }
+}
+
 TEST(InstallerTrust, AMissingFileFailsAsAnUntrustedSignature) {
     const TrustVerdict verdict = Verify(TrustFile("does-not-exist.exe"));
     EXPECT_EQ(verdict.kind, TrustVerdict::Kind::NotTrusted);
