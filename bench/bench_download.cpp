@@ -19,8 +19,14 @@ namespace {
 
 int Stage(wchar_t** argv) {
     PackageEntry package{argv[2], argv[4], std::wcstoull(argv[3], nullptr, 10)};
+    // The installer's own stage: a new file, written through one handle.
     const ULONGLONG start = GetTickCount64();
-    const Outcome downloaded = DownloadPackage(package, argv[5], nullptr);
+    Outcome downloaded = Outcome::Failure(L"the output file could not be created");
+    {
+        const UniqueFile file(CreateFileW(argv[5], GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (file) downloaded = DownloadPackageInto(package, file.Get(), nullptr);
+    }
     const ULONGLONG elapsed = GetTickCount64() - start;
     DeleteFileW(argv[5]);
     if (!downloaded) {

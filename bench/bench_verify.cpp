@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/installer_lock.h"
 #include "setup/confirm_install.h"
 #include "setup/setup_driver.h"
 #include "trust/authenticode.h"
@@ -39,18 +38,18 @@ int Run(const wchar_t* startedAtFile) {
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetupStages stages = real;
     stages.confirmInstall = [](const ReleaseManifest&) { return kInstallButtonId; };
-    stages.downloadPackage = [](const PackageEntry& package, HANDLE partialFile, DownloadObserver* observer) {
-        Outcome downloaded = real.downloadPackage(package, partialFile, observer);
+    stages.staging.downloadInto = [](const PackageEntry& package, HANDLE partialFile, DownloadObserver* observer) {
+        Outcome downloaded = real.staging.downloadInto(package, partialFile, observer);
         ::QueryPerformanceCounter(&downloadEnd);
         return downloaded;
     };
-    stages.lockedFileMatches = [](HANDLE lock, const PackageEntry& package) {
-        Outcome same = real.lockedFileMatches(lock, package);
+    stages.staging.fileMatchesPackage = [](HANDLE lock, const PackageEntry& package) {
+        Outcome same = real.staging.fileMatchesPackage(lock, package);
         ::QueryPerformanceCounter(&rehashEnd);
         return same;
     };
-    stages.verifyInstallerTrust = [](HANDLE lock, const WideString& path, const WideString& publisher) {
-        TrustVerdict verdict = real.verifyInstallerTrust(lock, path, publisher);
+    stages.staging.verifyTrust = [](HANDLE lock, const WideString& path, const WideString& publisher) {
+        TrustVerdict verdict = real.staging.verifyTrust(lock, path, publisher);
         ::QueryPerformanceCounter(&trustEnd);
         return verdict;
     };
@@ -77,8 +76,7 @@ int Trust(const wchar_t* path) {
     LARGE_INTEGER start;
     LARGE_INTEGER end;
     ::QueryPerformanceCounter(&start);
-    const UniqueFile lock = OpenInstallerLock(path);
-    const long status = VerifyAuthenticode(lock.Get(), path, nullptr);
+    const long status = VerifyAuthenticode(nullptr, path, nullptr);
     ::QueryPerformanceCounter(&end);
     if (status != 0) {
         std::fprintf(stderr, "WinVerifyTrust: 0x%08lx\n", static_cast<unsigned long>(status));

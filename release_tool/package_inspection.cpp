@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <utility>
 
-#include "common/installer_lock.h"
+#include "staging/installer_lock.h"
 #include "console_output.h"
 #include "transfer/sha256_digest.h"
 

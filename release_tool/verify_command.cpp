@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "common/build_config.h"
-#include "common/file_cleanup.h"
 #include "console_output.h"
 #include "manifest/release_manifest.h"
 #include "manifest_fault_text.h"
@@ -16,47 +15,10 @@
 #include "transfer/https_request.h"
 #include "transfer/manifest_fetch.h"
 #include "transfer/package_download.h"
+#include "staging/staged_run.h"
 #include "transfer/sha256_digest.h"
-#include "transfer/staging_paths.h"
 
 namespace {
-
-// A fresh folder of our own under the temporary directory, removed (empty) when it goes out of scope.
-class TempFolder {
-public:
-    TempFolder() = default;
-    ~TempFolder() {
-        if (!path_.empty()) {
-            ::RemoveDirectoryW(path_.c_str());
-        }
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    // On false, systemError holds the failed call's error number, or 0 when there is none.
-    bool Create(DWORD& systemError) {
-        systemError = 0;
-        WideString folder;
-        if (!GetTempDirectory(folder)) {
-            systemError = ::GetLastError();
-            return false;
-        }
-        folder += L"quillo-release-";
-        if (!MakeRunTag(folder)) {
-            return false;
-        }
-        if (!::CreateDirectoryW(folder.c_str(), nullptr)) {
-            systemError = ::GetLastError();
-            return false;
-        }
-        path_ = std::move(folder);
-        return true;
-    }
-    const WideString& Path() const { return path_; }
-
-private:
-    WideString path_;
-};
 
 // The size and SHA-256 of the file the server has at url, read whole: at most one byte more than the
 // installer accepts (tooLarge then says so and the digest stays empty).
@@ -118,34 +80,43 @@ WideString ServedFileFacts(const PackageEntry& entry) {
            L"from it; if not, upload the package the manifest describes.";
 }
 
-// Downloads one package as the installer would, inspects it as make does, and deletes it again.
+// Downloads one package as the installer would, into a run of its own in the user's temporary folder,
+// inspects it as make does, and removes the run again.
 bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const ReleaseManifest& manifest,
-                   bool mustRunOnX86, const TempFolder& folder) {
+                   bool mustRunOnX86) {
     const WideString& publisher = manifest.publisher;
     const WideString label = WideString(arch) + L": ";
-    const WideString path = folder.Path() + L"\\setup-" + arch + L".exe";
-    if (const Outcome downloaded = DownloadPackage(entry, path, nullptr); !downloaded) {
+    StagedRun run(RunFolderPlace::UserTemp);
+    if (const Outcome opened = run.Open(); !opened) {
+        PrintFailure(WithSystemError(label + L"FAILED: Could not create a temporary folder for the download.",
+                                     opened.SystemError()));
+        return false;
+    }
+    if (const Outcome downloaded = run.Download(entry, nullptr); !downloaded) {
         // A body that arrived but did not match: the size or the digest, or a server that answered with
         // something else than the file. A failed system call has its number instead.
         const WideString facts = downloaded.SystemError() == 0 ? ServedFileFacts(entry) : WideString();
         PrintFailure(WithSystemError(label + L"FAILED: " + downloaded.Text(), downloaded.SystemError()) + facts);
         return false;
     }
-    PackageInspection found;
-    bool opened = false;
-    {
-        // The same read lock the installer holds: nothing can swap the file while it is checked.
-        HeldPackage package;
-        opened = package.Open(path, label + L"FAILED: The downloaded package could not be opened for the "
-                                            L"signature check.",
-                              label + L"FAILED: The downloaded package");
-        if (opened) {
-            found = package.Inspect(mustRunOnX86, &publisher);
-        }
+    // Renamed and sealed as the installer does: under the same read lock, read again whole.
+    Outcome sealed = run.Promote();
+    if (sealed) {
+        sealed = run.Seal(entry);
     }
-    RemoveDownloadedFile(path);
-    if (!opened) {
+    if (!sealed) {
+        PrintFailure(WithSystemError(label + L"FAILED: " + sealed.Text(), sealed.SystemError()));
         return false;
+    }
+    PackageInspection found;
+    {
+        HeldPackage package;
+        if (!package.Open(run.FinalPath(),
+                          label + L"FAILED: The downloaded package could not be opened for the signature check.",
+                          label + L"FAILED: The downloaded package")) {
+            return false;
+        }
+        found = package.Inspect(mustRunOnX86, &publisher);
     }
     if (found.trust.kind != TrustVerdict::Kind::Trusted) {
         PrintFailure(label + L"FAILED: " + TrustFailure(found, publisher));
@@ -182,14 +153,8 @@ bool VerifyRelease(const WideString& url) {
         return false;
     }
     PrintLine(L"Manifest " + source + L" is valid. " + Summary(manifest));
-    TempFolder folder;
-    DWORD systemError = 0;
-    if (!folder.Create(systemError)) {
-        PrintFailure(WithSystemError(L"Could not create a temporary folder for the downloads.", systemError));
-        return false;
-    }
     // Both packages are checked, so one report names every problem of the release.
-    const bool x64 = VerifyPackage(L"x64", manifest.x64, manifest, false, folder);
-    const bool x86 = VerifyPackage(L"x86", manifest.x86, manifest, true, folder);
+    const bool x64 = VerifyPackage(L"x64", manifest.x64, manifest, false);
+    const bool x86 = VerifyPackage(L"x86", manifest.x86, manifest, true);
     return x64 && x86;
 }

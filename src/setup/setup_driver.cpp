@@ -10,9 +10,6 @@
 #include "setup/installer_launch.h"
 #include "setup/progress_window_observer.h"
 #include "transfer/manifest_fetch.h"
-#include "transfer/package_download.h"
-#include "transfer/staging_paths.h"
-#include "trust/installer_trust.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -40,7 +37,8 @@ void ShowProgress(ProgressWindow& progress, std::uint64_t received, std::uint64_
     progress.ShowProgress(received, total);
 }
 void DestroyProgress(ProgressWindow& progress) { progress.Destroy(); }
-Outcome PromotePartialFile(StagedRun& run) { return run.PromotePartialFile(); }
+Outcome OpenRunFolder(StagedRun& run) { return run.Open(); }
+Outcome PromotePartialFile(StagedRun& run) { return run.Promote(); }
 
 SetupResult ShowFailure(const SetupStages& stages, const WideString& text, UINT style, SetupResult result) {
     stages.showErrorBox(text, style);
@@ -51,7 +49,7 @@ SetupResult ShowFailure(const SetupStages& stages, const WideString& text, UINT 
 // the StagedRun owns. Every exit gives them back in one order.
 class AcceptedRun {
 public:
-    explicit AcceptedRun(const SetupStages& stages) : stages_(stages) {}
+    explicit AcceptedRun(const SetupStages& stages) : run(RunFolderPlace::MachineTemp, stages.staging), stages_(stages) {}
     // The last Destroy finds nothing left where an exit has already closed the window.
     ~AcceptedRun() {
         CloseWindow();
@@ -102,13 +100,10 @@ SetupResult DownloadVerifyAndLaunch(const SetupStages& stages, const ReleaseMani
 
     StagedRun& run = accepted.run;
     ProgressWindowObserver observer(accepted.progress);
-    if (const Outcome staged = stages.makeStagingPaths(run); !staged) {
-        return accepted.Fail(staged, SetupResult::DownloadFailed);
+    if (const Outcome opened = stages.openRunFolder(run); !opened) {
+        return accepted.Fail(opened, SetupResult::DownloadFailed);
     }
-    if (const Outcome created = run.CreatePartialFile(); !created) {
-        return accepted.Fail(created, SetupResult::DownloadFailed);
-    }
-    if (const Outcome downloaded = stages.downloadPackage(package, run.PartialFile(), &observer); !downloaded) {
+    if (const Outcome downloaded = run.Download(package, &observer); !downloaded) {
         return accepted.Fail(downloaded, SetupResult::DownloadFailed);
     }
 
@@ -118,25 +113,17 @@ SetupResult DownloadVerifyAndLaunch(const SetupStages& stages, const ReleaseMani
     if (const Outcome promoted = stages.promotePartialFile(run); !promoted) {
         return accepted.Fail(promoted, SetupResult::PrepareFailed);
     }
-    if (const Outcome locked = run.LockFinalFile(); !locked) {
-        return accepted.Fail(locked, SetupResult::VerificationFailed);
+    if (const Outcome sealed = run.Seal(package); !sealed) {
+        return accepted.Fail(sealed, SetupResult::VerificationFailed);
     }
-
-    // The download's digest was taken while the file was being written; the file has since been closed
-    // and renamed. Now that no writer can exist, prove again that this is the file that was hashed.
-    if (const Outcome same = stages.lockedFileMatches(run.InstallerLock(), package); !same) {
-        return accepted.Fail(same, SetupResult::VerificationFailed);
-    }
-
-    if (const Outcome trusted = stages.verifyInstallerTrust(run.InstallerLock(), run.FinalPath(), manifest.publisher).ToOutcome();
-        !trusted) {
+    std::optional<VerifiedInstaller> installer;
+    if (const Outcome trusted = run.Verify(manifest.publisher, installer); !trusted) {
         return accepted.Fail(trusted, SetupResult::VerificationFailed);
     }
 
     accepted.CloseWindow();
     std::uint32_t installerExitCode = 1;
-    if (const Outcome launched = stages.launchInstaller(run.FinalPath(), run.FolderPath(), installerExitCode);
-        !launched) {
+    if (const Outcome launched = stages.launchInstaller(*installer, installerExitCode); !launched) {
         return accepted.Fail(launched, SetupResult::LaunchFailed);
     }
     run.Remove();
@@ -183,11 +170,9 @@ const SetupStages kSystemStages = {
     .showStatus = ShowStatus,
     .updateProgress = ShowProgress,
     .destroyProgress = DestroyProgress,
-    .makeStagingPaths = MakeStagingPaths,
-    .downloadPackage = DownloadPackageInto,
+    .staging = {},
+    .openRunFolder = OpenRunFolder,
     .promotePartialFile = PromotePartialFile,
-    .lockedFileMatches = FileMatchesPackage,
-    .verifyInstallerTrust = VerifyInstallerTrust,
     .launchInstaller = LaunchInstaller,
     .showErrorBox = ShowErrorBox,
     .showPlainErrorBox = ShowPlainErrorBox,

@@ -8,14 +8,11 @@
 #include "common/outcome.h"
 #include "common/setup_result.h"
 #include "common/wide_string.h"
+#include "staging/staged_run.h"
 
-class DownloadObserver;
 class ProgressWindow;
-class StagedRun;
 enum class DllRedirection;
-struct PackageEntry;
 struct ReleaseManifest;
-struct TrustVerdict;
 
 // What the driver calls, in the order it calls them. kSystemStages holds the real stages; tests fill a
 // table of their own by member name, standing in for stages whose faults no real condition produces,
@@ -31,15 +28,12 @@ struct SetupStages {
     void (*showStatus)(ProgressWindow& progress, const WideString& status, const WideString& detail);
     void (*updateProgress)(ProgressWindow& progress, std::uint64_t received, std::uint64_t total);
     void (*destroyProgress)(ProgressWindow& progress);
-    Outcome (*makeStagingPaths)(StagedRun& run);
-    Outcome (*downloadPackage)(const PackageEntry& package, HANDLE partialFile, DownloadObserver* observer);
-    // The finished download closed and renamed to the name it runs under.
+    // The run's files: the calls its staged run makes, and two of its steps, which tests wrap to act
+    // where an attacker would (around the folder's making and the rename).
+    StagingCalls staging;
+    Outcome (*openRunFolder)(StagedRun& run);
     Outcome (*promotePartialFile)(StagedRun& run);
-    // Reads the locked final file again: it must still be exactly the package that was downloaded.
-    Outcome (*lockedFileMatches)(HANDLE installerLock, const PackageEntry& package);
-    TrustVerdict (*verifyInstallerTrust)(HANDLE installerLock, const WideString& finalPath,
-                                         const WideString& manifestPublisher);
-    Outcome (*launchInstaller)(const WideString& finalPath, const WideString& runFolder, std::uint32_t& exitCode);
+    Outcome (*launchInstaller)(const VerifiedInstaller& installer, std::uint32_t& exitCode);
     void (*showErrorBox)(const WideString& text, UINT style);
     // The refusal's box, shown before Common Controls may load.
     void (*showPlainErrorBox)(const WideString& text, UINT style);

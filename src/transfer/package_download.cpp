@@ -7,8 +7,6 @@
 
 #include "common/build_config.h"
 #include "common/failed_call.h"
-#include "common/file_cleanup.h"
-#include "common/partial_file.h"
 #include "common/win32_handles.h"
 #include "transfer/download_observer.h"
 #include "transfer/https_request.h"
@@ -84,17 +82,6 @@ Outcome ReceiveIntoFile(HttpsRequest& request, HANDLE file, const PackageEntry& 
     return {};
 }
 
-// The partial file is written through and closed; one that failed goes through the same handle, so
-// nothing else can stand under its name by then, and is never left behind.
-void ClosePartialFile(UniqueFile& file, const WideString& partialPath, bool keep) {
-    ::FlushFileBuffers(file.Get());
-    const bool disposed = !keep && DeleteThroughHandle(file.Get());
-    file.Reset();
-    if (!keep && !disposed) {
-        RemoveDownloadedFile(partialPath);
-    }
-}
-
 }  // namespace
 
 Outcome transfer_internal::DownloadPackageInto(const PackageEntry& package, HANDLE file,
@@ -115,23 +102,6 @@ Outcome transfer_internal::DownloadPackageInto(const PackageEntry& package, HAND
 
 Outcome DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObserver* observer) {
     return transfer_internal::DownloadPackageInto(package, file, observer, {});
-}
-
-Outcome transfer_internal::DownloadPackage(const PackageEntry& package, const WideString& partialPath,
-                                          DownloadObserver* observer, const TransferCalls& calls) {
-    // Only a file this call makes itself: whatever already stands at that path is not ours.
-    UniqueFile file = CreatePartialFile(partialPath);
-    if (!file) {
-        // Leave it alone.
-        return FailedCall(kCreateFailedText);
-    }
-    Outcome downloaded = DownloadPackageInto(package, file.Get(), observer, calls);
-    ClosePartialFile(file, partialPath, static_cast<bool>(downloaded));
-    return downloaded;
-}
-
-Outcome DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer) {
-    return transfer_internal::DownloadPackage(package, partialPath, observer, {});
 }
 
 Outcome FileMatchesPackage(HANDLE file, const PackageEntry& package) {

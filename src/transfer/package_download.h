@@ -14,19 +14,13 @@ struct TransferCalls;
 // call's error number comes with the text. observer may be null.
 Outcome DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObserver* observer);
 
-// The same into a file of its own that it creates at partialPath (never an existing one); on failure
-// that file is already deleted.
-Outcome DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer);
-
 // Reads an open file from its start and tells whether it holds exactly the package: its size and its
 // SHA-256, compared as the download compares them. For a file already taken from the download, under
 // a handle that keeps writers out. A failure says the digest does not match.
 Outcome FileMatchesPackage(HANDLE file, const PackageEntry& package);
 
 namespace transfer_internal {
-// The two downloads with the platform calls tests replace.
+// The download with the platform calls tests replace.
 Outcome DownloadPackageInto(const PackageEntry& package, HANDLE file, DownloadObserver* observer,
                             const TransferCalls& calls);
-Outcome DownloadPackage(const PackageEntry& package, const WideString& partialPath, DownloadObserver* observer,
-                        const TransferCalls& calls);
 }  // namespace transfer_internal

@@ -229,7 +229,8 @@ screenshot() {  # caption file
 }
 
 date +%s%N > "$work/started.ns"
-wine "$INSTALLER" &
+# A PATH entry of the user's own, which the setup program must not get.
+WINEPATH='C:\users\planted-by-the-user' wine "$INSTALLER" &
 installer=$!
 if [ "$interactive" != --interactive ]; then
   [ -z "$shots" ] || [ $prompt = 0 ] || screenshot "Brimlow AI Quillo Setup" "$shots/prompt.png"
@@ -276,17 +277,21 @@ if [ -f "$marker" ]; then
   grep -q 'replace=refused' "$marker" && echo "While it ran, nobody could overwrite or rename its file."
 fi
 if [ -s "$work/box.txt" ]; then echo "Message box: $(head -1 "$work/box.txt" | sed 's/^text=//')"; fi
+# The deletes at the next restart, one path a line.
+pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null |
+          tr -d '\r' | sed -n 's/.*REG_MULTI_SZ *//p' | sed 's/\\0/\n/g' | grep -v '^$' || true)
 if [ -n "${WEBSETUP_LINGER:-}" ] && [ -n "$left" ]; then
-  pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null |
-            tr -d '\r' || true)
   for name in $left; do
     if echo "$pending" | grep -qF "$name"; then
-      echo "Still in use by the setup program's child: $name is scheduled for deletion at the next restart."
+      echo "Still in use by the setup program's child: its file in $name is scheduled for deletion at the next restart; the folder stays, protected, for the next run to remove."
       left=$(echo "$left" | grep -vxF "$name" || true)
       scheduled=1
     fi
   done
 fi
+# Only files inside a run folder are ever scheduled, never a run folder's own name.
+bad_pending=$(echo "$pending" | grep -F 'BrimlowAIQuillo-' |
+              grep -viE '^\\\?\?\\C:\\windows\\temp\\BrimlowAIQuillo-[0-9A-F]{32}\\.+' || true)
 if [ -n "${scheduled:-}" ]; then
   echo "Nothing else of this run is left in the machine's temporary folder."
 elif [ -z "$left" ] && ! grep -q 'setup-' "$work/logs/access.log" 2>/dev/null; then
@@ -297,11 +302,13 @@ else
   echo "LEFT in the machine's temporary folder: $left"
 fi
 [ -z "$user_new" ] || echo "MADE in the user's temporary folder: $user_new"
+[ -z "$bad_pending" ] || echo "SCHEDULED at the next restart outside a run folder, or a run folder itself: $bad_pending"
 
 status=0
 [ "$code" = "$expected" ] || { echo "expected exit code $expected"; status=1; }
 [ -z "$left" ] || status=1
 [ -z "$user_new" ] || status=1
+[ -z "$bad_pending" ] || status=1
 if [ -n "${WEBSETUP_LINGER:-}" ] && [ -z "${scheduled:-}" ]; then
   echo "expected the file held by the child to be scheduled for deletion at the next restart"; status=1
 fi
@@ -318,6 +325,15 @@ if [ $ran = 1 ]; then
     { echo "the setup program ran in '$cwd', not in its own folder ('${image%\\*}')"; status=1; }
   echo "$cwd" | grep -qiE '^C:\\windows\\temp\\BrimlowAIQuillo-[0-9A-F]{32}$' ||
     { echo "the setup program's folder '$cwd' is not a run folder in C:\\windows\\temp"; status=1; }
+  # Its temporary files go into a folder of the run's, and its PATH holds the system's folders only.
+  for variable in temp tmp; do
+    value=$(tr -d '\r' < "$marker" | sed -n "s/^$variable=//p")
+    [ "$value" = "$cwd\\Temp" ] ||
+      { echo "the setup program's $variable is '$value', not its run's own '$cwd\\Temp'"; status=1; }
+  done
+  if tr -d '\r' < "$marker" | grep '^path=' | grep -qiF 'planted-by-the-user'; then
+    echo "the setup program's PATH holds the user's entry: $(grep '^path=' "$marker")"; status=1
+  fi
 else
   [ ! -f "$marker" ] || { echo "the setup program ran, and must not have"; status=1; }
 fi

@@ -35,15 +35,20 @@ harness_ensure_display() {
     if [ -f "$HARNESS_DIR/xvfb.pid" ] && kill -0 "$(cat "$HARNESS_DIR/xvfb.pid")" 2>/dev/null; then
       exit 0
     fi
-    local n
-    for n in $(seq 90 140); do
-      [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-    done
+    # Xvfb picks a free display number itself and writes it to fd 3 once it listens: several build
+    # trees on one machine (each with its own harness) can never end up sharing one display, which the
+    # first to finish would take away from the others.
+    rm -f "$HARNESS_DIR/display" "$HARNESS_DIR/display.number"
     # fd 9 is closed for Xvfb, or it would hold the lock for as long as it runs.
-    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 < /dev/null 9>&- &
+    setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 < /dev/null 9>&- \
+      3>"$HARNESS_DIR/display.number" &
     echo $! > "$HARNESS_DIR/xvfb.pid"
-    echo ":$n" > "$HARNESS_DIR/display"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do [ -s "$HARNESS_DIR/display.number" ] && break; sleep 0.1; done
+    if [ ! -s "$HARNESS_DIR/display.number" ]; then
+      echo "harness: Xvfb did not start a display within 10 s" >&2
+      exit 1
+    fi
+    echo ":$(tr -d '[:space:]' < "$HARNESS_DIR/display.number")" > "$HARNESS_DIR/display"
   ) 9>"$HARNESS_DIR/display.lock"
   export DISPLAY
   DISPLAY=$(cat "$HARNESS_DIR/display")

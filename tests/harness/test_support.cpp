@@ -2,7 +2,10 @@
 
 #include "common/win32_handles.h"
 
+#include <winioctl.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 namespace test_support {
@@ -178,5 +181,94 @@ std::wstring PendingFileRenames() {
     }
     return value;
 }
+
+}  // namespace test_support
+
+namespace {
+
+// A mount point's reparse data: the substitute name (the target in NT form) and an empty print name.
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+    if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
+    HANDLE folder = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    const std::wstring substitute = L"\\??\\" + target;
+    const WORD substituteBytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+    const WORD dataBytes = static_cast<WORD>(8 + substituteBytes + 2 * sizeof(wchar_t));
+    std::string data(8 + dataBytes, '\0');
+    char* p = data.data();
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    const WORD offsets[4] = {0, substituteBytes, static_cast<WORD>(substituteBytes + sizeof(wchar_t)), 0};
+    memcpy(p, &tag, 4);
+    memcpy(p + 4, &dataBytes, 2);
+    memcpy(p + 8, offsets, 8);
+    memcpy(p + 16, substitute.c_str(), substituteBytes);
+    DWORD returned = 0;
+    const BOOL made = DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, p, static_cast<DWORD>(data.size()), nullptr,
+                                      0, &returned, nullptr);
+    CloseHandle(folder);
+    if (!made) RemoveDirectoryW(link.c_str());
+    return made != FALSE;
+}
+
+// The host's symlink(2) and unlink(2), called directly: under Wine the program is a host process.
+long HostSymlink(const char* target, const char* link) {
+    long result = -1;
+#if defined(__x86_64__)
+    asm volatile("syscall" : "=a"(result) : "a"(88L), "D"(target), "S"(link) : "rcx", "r11", "memory");
+#elif defined(__i386__)
+    asm volatile("int $0x80" : "=a"(result) : "a"(83L), "b"(target), "c"(link) : "memory");
+#endif
+    return result;
+}
+long HostUnlink(const char* path) {
+    long result = -1;
+#if defined(__x86_64__)
+    asm volatile("syscall" : "=a"(result) : "a"(87L), "D"(path) : "rcx", "r11", "memory");
+#elif defined(__i386__)
+    asm volatile("int $0x80" : "=a"(result) : "a"(10L), "b"(path) : "memory");
+#endif
+    return result;
+}
+
+std::string UnixName(const std::wstring& path) {
+    using UnixFileName = char*(CDECL*)(const wchar_t*);
+    const auto unixFileName = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixFileName == nullptr) return {};
+    char* name = unixFileName(path.c_str());
+    if (name == nullptr) return {};
+    std::string unixName = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return unixName;
+}
+
+}  // namespace
+
+namespace test_support {
+
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+    if (MakeJunction(link, target)) return true;
+    const std::size_t slash = link.rfind(L'\\');
+    const std::string parent = UnixName(link.substr(0, slash));
+    const std::string unixTarget = UnixName(target);
+    if (parent.empty() || unixTarget.empty()) return false;
+    const std::string unixLink = parent + "/" + std::string(link.begin() + static_cast<std::ptrdiff_t>(slash) + 1, link.end());
+    return HostSymlink(unixTarget.c_str(), unixLink.c_str()) == 0;
+}
+
+void RemoveFolderLink(const std::wstring& link) {
+    if (RunsUnderWine()) {
+        const std::size_t slash = link.rfind(L'\\');
+        const std::string parent = UnixName(link.substr(0, slash));
+        const std::string unixLink =
+            parent + "/" + std::string(link.begin() + static_cast<std::ptrdiff_t>(slash) + 1, link.end());
+        HostUnlink(unixLink.c_str());
+        return;
+    }
+    RemoveDirectoryW(link.c_str());
+}
+
+bool RunsUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 }  // namespace test_support

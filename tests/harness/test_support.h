@@ -51,5 +51,15 @@ private:
     bool had_ = false;
     DWORD old_ = 0;
 };
+// Makes link a link to the folder target, as an unelevated process would put a junction where a folder
+// was. Windows: a junction. Wine makes no junctions and renames a host link by moving what it leads
+// to, so there the link is a host symbolic link made with the host's own call (Wine runs the program in
+// a host process). False when neither could be made.
+bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
+// Removes such a link as itself.
+void RemoveFolderLink(const std::wstring& link);
+
+// Whether the program runs under Wine rather than Windows.
+bool RunsUnderWine();
 
 }  // namespace test_support

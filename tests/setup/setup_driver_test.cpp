@@ -13,8 +13,8 @@
 #include "setup/confirm_install.h"
 #include "setup/dll_redirection.h"
 #include "setup/setup_driver.h"
+#include "staging/staged_run.h"
 #include "transfer/download_observer.h"
-#include "transfer/staging_paths.h"
 #include "trust/installer_trust.h"
 #include "ui/progress_window.h"
 #include "harness/test_support.h"
@@ -104,11 +104,47 @@ const SetupStages kStandIns = {
         world.events.push_back(world.windowOpen ? L"destroy" : L"destroy-empty");
         world.windowOpen = false;
     },
-    .makeStagingPaths = [](StagedRun& run) {
+    .staging =
+        {
+            .downloadInto = [](const PackageEntry& package, HANDLE partial, DownloadObserver* observer) {
+                world.events.push_back(L"download");
+                world.downloadedSize = package.size;
+                EXPECT_NE(observer, nullptr);
+                if (!world.downloadOk) {
+                    return Outcome::Failure(world.downloadError.c_str(), world.downloadSystemError);
+                }
+                DWORD written = 0;
+                return WriteFile(partial, "MZ package", 10, &written, nullptr) && written == 10
+                           ? Outcome()
+                           : Outcome::Failure(L"Could not securely save the downloaded installer.");
+            },
+            .fileMatchesPackage = [](HANDLE lock, const PackageEntry&) {
+                world.events.push_back(L"rehash");
+                EXPECT_NE(lock, INVALID_HANDLE_VALUE);
+                return world.lockedMatches
+                           ? Outcome()
+                           : Outcome::Failure(L"Security check failed: the installer SHA-256 does not match.");
+            },
+            .verifyTrust = [](HANDLE lock, const WideString& final, const WideString& publisher) {
+                world.events.push_back(L"trust");
+                EXPECT_NE(lock, INVALID_HANDLE_VALUE);
+                EXPECT_EQ(publisher, L"BRIMLOW AI LABS PRIVATE LIMITED");
+                HANDLE writer = CreateFileW(final.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr);
+                world.lockBlockedWriter = writer == INVALID_HANDLE_VALUE;
+                if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+                TrustVerdict verdict;
+                verdict.kind = world.trustKind;
+                if (verdict.kind == TrustVerdict::Kind::NotTrusted) verdict.trustResult = TRUST_E_NOSIGNATURE;
+                if (verdict.kind == TrustVerdict::Kind::PublisherMismatch) verdict.signer = L"Someone Else";
+                return verdict;
+            },
+        },
+    .openRunFolder = [](StagedRun& run) {
         world.events.push_back(L"staging");
         if (!world.stagingOk) return Outcome::Failure(L"The installer could not be downloaded.");
         // The real run folder, in the machine's temporary folder.
-        if (Outcome staged = MakeStagingPaths(run); !staged) return staged;
+        if (Outcome staged = run.Open(); !staged) return staged;
         world.runFolder = run.FolderPath();
         world.partialPath = run.PartialPath();
         world.finalPath = run.FinalPath();
@@ -119,46 +155,17 @@ const SetupStages kStandIns = {
         }
         return Outcome();
     },
-    .downloadPackage = [](const PackageEntry& package, HANDLE partial, DownloadObserver* observer) {
-        world.events.push_back(L"download");
-        world.downloadedSize = package.size;
-        EXPECT_NE(observer, nullptr);
-        if (!world.downloadOk) {
-            return Outcome::Failure(world.downloadError.c_str(), world.downloadSystemError);
-        }
-        DWORD written = 0;
-        return WriteFile(partial, "MZ package", 10, &written, nullptr) && written == 10
-                   ? Outcome()
-                   : Outcome::Failure(L"Could not securely save the downloaded installer.");
-    },
     // The real rename; then a test may act in the window an attacker would use, before the lock.
     .promotePartialFile = [](StagedRun& run) {
-        Outcome promoted = run.PromotePartialFile();
+        Outcome promoted = run.Promote();
         if (promoted && world.afterRename) world.afterRename(run.FinalPath());
         return promoted;
     },
-    .lockedFileMatches = [](HANDLE lock, const PackageEntry&) {
-        world.events.push_back(L"rehash");
-        EXPECT_NE(lock, INVALID_HANDLE_VALUE);
-        return world.lockedMatches ? Outcome()
-                                   : Outcome::Failure(L"Security check failed: the installer SHA-256 does not match.");
-    },
-    .verifyInstallerTrust = [](HANDLE lock, const WideString& final, const WideString& publisher) {
-        world.events.push_back(L"trust");
-        EXPECT_NE(lock, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(publisher, L"BRIMLOW AI LABS PRIVATE LIMITED");
-        HANDLE writer = CreateFileW(final.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        world.lockBlockedWriter = writer == INVALID_HANDLE_VALUE;
-        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-        TrustVerdict verdict;
-        verdict.kind = world.trustKind;
-        if (verdict.kind == TrustVerdict::Kind::NotTrusted) verdict.trustResult = TRUST_E_NOSIGNATURE;
-        if (verdict.kind == TrustVerdict::Kind::PublisherMismatch) verdict.signer = L"Someone Else";
-        return verdict;
-    },
-    .launchInstaller = [](const WideString& final, const WideString& runFolder, std::uint32_t& exitCode) {
+    .launchInstaller = [](const VerifiedInstaller& installer, std::uint32_t& exitCode) {
         world.events.push_back(L"launch:" + std::to_wstring(exitCode));
+        const std::wstring& final = installer.Path();
+        const std::wstring& runFolder = installer.Folder();
+        EXPECT_EQ(installer.TempFolder(), runFolder + L"\\Temp");
         EXPECT_EQ(runFolder, RunFolder());
         EXPECT_EQ(final.substr(0, runFolder.size() + 1), runFolder + L"\\");
         EXPECT_TRUE(FileExists(final));
@@ -397,7 +404,7 @@ TEST_F(SetupDriver, AFileReplacedBetweenTheRenameAndTheLockIsNeverStarted) {
     // The real re-check over the lock handle; the download wrote "MZ package", whose digest the manifest
     // names, and a same-user process swaps in other bytes of the same size before the lock is taken.
     SetupStages stages = kStandIns;
-    stages.lockedFileMatches = kSystemStages.lockedFileMatches;
+    stages.staging.fileMatchesPackage = kSystemStages.staging.fileMatchesPackage;
     stages.validateReleaseManifest = [](const Utf8String&, ReleaseManifest& manifest) {
         manifest.published = true;
         manifest.version = L"2.3.1";

@@ -20,7 +20,7 @@ TEST(BrokenConnection, APackageCutMidBodyIsAnInterruptedDownloadAndLeavesNoFile)
     const PackageEntry package{
         transfer_test::LocalUrl(transfer_test::EnvPort("TRANSFER_PORT_BASE") + 4, "/transfer/broken/package"),
         transfer_test::Widen(transfer_test::Sha256Hex(bytes)), 50000};
-    EXPECT_STREQ(DownloadPackage(package, partial, nullptr).Text(), L"The installer download was interrupted.");
+    EXPECT_STREQ(transfer_test::DownloadPackage(package, partial, nullptr).Text(), L"The installer download was interrupted.");
     EXPECT_FALSE(test_support::FileExists(partial));
 }
 

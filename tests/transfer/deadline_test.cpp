@@ -143,7 +143,7 @@ protected:
                                    transfer_test::Widen(Sha256Hex(Generated(size))), size};
         ProgressWindowObserver observer(progress);
         const ULONGLONG start = Now();
-        const Outcome downloaded = DownloadPackage(package, partial, &observer);
+        const Outcome downloaded = transfer_test::DownloadPackage(package, partial, &observer);
         ended = Now();
         elapsed = ended - start;
         watch.Stop();

@@ -2,7 +2,8 @@
 # The transfer tests' fixtures beside their servers (extra_servers.sh), each in HARNESS_DIR:
 #   link-up HARNESS_DIR         transfer-link/tmp-link, a host symbolic link to transfer-link/real-tmp: a
 #                               temporary folder reached through a link, which a run must neither use
-#                               nor make anything in (the staging and launch tests)
+#                               nor make anything in (the staging and launch tests); and
+#                               transfer-link/outside, a folder with files that no clean-up may reach
 #   full-disk-up HARNESS_DIR    transfer-full-disk, a 1 MiB file system too small for a package, when the
 #                               tests run as root (the download test skips the case otherwise)
 #   full-disk-down HARNESS_DIR  unmounts it
@@ -18,6 +19,10 @@ case $action in
     rm -rf "$link"
     mkdir -p "$link/real-tmp"
     ln -s "$link/real-tmp" "$link/tmp-link"
+    # A folder outside any run, which the staging tests link to from where a clean-up meets the link.
+    mkdir -p "$link/outside/sub"
+    echo outside > "$link/outside/kept.txt"
+    echo outside > "$link/outside/sub/kept.txt"
     ;;
   full-disk-up)
     full=$harness/transfer-full-disk

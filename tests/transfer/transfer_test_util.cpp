@@ -6,14 +6,29 @@
 #include <stdexcept>
 
 #include "harness/test_support.h"
+#include "staging/partial_file.h"
 #include "transfer/package_download.h"
 #include "transfer/transfer_calls.h"
 
 namespace transfer_test {
 
+Outcome DownloadPackage(const PackageEntry& package, const std::wstring& partial, DownloadObserver* observer,
+                        const TransferCalls& calls) {
+    // As a staged run does it: a new file, written through one handle, deleted through it on failure.
+    const UniqueFile file = CreatePartialFile(partial);
+    if (!file) {
+        return Outcome::Failure(kCreateFailedText, GetLastError());
+    }
+    Outcome downloaded = transfer_internal::DownloadPackageInto(package, file.Get(), observer, calls);
+    if (!downloaded) {
+        DeleteThroughHandle(file.Get());
+    }
+    return downloaded;
+}
+
 bool DownloadWithCalls(const PackageEntry& package, const std::wstring& partial, DownloadObserver* observer,
                        const TransferCalls& calls, std::wstring& error) {
-    const Outcome downloaded = transfer_internal::DownloadPackage(package, partial, observer, calls);
+    const Outcome downloaded = DownloadPackage(package, partial, observer, calls);
     error = downloaded.Text();
     return static_cast<bool>(downloaded);
 }

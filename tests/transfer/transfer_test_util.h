@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "common/outcome.h"
+#include "transfer/transfer_calls.h"
+
 class DownloadObserver;
 struct PackageEntry;
-struct TransferCalls;
 
 namespace transfer_test {
 
@@ -28,8 +30,12 @@ std::string RequestLog();
 
 void RemoveRoutes(const std::string& table);
 
-// The download with the calls a test gives, into a file of its own at partial; error holds the
-// outcome's text, empty when it succeeded.
+// The download into a new file of its own at partial, which is deleted again when the download fails,
+// as a staged run does it.
+Outcome DownloadPackage(const PackageEntry& package, const std::wstring& partial, DownloadObserver* observer,
+                        const TransferCalls& calls = {});
+
+// The same; error holds the outcome's text, empty when it succeeded.
 bool DownloadWithCalls(const PackageEntry& package, const std::wstring& partial, DownloadObserver* observer,
                        const TransferCalls& calls, std::wstring& error);
 

@@ -1,65 +1,131 @@
-// The installer launch with real processes (launch_probe.exe, whose file name says what it does), and the
-// installer lock as the driver takes it, tried from another process (lock_probe.exe).
+// The installer launch with real processes (launch_probe.exe, whose file name, or LAUNCH_PROBE_AS, says
+// what it does), staged as a run stages its setup program, and the installer lock as the run takes it,
+// tried from another process (lock_probe.exe).
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "common/installer_lock.h"
 #include "common/win32_handles.h"
-#include "setup/installer_launch.h"
 #include "harness/test_support.h"
-#include "transfer/staging_paths.h"
+#include "setup/installer_launch.h"
+#include "staging/installer_lock.h"
+#include "staging/staged_run.h"
 #include "trust/installer_trust.h"
 
 namespace {
 
 std::wstring TrustFile(const char* name) { return test_support::HarnessPath(std::string("trust/files/") + name); }
 
-// A copy of the probe under the given name, in a fresh folder whose name has blanks.
-std::wstring StageProbe(const std::wstring& folderName, const std::wstring& fileName) {
-    const std::wstring folder = test_support::MakeScratchFolder(folderName);
-    const std::wstring path = folder + L"\\" + fileName;
-    EXPECT_TRUE(::CopyFileW(TrustFile("launch_probe.exe").c_str(), path.c_str(), FALSE));
-    return path;
+constexpr char kProbe[] = "launch_probe.exe";
+constexpr char kSignedProbe[] = "valid.exe";
+constexpr char kSignedLibrary[] = "signed-library.exe";
+
+// The bytes of one of the trust files, as the download would write them.
+template <const char* kName>
+Outcome WriteTrustFile(const PackageEntry&, HANDLE file, DownloadObserver*) {
+    const std::string bytes = test_support::ReadWholeFile(TrustFile(kName));
+    DWORD written = 0;
+    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                   written == bytes.size()
+               ? Outcome()
+               : Outcome::Failure(L"Could not securely save the downloaded installer.");
 }
 
-// What the probe saw: its command line, its current directory and its own path.
+// A file staged as the download would leave it, and, unless realTrust, a trust check that passes: most
+// cases here are about the launch, which accepts only what a run has verified.
+template <const char* kName = kProbe>
+StagingCalls ProbeCalls(bool realTrust = false) {
+    StagingCalls calls;
+    calls.downloadInto = WriteTrustFile<kName>;
+    calls.fileMatchesPackage = [](HANDLE, const PackageEntry&) { return Outcome(); };
+    if (!realTrust) {
+        calls.verifyTrust = [](HANDLE, const WideString&, const WideString&) {
+            TrustVerdict verdict;
+            verdict.kind = TrustVerdict::Kind::Trusted;
+            return verdict;
+        };
+    }
+    return calls;
+}
+
+// Takes run from its folder to a verified probe.
+void StageProbe(StagedRun& run, std::optional<VerifiedInstaller>& installer) {
+    const PackageEntry package{L"https://x/probe", std::wstring(64, L'0'), 1};
+    ASSERT_TRUE(run.Open());
+    ASSERT_TRUE(run.Download(package, nullptr));
+    ASSERT_TRUE(run.Promote());
+    ASSERT_TRUE(run.Seal(package));
+    ASSERT_TRUE(run.Verify(L"BRIMLOW AI LABS PRIVATE LIMITED", installer));
+}
+
+// What the probe saw, a line each.
 struct ProbeReport {
     std::wstring commandLine;
     std::wstring directory;
     std::wstring image;
+    std::wstring temp;
+    std::wstring tmp;
+    std::wstring path;
 };
 
 ProbeReport ReadMarker(const std::wstring& programPath) {
     const std::string bytes = test_support::ReadWholeFile(programPath + L".ran");
-    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-    const std::size_t first = text.find(L'\n');
-    const std::size_t second = text.find(L'\n', first + 1);
-    if (first == std::wstring::npos || second == std::wstring::npos) return {text, {}, {}};
-    return {text.substr(0, first), text.substr(first + 1, second - first - 1), text.substr(second + 1)};
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    std::wstring lines[6];
+    for (std::wstring& line : lines) {
+        const std::size_t end = text.find(L'\n');
+        line = text.substr(0, end);
+        text = end == std::wstring::npos ? std::wstring() : text.substr(end + 1);
+    }
+    return {lines[0], lines[1], lines[2], lines[3], lines[4], lines[5]};
 }
 
-std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
+// Sets an environment variable of this process for one scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
+        wchar_t saved[32768] = {};
+        had_ = GetEnvironmentVariableW(name, saved, 32768) > 0;
+        saved_ = saved;
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_, had_ ? saved_.c_str() : nullptr); }
+
+private:
+    const wchar_t* name_;
+    bool had_ = false;
+    std::wstring saved_;
+};
 
 TEST(InstallerLaunch, APathWithBlanksStartsWithOnlyTheQuotedPathAsCommandLine) {
-    const std::wstring path = StageProbe(L"launch with blanks", L"exit-0.exe");
+    // A run in the user's temporary folder (as the release tool stages), here one whose name has blanks.
+    const ScopedVariable tmp(L"TMP", test_support::MakeScratchFolder(L"launch with blanks") + L"\\");
+    StagedRun run(RunFolderPlace::UserTemp, ProbeCalls());
+    std::optional<VerifiedInstaller> installer;
+    StageProbe(run, installer);
+    ASSERT_TRUE(installer);
+    ASSERT_NE(installer->Path().find(L' '), std::wstring::npos);
     std::uint32_t exitCode = 1;
-    ASSERT_TRUE(LaunchInstaller(path, FolderOf(path), exitCode));
+    ASSERT_TRUE(LaunchInstaller(*installer, exitCode));
     EXPECT_EQ(exitCode, 0u);
-    const ProbeReport report = ReadMarker(path);
-    EXPECT_EQ(report.commandLine, L"\"" + path + L"\"");
-    EXPECT_EQ(report.directory, FolderOf(path)) << "the installer runs in its own folder";
+    const ProbeReport report = ReadMarker(installer->Path());
+    EXPECT_EQ(report.commandLine, L"\"" + installer->Path() + L"\"");
+    EXPECT_EQ(report.directory, installer->Folder()) << "the installer runs in its own folder";
 }
 
 TEST(InstallerLaunch, EveryExitCodeIsHandedBackUnchanged) {
     for (const std::uint32_t code : {0u, 1u, 3010u, 0xFFFFFFFFu}) {
-        const std::wstring path =
-            StageProbe(L"launch exit codes " + std::to_wstring(code), L"exit-" + std::to_wstring(code) + L".exe");
+        const ScopedVariable as(L"LAUNCH_PROBE_AS", L"exit-" + std::to_wstring(code) + L".exe");
+        StagedRun run(RunFolderPlace::MachineTemp, ProbeCalls());
+        std::optional<VerifiedInstaller> installer;
+        StageProbe(run, installer);
+        ASSERT_TRUE(installer);
         std::uint32_t exitCode = code == 1 ? 0 : 1;
-        ASSERT_TRUE(LaunchInstaller(path, FolderOf(path), exitCode)) << code;
+        ASSERT_TRUE(LaunchInstaller(*installer, exitCode)) << code;
         EXPECT_EQ(exitCode, code);
     }
 }
@@ -68,10 +134,6 @@ TEST(InstallerLaunch, AStagedRunStartsInItsOwnFolderInTheMachinesTemporaryFolder
     // TMP names a folder with a trailing dot (beside a folder without it), or tmp-link\, a host symbolic
     // link to real-tmp (made by the transfer tests' CTest fixture): a same-user process controls both.
     // Neither is used, and nothing is made in either.
-    wchar_t savedTmp[32768] = {};
-    wchar_t savedTemp[32768] = {};
-    GetEnvironmentVariableW(L"TMP", savedTmp, 32768);
-    GetEnvironmentVariableW(L"TEMP", savedTemp, 32768);
     const std::wstring scratch = test_support::MakeScratchFolder(L"launch-tmp");
     CreateDirectoryW((L"\\\\?\\" + scratch + L"\\x.").c_str(), nullptr);
     CreateDirectoryW((scratch + L"\\x").c_str(), nullptr);
@@ -82,19 +144,17 @@ TEST(InstallerLaunch, AStagedRunStartsInItsOwnFolderInTheMachinesTemporaryFolder
 
     for (const std::wstring& temp : {scratch + L"\\x.\\", linked + L"\\tmp-link\\"}) {
         SCOPED_TRACE(std::string(temp.begin(), temp.end()));
-        SetEnvironmentVariableW(L"TMP", temp.c_str());
-        SetEnvironmentVariableW(L"TEMP", temp.c_str());
-        StagedRun run;
-        const bool staged = static_cast<bool>(MakeStagingPaths(run));
-        SetEnvironmentVariableW(L"TMP", savedTmp);
-        SetEnvironmentVariableW(L"TEMP", savedTemp);
-        ASSERT_TRUE(staged);
+        const ScopedVariable tmp(L"TMP", temp);
+        const ScopedVariable temp2(L"TEMP", temp);
+        StagedRun run(RunFolderPlace::MachineTemp, ProbeCalls());
+        std::optional<VerifiedInstaller> installer;
+        StageProbe(run, installer);
+        ASSERT_TRUE(installer);
 
-        ASSERT_TRUE(::CopyFileW(TrustFile("launch_probe.exe").c_str(), run.FinalPath().c_str(), TRUE));
         std::uint32_t exitCode = 1;
-        ASSERT_TRUE(LaunchInstaller(run.FinalPath(), run.FolderPath(), exitCode));
-        const ProbeReport report = ReadMarker(run.FinalPath());
-        EXPECT_EQ(report.image, run.FinalPath());
+        ASSERT_TRUE(LaunchInstaller(*installer, exitCode));
+        const ProbeReport report = ReadMarker(installer->Path());
+        EXPECT_EQ(report.image, installer->Path());
         EXPECT_EQ(::CompareStringOrdinal(report.image.c_str(), static_cast<int>(machineTemp.size()),
                                          machineTemp.c_str(), -1, TRUE),
                   CSTR_EQUAL)
@@ -108,6 +168,53 @@ TEST(InstallerLaunch, AStagedRunStartsInItsOwnFolderInTheMachinesTemporaryFolder
     EXPECT_EQ(test_support::CountEntries(scratch + L"\\x."), 0);
     EXPECT_EQ(test_support::CountEntries(scratch + L"\\x"), 0);
     EXPECT_EQ(test_support::CountEntries(linked + L"\\real-tmp"), 0);
+}
+
+TEST(InstallerLaunch, TheSetupProgramGetsTheRunsTemporaryFolderAndOnlyTheSystemsPath) {
+    // What the user's own processes may have set: a temporary folder and a PATH entry of theirs.
+    const std::wstring users = test_support::MakeScratchFolder(L"launch-user-env");
+    const ScopedVariable tmp(L"TMP", users);
+    const ScopedVariable temp(L"TEMP", users);
+    const ScopedVariable path(L"PATH", users + L";C:\\windows\\system32");
+    const ScopedVariable kept(L"WEBSETUP_KEPT", L"as it was");
+    StagedRun run(RunFolderPlace::MachineTemp, ProbeCalls());
+    std::optional<VerifiedInstaller> installer;
+    StageProbe(run, installer);
+    ASSERT_TRUE(installer);
+    std::uint32_t exitCode = 1;
+    ASSERT_TRUE(LaunchInstaller(*installer, exitCode));
+
+    const ProbeReport report = ReadMarker(installer->Path());
+    EXPECT_EQ(report.temp, run.FolderPath() + L"\\Temp");
+    EXPECT_EQ(report.tmp, run.FolderPath() + L"\\Temp");
+    EXPECT_EQ(report.path.find(users), std::wstring::npos) << std::string(report.path.begin(), report.path.end());
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    EXPECT_EQ(report.path.rfind(system, 0), 0u) << "the system's folders, the system folder first";
+    EXPECT_TRUE(test_support::FileExists(run.FolderPath() + L"\\Temp\\probe-helper.dll"));
+    EXPECT_EQ(test_support::CountEntries(users), 0) << "nothing in the user's temporary folder";
+
+    const std::wstring folder = run.FolderPath();
+    run.Remove();
+    EXPECT_FALSE(test_support::FileExists(folder)) << "what it unpacked goes with the run";
+}
+
+TEST(InstallerEnvironment, OnlyTheTemporaryFoldersThePathAndTheWindowsFolderAreReplaced) {
+    const wchar_t current[] = L"=C:=C:\\users\0Path=Z:\\user\0temp=Z:\\t\0TMP=Z:\\t\0windir=Z:\\w\0"
+                              L"SYSTEMROOT=Z:\\w\0USERNAME=someone\0ZED=last\0";
+    const std::wstring block = setup_internal::MakeInstallerEnvironment(current, L"C:\\run\\Temp",
+                                                                        L"C:\\windows", L"C:\\windows\\system32");
+    std::wstring expected;
+    for (const wchar_t* entry :
+         {L"=C:=C:\\users", L"PATH=C:\\windows\\system32;C:\\windows;C:\\windows\\system32\\Wbem;"
+                              L"C:\\windows\\system32\\WindowsPowerShell\\v1.0\\",
+          L"SystemRoot=C:\\windows", L"TEMP=C:\\run\\Temp", L"TMP=C:\\run\\Temp", L"USERNAME=someone",
+          L"windir=C:\\windows", L"ZED=last"}) {
+        expected += entry;
+        expected += L'\0';
+    }
+    expected += L'\0';
+    EXPECT_EQ(block, expected);
 }
 
 struct Release {
@@ -129,7 +236,11 @@ DWORD WINAPI ReleaseLater(void* parameter) {
 }
 
 TEST(InstallerLaunch, AnInstallerThatWaitsIsWaitedFor) {
-    const std::wstring path = StageProbe(L"launch waits", L"wait-7.exe");
+    const ScopedVariable as(L"LAUNCH_PROBE_AS", L"wait-7.exe");
+    StagedRun run(RunFolderPlace::MachineTemp, ProbeCalls());
+    std::optional<VerifiedInstaller> installer;
+    StageProbe(run, installer);
+    ASSERT_TRUE(installer);
     const UniqueProcess ready(::CreateEventW(nullptr, TRUE, FALSE, L"Local\\websetup-launch-probe-wait-7.exe.ready"));
     const UniqueProcess go(::CreateEventW(nullptr, TRUE, FALSE, L"Local\\websetup-launch-probe-wait-7.exe.go"));
     ASSERT_TRUE(ready && go);
@@ -138,7 +249,7 @@ TEST(InstallerLaunch, AnInstallerThatWaitsIsWaitedFor) {
     ASSERT_TRUE(releaser);
 
     std::uint32_t exitCode = 1;
-    ASSERT_TRUE(LaunchInstaller(path, FolderOf(path), exitCode));
+    ASSERT_TRUE(LaunchInstaller(*installer, exitCode));
     EXPECT_EQ(release.released, 1) << "the launch returned before the installer was released";
     EXPECT_EQ(exitCode, 7u);
     ::WaitForSingleObject(releaser.Get(), INFINITE);
@@ -146,11 +257,13 @@ TEST(InstallerLaunch, AnInstallerThatWaitsIsWaitedFor) {
 
 TEST(InstallerLaunch, WhatCannotBeStartedFailsAndLeavesTheExitCode) {
     // A validly signed DLL under an .exe name passes the trust check but is no program.
-    for (const std::wstring& path : {TrustFile("signed-library.exe"), TrustFile("does-not-exist.exe")}) {
-        std::uint32_t exitCode = 1;
-        EXPECT_FALSE(LaunchInstaller(path, FolderOf(path), exitCode));
-        EXPECT_EQ(exitCode, 1u);
-    }
+    StagedRun run(RunFolderPlace::MachineTemp, ProbeCalls<kSignedLibrary>(true));
+    std::optional<VerifiedInstaller> installer;
+    StageProbe(run, installer);
+    ASSERT_TRUE(installer);
+    std::uint32_t exitCode = 1;
+    EXPECT_FALSE(LaunchInstaller(*installer, exitCode));
+    EXPECT_EQ(exitCode, 1u);
 }
 
 std::uint32_t RunLockProbe(const std::wstring& target) {
@@ -193,17 +306,15 @@ TEST(InstallerLock, OthersCanReadTheLockedFileButNotWriteRenameOrDeleteIt) {
 }
 
 TEST(InstallerLock, TheLockedFileIsStillVerifiedAndStartedWhileTheLockIsHeld) {
-    // The trust system reads the file through the lock; the process loader opens it itself, which the
-    // lock's read-only sharing must admit.
-    const std::wstring folder = test_support::MakeScratchFolder(L"locked run");
-    const std::wstring path = folder + L"\\exit-3010.exe";
-    ASSERT_TRUE(::CopyFileW(TrustFile("valid.exe").c_str(), path.c_str(), FALSE));
-    const UniqueFile lock = OpenInstallerLock(path);
-    ASSERT_TRUE(lock);
-
-    EXPECT_EQ(VerifyInstallerTrust(lock.Get(), path, L"BRIMLOW AI LABS PRIVATE LIMITED").kind, TrustVerdict::Kind::Trusted);
+    // The real trust check through the lock's handle, and the process loader, which opens the file
+    // itself: the lock's read-only sharing must admit both.
+    const ScopedVariable as(L"LAUNCH_PROBE_AS", L"exit-3010.exe");
+    StagedRun run(RunFolderPlace::MachineTemp, ProbeCalls<kSignedProbe>(true));
+    std::optional<VerifiedInstaller> installer;
+    StageProbe(run, installer);
+    ASSERT_TRUE(installer);
     std::uint32_t exitCode = 1;
-    ASSERT_TRUE(LaunchInstaller(path, folder, exitCode));
+    ASSERT_TRUE(LaunchInstaller(*installer, exitCode));
     EXPECT_EQ(exitCode, 3010u);
 }
 

@@ -8,13 +8,19 @@
 #include <cstdio>
 #include <string>
 
-#include "common/installer_lock.h"
 #include "common/win32_handles.h"
 #include "harness/test_support.h"
+#include "staging/installer_lock.h"
 #include "trust/installer_trust.h"
 #include "trust/machine_trust.h"
 
 namespace {
+
+// The trust check as a run makes it: through the installer lock held on the file.
+TrustVerdict VerifyLocked(const std::wstring& path, const std::wstring& publisher) {
+    const UniqueFile lock = OpenInstallerLock(path);
+    return VerifyInstallerTrust(lock ? lock.Get() : nullptr, path, publisher);
+}
 
 constexpr wchar_t kPublisher[] = L"BRIMLOW AI LABS PRIVATE LIMITED";
 constexpr wchar_t kUntrustedText[] =
@@ -52,12 +58,6 @@ bool RunningUnderWine() {
 
 std::wstring TrustFile(const char* name) { return test_support::HarnessPath(std::string("trust/files/") + name); }
 
-// The check as the driver makes it: through the installer's lock on the file.
-TrustVerdict Verify(const std::wstring& path, const WideString& manifestPublisher = kPublisher) {
-    const UniqueFile lock = OpenInstallerLock(path);
-    return VerifyInstallerTrust(lock.Get(), path, manifestPublisher);
-}
-
 void PrintTo(const TrustCase& c, std::ostream* os) { *os << c.file; }
 
 // Wine keeps a revoked certificate's status as "not revoked" once it has seen it (test_support.h).
@@ -77,7 +77,7 @@ TEST_P(TrustTable, VerdictAndErrorTextMatchTheFile) {
         std::printf("  %s: under Wine: %s\n", c.file, c.wineReason);
     }
 
-    const TrustVerdict verdict = Verify(path);
+    const TrustVerdict verdict = VerifyLocked(path, kPublisher);
     const Outcome outcome = verdict.ToOutcome();
     switch (expected) {
     case Verdict::Trusted:
@@ -159,7 +159,7 @@ TEST(InstallerTrust, TheUsersWinTrustPolicyFlagsChangeNothing) {
                                   FlagCase{"expired.exe", TrustVerdict::Kind::NotTrusted},
                                   FlagCase{"valid.exe", TrustVerdict::Kind::Trusted}}) {
             test_support::ForgetWineRevocationStatus();
-            const TrustVerdict verdict = Verify(TrustFile(c.file));
+            const TrustVerdict verdict = VerifyLocked(TrustFile(c.file), kPublisher);
             EXPECT_EQ(verdict.kind, c.kind) << c.file << " with State 0x" << std::hex << state;
             if (c.kind == TrustVerdict::Kind::NotTrusted) {
                 EXPECT_STREQ(verdict.ToOutcome().Text(), kUntrustedText) << c.file;
@@ -177,7 +177,7 @@ TEST(InstallerTrust, TheMachinesChainNamesWhatItRefused) {
     for (const RefusalCase& c : {RefusalCase{"revoked-publisher.exe", static_cast<long>(CRYPT_E_REVOKED)},
                                  RefusalCase{"expired.exe", static_cast<long>(CERT_E_EXPIRED)}}) {
         test_support::ForgetWineRevocationStatus();
-        EXPECT_EQ(Verify(TrustFile(c.file)).trustResult, c.result) << c.file;
+        EXPECT_EQ(VerifyLocked(TrustFile(c.file), kPublisher).trustResult, c.result) << c.file;
     }
 }
 
@@ -239,7 +239,7 @@ TEST(InstallerTrust, ManifestPublisherMustMatchExactlyToo) {
     const std::wstring path = TrustFile("valid.exe");
     for (const wchar_t* manifestPublisher :
          {L"Brimlow AI Labs Private Limited", L"BRIMLOW AI LABS PRIVATE LIMITED ", L"BRIMLOW AI LABS", L""}) {
-        const TrustVerdict verdict = Verify(path, manifestPublisher);
+        const TrustVerdict verdict = VerifyLocked(path, manifestPublisher);
         EXPECT_EQ(verdict.kind, TrustVerdict::Kind::PublisherMismatch) << manifestPublisher;
         EXPECT_EQ(verdict.signer, kPublisher);
     }
@@ -264,7 +264,7 @@ TEST(InstallerTrust, TheFileVerifiedIsTheOneTheLockHolds) {
 }
 
 TEST(InstallerTrust, AMissingFileFailsAsAnUntrustedSignature) {
-    const TrustVerdict verdict = Verify(TrustFile("does-not-exist.exe"));
+    const TrustVerdict verdict = VerifyLocked(TrustFile("does-not-exist.exe"), kPublisher);
     EXPECT_EQ(verdict.kind, TrustVerdict::Kind::NotTrusted);
     EXPECT_NE(verdict.trustResult, 0);
     EXPECT_STREQ(verdict.ToOutcome().Text(), kUntrustedText);
@@ -297,7 +297,7 @@ TEST(InstallerTrust, TheVerifyStateIsClosedWhetherOrNotThePublisherMatches) {
     ASSERT_TRUE(CanOpenExclusively(probe));
 
     for (const char* file : {"valid.exe", "name-case.exe"}) {
-        (void)Verify(TrustFile(file));
+        (void)VerifyLocked(TrustFile(file), kPublisher);
         EXPECT_TRUE(CanOpenExclusively(TrustFile(file))) << file;
     }
 }
@@ -314,13 +314,13 @@ TEST(SignerName, TheVerdictNamesTheFirstSignersCommonNameInFull) {
                               NameCase{"name-case.exe", L"Brimlow AI Labs Private Limited"},
                               NameCase{"nested-publisher-first.exe", L"BRIMLOW AI LABS PRIVATE LIMITED"},
                               NameCase{"nested-other-first.exe", L"Other Signer Test Ltd"}}) {
-        EXPECT_EQ(Verify(TrustFile(c.file)).signer, c.name) << c.file;
+        EXPECT_EQ(VerifyLocked(TrustFile(c.file), kPublisher).signer, c.name) << c.file;
     }
 }
 
 TEST(SignerName, NoNameWhereNoneCanBeRead) {
     for (const char* file : {"unsigned.exe", "name-empty.exe", "does-not-exist.exe"}) {
-        const TrustVerdict verdict = Verify(TrustFile(file));
+        const TrustVerdict verdict = VerifyLocked(TrustFile(file), kPublisher);
         EXPECT_TRUE(verdict.signer.empty()) << file;
         EXPECT_NE(verdict.kind, TrustVerdict::Kind::Trusted) << file;
         EXPECT_NE(verdict.kind, TrustVerdict::Kind::PublisherMismatch) << file;

@@ -1,4 +1,4 @@
-#include "common/partial_file.h"
+#include "staging/partial_file.h"
 
 namespace {
 
