@@ -12,21 +12,25 @@
 # no-signer-name.exe, the trust tests' file signed under the trusted root by a certificate with no name
 # at all (the trust_files fixture makes it); resigned-x64.exe, the x64 package signed again by the
 # publisher, with a timestamp; user-root.exe, signed in the publisher's name under a root that only the
-# user's own store trusts, not the machine's. For the web setup check, WEBSETUP_EXE as built (websetup-built.exe), signed
-# by the publisher
-# (websetup-signed.exe), the same with a timestamp (websetup-timestamped.exe), signed by the name in
-# other letter case (websetup-wrong-case.exe), and signed and then changed in one byte under the signature
-# (websetup-tampered.exe) or with bytes appended after the signature (websetup-appended.exe). A NAME.sha256 stands beside each package that the tests serve.
+# user's own store trusts, not the machine's. For the web setup check: WEBSETUP_EXE as built
+# (websetup-built.exe), signed by the publisher (websetup-signed.exe), the same with a timestamp
+# (websetup-timestamped.exe), signed by the name in other letter case (websetup-wrong-case.exe), and
+# signed and then changed in one byte under the signature (websetup-tampered.exe) or with bytes appended
+# after the signature (websetup-appended.exe). A NAME.sha256 stands beside each package that the tests
+# serve.
 set -euo pipefail
 harness=$1 pki_tool=$2 x64=$3 x86=$4 old=$5 unversioned=$6 dll=$7 websetup=$8
 out=$harness/release
 pki=$out/pki
 files=$out/files
 rm -rf "$files"
+# Certificates issued under an earlier harness root are of no use.
+cmp -s "$harness/pki/root.pem" "$pki/root.pem" || rm -rf "$pki"
 mkdir -p "$pki" "$files"
 
-# The harness's root, copied so that issuing here never touches the shared folder's serial file.
-cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$pki/"
+# The harness's root, copied so that issuing here never touches the shared folder's serial file, and
+# its CRL port: the certificates issued here name the harness's CRL of the root, which lists none of them.
+cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$harness/pki/crl.port" "$pki/"
 "$pki_tool" codesign "$pki" other root "OTHER PUBLISHER"
 "$pki_tool" codesign "$pki" wrong-case root "Brimlow AI Labs Private Limited"
 
