@@ -27,7 +27,7 @@ build=$(cd "$build" && pwd)
 source "$root/tests/harness/harness-env.sh" "$build"
 source "$root/tests/harness/loopback-nginx.sh"
 source "$HARNESS_DIR/e2e.env"
-"$root/tests/harness/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
+"$root/tests/harness/harness.sh" up "$build" "$TRUST_ROOT" "$CRL_PORT" >/dev/null
 harness_ensure_display
 pki=$HARNESS_DIR/pki
 work=$HARNESS_DIR/bench-table

@@ -78,7 +78,7 @@ int Trust(const wchar_t* path) {
     LARGE_INTEGER start;
     LARGE_INTEGER end;
     ::QueryPerformanceCounter(&start);
-    const long status = VerifyAuthenticode(nullptr, path);
+    const long status = VerifyAuthenticode(nullptr, path, nullptr);
     ::QueryPerformanceCounter(&end);
     if (status != 0) {
         std::fprintf(stderr, "WinVerifyTrust: 0x%08lx\n", static_cast<unsigned long>(status));

@@ -12,7 +12,7 @@ bool VerifyServerCertificate(HINTERNET request, const WideString& host, DWORD& r
     // The context's own store holds the certificates the server sent with it: the intermediates.
     const UniqueCertContext certificate(received);
     const bool trusted = certificate && ChainsToMachineRoot(certificate.Get(), certificate.Get()->hCertStore,
-                                                            MachineTrustUse::Server, host.c_str(), error);
+                                                            MachineTrustUse::Server, host.c_str(), nullptr, error);
     if (!trusted) {
         refusal = error;
     }

@@ -1,4 +1,6 @@
 #pragma once
+#include "common/platform_compat.h"
+
 #include <windows.h>
 
 #include "common/outcome.h"
@@ -19,7 +21,7 @@ struct TrustVerdict {
     Kind kind = Kind::NotTrusted;
     // WinVerifyTrust's result, or the machine chain's policy error when only that refused; 0 otherwise.
     long trustResult = 0;
-    // The first signer's name, wherever it was read.
+    // The name of the signer WinVerifyTrust verified, wherever it was read.
     WideString signer;
 
     // What the installer says of it: nothing when trusted, else its sentence and, for a refused
@@ -27,8 +29,10 @@ struct TrustVerdict {
     Outcome ToOutcome() const;
 };
 
-// Authenticode through the Windows trust system, the signer's chain built again with the local
-// machine's engine (it must end in a root of the machine's stores), then the first signer's name
-// against both the compiled-in and the manifest's publisher.
-// lockedFile is the file at finalPath, held open for reading.
-TrustVerdict VerifyInstallerTrust(HANDLE lockedFile, const WideString& finalPath, const WideString& manifestPublisher);
+// Authenticode through the Windows trust system, on the file held open as lockedFile (the installer's
+// lock on path); then the chain of the signer it verified, and of the timestamp's signer where a
+// timestamp counts, built again with the local machine's engine at the time it verified at: it must end
+// in a root of the machine's stores, with every validity period in force and no certificate but the
+// root revoked or of unknown revocation status. Last, that signer's name against both the compiled-in
+// and the manifest's publisher.
+TrustVerdict VerifyInstallerTrust(HANDLE lockedFile, const WideString& path, const WideString& manifestPublisher);

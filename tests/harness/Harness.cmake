@@ -15,8 +15,11 @@ set(WEBSETUP_SERVER_DIR "${WEBSETUP_HARNESS_DIR}/server")
 websetup_config(loopback "localhost:${WEBSETUP_TEST_PORT}" "BRIMLOW AI LABS PRIVATE LIMITED")
 websetup_config(unconfigured "localhost:${WEBSETUP_TEST_PORT}" "PENDING_CERTUM_CERTIFICATE")
 
+# The test PKI's CRLs are served on the odd port after it (harness-env.sh).
+math(EXPR WEBSETUP_CRL_PORT "${WEBSETUP_TEST_PORT} + 1")
+
 set(_harness "${CMAKE_CURRENT_LIST_DIR}/harness.sh")
-add_test(NAME harness_up COMMAND "${_harness}" up "${CMAKE_BINARY_DIR}" $<TARGET_FILE:trust_root>)
+add_test(NAME harness_up COMMAND "${_harness}" up "${CMAKE_BINARY_DIR}" $<TARGET_FILE:trust_root> ${WEBSETUP_CRL_PORT})
 set_tests_properties(harness_up PROPERTIES FIXTURES_SETUP harness)
 add_test(NAME harness_down COMMAND "${_harness}" down "${CMAKE_BINARY_DIR}")
 set_tests_properties(harness_down PROPERTIES FIXTURES_CLEANUP harness)

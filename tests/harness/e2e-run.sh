@@ -41,6 +41,7 @@ fi
 # is the one of the package this prefix downloads).
 setup_exit=0 box="" ran=1 answer=1001 published=true sha="" size_delta=0 signer=publisher
 manifest_edit="" serve=1 prompt=1 cert=${RELEASE_CERT:-tls-localhost} nginx_extra="" mid_download="" version=2.3.1
+user_wintrust_state=
 # The packages served at 16 KiB/s, so that a download is still under way seconds after it starts.
 slowly="location /download/releases/$version/ { limit_rate 16k; }"
 case $scenario in
@@ -86,6 +87,17 @@ case $scenario in
     box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
   stranger-signer) signer=stranger ran=0
     box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
+  # The package signed by the publisher's certificate that the root's CRL (on loopback) revokes.
+  revoked-signer) signer=revoked ran=0
+    box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
+  # The package signed, with no timestamp, by the publisher's certificate that expired yesterday, while
+  # the user's WinTrust policy flags say to overlook expiry and revocation, as any process of the user
+  # can set them: they change nothing.
+  expired-signer) signer=expired ran=0 user_wintrust_state=0x23f00
+    box="Security check failed: the downloaded installer does not have a valid trusted Authenticode signature." ;;
+  # A certificate for localhost under the trusted root that the root's CRL revokes.
+  revoked-server) cert=tls-revoked ran=0 prompt=0
+    box="The secure download request failed. Check the internet connection and try again." ;;
   # The server's worker dies while the package is on its way. Its socket is closed, not reset, so the
   # body just ends early and the download comes out short (a reset is the transfer tests' case).
   cut-download) nginx_extra=$slowly mid_download=cut ran=0
@@ -106,7 +118,8 @@ if [ -n "${WEBSETUP_SCREENSHOTS:-}" ] && [ "$interactive" != --interactive ]; th
   [ -n "$nginx_extra" ] || nginx_extra="location /download/releases/$version/ { limit_rate 32k; }"
 fi
 
-"$here/harness.sh" up "$build" "$TRUST_ROOT" >/dev/null
+# The guest's e2e.env names no CRL port: its PKI, made here, names the one its certificates use.
+"$here/harness.sh" up "$build" "$TRUST_ROOT" ${CRL_PORT:-} >/dev/null
 harness_ensure_display
 pki=$HARNESS_DIR/pki
 work=${release_only:-$HARNESS_DIR/e2e/$scenario}
@@ -133,6 +146,8 @@ else
       other) pfx=$pki/other-signer.pfx ;;
       user-root) pfx=$pki/publisher-user-root.pfx ;;
       stranger) pfx=$pki/stranger-signer.pfx ;;
+      revoked) pfx=$pki/publisher-revoked.pfx ;;
+      expired) pfx=$pki/publisher-expired.pfx ;;
       *) pfx=$pki/publisher.pfx ;;
     esac
     [ $flavour_signer = none ] || "$here/sign.sh" "$pfx" "$source_exe" "$release/$version/setup-$flavour.exe"
@@ -167,18 +182,25 @@ PY
 fi
 [ -z "$release_only" ] || exit 0
 
+# Wine writes a revoked certificate's status to its cache as "not revoked" (harness-env.sh).
+harness_forget_revocation_status
 # nginx on loopback only, with the test PKI's certificate for the release host (localhost here).
 if [ $cert = e2e-untrusted ]; then
   "$here/make-test-pki.sh" tls "$pki" e2e-untrusted e2e-other-ca localhost
 fi
 [ $serve = 0 ] || start_loopback_nginx "$work" $DEMO_PORT "$pki" $cert "$nginx_extra"
+wintrust_key='HKCU\Software\Microsoft\Windows\CurrentVersion\WinTrust\Trust Providers\Software Publishing'
 installer=
 stop_all() {
   [ -z "$installer" ] || kill "$installer" 2>/dev/null || true
   stop_loopback_nginx "$work"
+  [ -z "$user_wintrust_state" ] || wine reg delete "$wintrust_key" /v State /f >/dev/null 2>&1 || true
 }
 trap stop_all EXIT
 trap 'exit 130' INT TERM
+if [ -n "$user_wintrust_state" ]; then
+  wine reg add "$wintrust_key" /v State /t REG_DWORD /d "$user_wintrust_state" /f >/dev/null 2>&1
+fi
 
 # The run happens in the machine's temporary folder; the user's own is never used.
 staging=$WINEPREFIX/drive_c/windows/temp

@@ -27,6 +27,9 @@ untrusted-server ManifestFetchFailed
 user-root-server ManifestFetchFailed
 user-root-signer VerificationFailed
 stranger-signer VerificationFailed
+revoked-signer VerificationFailed
+expired-signer VerificationFailed
+revoked-server ManifestFetchFailed
 cut-download DownloadFailed
 cancel-download DownloadFailed
 slow-link-cancel DownloadFailed

@@ -73,7 +73,59 @@ harness_ensure_display() {
   harness_window_mode
 }
 
+# Serves the test PKI's CRLs (HARNESS_DIR/pki/crl) over plain HTTP on loopback, at the port that the
+# certificates name (HARNESS_DIR/pki/crl.port), with nginx: the guest has it, as this machine does. Every
+# signature check reaches it, so it runs for as long as the harness is up; harness_stop ends it.
+harness_ensure_crl_server() {
+  local port conf=$HARNESS_DIR/crl-server
+  port=$(cat "$HARNESS_DIR/pki/crl.port")
+  (
+    flock 9
+    if [ -f "$HARNESS_DIR/crl.server.pid" ] && kill -0 "$(cat "$HARNESS_DIR/crl.server.pid")" 2>/dev/null; then
+      exit 0
+    fi
+    mkdir -p "$conf"
+    cat > "$conf/nginx.conf" <<CONF
+daemon on;
+user root;
+worker_processes 1;
+pid $HARNESS_DIR/crl.server.pid;
+error_log $conf/error.log;
+events { worker_connections 64; }
+http {
+  access_log $conf/access.log;
+  client_body_temp_path $conf;
+  proxy_temp_path $conf;
+  fastcgi_temp_path $conf;
+  uwsgi_temp_path $conf;
+  scgi_temp_path $conf;
+  types { application/pkix-crl crl; }
+  server {
+    listen 127.0.0.1:$port;
+    listen [::1]:$port;
+    root $HARNESS_DIR/pki/crl;
+  }
+}
+CONF
+    # fd 9 is closed for nginx, or it would hold the lock for as long as it runs.
+    nginx -c "$conf/nginx.conf" 9>&-
+    for _ in $(seq 50); do [ -s "$HARNESS_DIR/crl.server.pid" ] && break; sleep 0.1; done
+  ) 9>"$HARNESS_DIR/crl-server.lock"
+}
+
+# Wine 8 keeps each certificate's revocation status in a file of the prefix's CryptnetUrlCache and
+# writes a revoked certificate's there as "not revoked", which later checks then read until the CRL's
+# next update. A test of a revoked certificate first removes those files (and only those).
+harness_forget_revocation_status() {
+  local cache
+  for cache in "$WINEPREFIX"/drive_c/users/*/AppData/LocalLow/Microsoft/CryptnetUrlCache/Content; do
+    [ -d "$cache" ] || continue
+    { grep -lr --null '^Wine cached revocation' "$cache" 2>/dev/null || true; } | xargs -0r rm -f
+  done
+}
+
 harness_stop() {
+  "$(dirname "${BASH_SOURCE[0]}")/stop-server.sh" "$HARNESS_DIR/crl.server.pid"
   wineserver -k 2>/dev/null || true
   if [ -f "$HARNESS_DIR/xvfb.pid" ]; then
     kill "$(cat "$HARNESS_DIR/xvfb.pid")" 2>/dev/null || true

@@ -121,6 +121,51 @@ void WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+void ForgetWineRevocationStatus() {
+    wchar_t profile[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH) == 0) {
+        return;
+    }
+    const std::wstring content = std::wstring(profile) + L"\\AppData\\LocalLow\\Microsoft\\CryptnetUrlCache\\Content";
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((content + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    constexpr char kMagic[] = "Wine cached revocation";
+    do {
+        const std::wstring path = content + L"\\" + found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            ReadWholeFile(path).rfind(kMagic, 0) == 0) {
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+namespace {
+constexpr wchar_t kSoftwarePublishing[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\WinTrust\\Trust Providers\\Software Publishing";
+}
+
+UserWinTrustFlags::UserWinTrustFlags(DWORD state) {
+    DWORD size = sizeof(old_);
+    had_ = RegGetValueW(HKEY_CURRENT_USER, kSoftwarePublishing, L"State", RRF_RT_REG_DWORD, nullptr, &old_, &size) ==
+           ERROR_SUCCESS;
+    if (RegSetKeyValueW(HKEY_CURRENT_USER, kSoftwarePublishing, L"State", REG_DWORD, &state, sizeof(state)) !=
+        ERROR_SUCCESS) {
+        throw std::runtime_error("cannot set the user's WinTrust policy flags");
+    }
+}
+
+UserWinTrustFlags::~UserWinTrustFlags() {
+    if (had_) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, kSoftwarePublishing, L"State", REG_DWORD, &old_, sizeof(old_));
+    } else {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kSoftwarePublishing, L"State");
+    }
+}
+
 std::wstring PendingFileRenames() {
     UniqueHandle<NullHandleTraits<HKEY, RegCloseKey>> key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,

@@ -33,6 +33,24 @@ void WriteWholeFile(const std::wstring& path, const std::string& bytes);
 // one string with its zero separators kept; empty when there is none.
 std::wstring PendingFileRenames();
 
+// Wine 8 keeps each certificate's revocation status in a file of the user's CryptnetUrlCache and writes
+// a revoked certificate's there as "not revoked"; later checks read that until the CRL's next update. A
+// test of a revoked certificate calls this first: it removes those files, and only those.
+void ForgetWineRevocationStatus();
+
+// Sets the user's WinTrust policy flags (State under HKCU\...\WinTrust\Trust Providers\Software
+// Publishing) for as long as it lives, then puts back what was there.
+class UserWinTrustFlags {
+public:
+    explicit UserWinTrustFlags(DWORD state);
+    ~UserWinTrustFlags();
+    UserWinTrustFlags(const UserWinTrustFlags&) = delete;
+    UserWinTrustFlags& operator=(const UserWinTrustFlags&) = delete;
+
+private:
+    bool had_ = false;
+    DWORD old_ = 0;
+};
 // Makes link a link to the folder target, as an unelevated process would put a junction where a folder
 // was. Windows: a junction. Wine makes no junctions and renames a host link by moving what it leads
 // to, so there the link is a host symbolic link made with the host's own call (Wine runs the program in

@@ -12,6 +12,7 @@
 #include "harness/test_support.h"
 #include "staging/installer_lock.h"
 #include "trust/installer_trust.h"
+#include "trust/machine_trust.h"
 
 namespace {
 
@@ -29,11 +30,13 @@ enum class Verdict { Trusted, Untrusted, PublisherMismatch };
 
 // Wine 8's Authenticode policy never reaches the certificate chain: it asks for the signer
 // certificate's CERT_SIGNATURE_HASH_PROP_ID, which its crypt32 does not provide, and then ends with
-// S_FALSE but error 0, so WinVerifyTrust returns 0 for any intact signature, whoever issued it. The
-// installer's own second chain, built with the machine's engine, still refuses a foreign root there.
-// Wine 8 does not fetch the CRL that the certificate names either (the CRL server sees no request), so
-// the revoked row states what Windows returns and, separately, what Wine returns.
-constexpr char kWineSkipsRevocation[] = "Wine neither fetches the CRL nor checks the chain";
+// S_FALSE but error 0, so WinVerifyTrust returns 0 for any intact signature, whoever issued it, revoked
+// or expired. The installer's own chains, built with the machine's engine, refuse those there as on
+// Windows: Wine's engine fetches the CRL over HTTP and judges validity at the time it is given.
+// Wine's WinVerifyTrust dates a signature by its timestamp (sftVerifyAsOf) but reports no counter-signer,
+// so no timestamp's signer can be chained there: the installer then judges the chain now, and a
+// signature whose certificate has lapsed since is refused under Wine, though Windows takes it.
+constexpr char kWineReportsNoTimestampSigner[] = "Wine reports no timestamp signer, so the time is now";
 
 struct TrustCase {
     const char* why;
@@ -57,7 +60,11 @@ std::wstring TrustFile(const char* name) { return test_support::HarnessPath(std:
 
 void PrintTo(const TrustCase& c, std::ostream* os) { *os << c.file; }
 
-class TrustTable : public testing::TestWithParam<TrustCase> {};
+// Wine keeps a revoked certificate's status as "not revoked" once it has seen it (test_support.h).
+class TrustTable : public testing::TestWithParam<TrustCase> {
+protected:
+    void SetUp() override { test_support::ForgetWineRevocationStatus(); }
+};
 
 TEST_P(TrustTable, VerdictAndErrorTextMatchTheFile) {
     const TrustCase& c = GetParam();
@@ -106,7 +113,17 @@ INSTANTIATE_TEST_SUITE_P(
         TrustCase{"signed under a root that only the user's own Root store holds", "user-root-only.exe",
                   Verdict::Untrusted},
         TrustCase{"signing certificate revoked in the CRL its distribution point names", "revoked.exe",
-                  Verdict::Untrusted, Verdict::Trusted, kWineSkipsRevocation},
+                  Verdict::Untrusted},
+        TrustCase{"the publisher's certificate revoked in the harness's CRL of the root",
+                  "revoked-publisher.exe", Verdict::Untrusted},
+        TrustCase{"the publisher's certificate names a CRL nobody serves: revocation status unknown",
+                  "offline-crl.exe", Verdict::Untrusted},
+        TrustCase{"the publisher's certificate expired yesterday; no timestamp", "expired.exe", Verdict::Untrusted},
+        TrustCase{"the publisher's certificate lapsed yesterday; no timestamp", "lapsed.exe", Verdict::Untrusted},
+        TrustCase{"timestamped 30 days ago, while the lapsed certificate was valid", "lapsed-timestamped.exe",
+                  Verdict::Trusted, Verdict::Untrusted, kWineReportsNoTimestampSigner},
+        TrustCase{"timestamped while valid, but by an authority under a root nobody trusts",
+                  "lapsed-stranger-timestamp.exe", Verdict::Untrusted},
         TrustCase{"one byte of code changed after signing", "tampered.exe", Verdict::Untrusted},
         TrustCase{"signer name differs only in letter case", "name-case.exe", Verdict::PublisherMismatch},
         TrustCase{"signer name has a trailing blank", "name-trailing-blank.exe", Verdict::PublisherMismatch},
@@ -126,6 +143,98 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// What the user's own WinTrust policy flags tell WinVerifyTrust to overlook, any process of the user can
+// set: expiry (WTPF_IGNOREEXPIRATION), revocation (WTPF_IGNOREREVOKATION), a revocation server that
+// cannot be reached (WTPF_OFFLINEOK_*). The verdicts stay what they are without them.
+TEST(InstallerTrust, TheUsersWinTrustPolicyFlagsChangeNothing) {
+    struct FlagCase {
+        const char* file;
+        TrustVerdict::Kind kind;
+    };
+    for (const DWORD state : {DWORD{0x23c00}, DWORD{0x23c00 | WTPF_IGNOREEXPIRATION | WTPF_IGNOREREVOKATION},
+                              DWORD{0x3ff00}}) {
+        const test_support::UserWinTrustFlags flags(state);
+        for (const FlagCase& c : {FlagCase{"revoked-publisher.exe", TrustVerdict::Kind::NotTrusted},
+                                  FlagCase{"revoked.exe", TrustVerdict::Kind::NotTrusted},
+                                  FlagCase{"expired.exe", TrustVerdict::Kind::NotTrusted},
+                                  FlagCase{"valid.exe", TrustVerdict::Kind::Trusted}}) {
+            test_support::ForgetWineRevocationStatus();
+            const TrustVerdict verdict = VerifyLocked(TrustFile(c.file), kPublisher);
+            EXPECT_EQ(verdict.kind, c.kind) << c.file << " with State 0x" << std::hex << state;
+            if (c.kind == TrustVerdict::Kind::NotTrusted) {
+                EXPECT_STREQ(verdict.ToOutcome().Text(), kUntrustedText) << c.file;
+            }
+        }
+    }
+}
+
+// The refusals name what the machine's chain found, as the installer's log of the failure.
+TEST(InstallerTrust, TheMachinesChainNamesWhatItRefused) {
+    struct RefusalCase {
+        const char* file;
+        long result;
+    };
+    for (const RefusalCase& c : {RefusalCase{"revoked-publisher.exe", static_cast<long>(CRYPT_E_REVOKED)},
+                                 RefusalCase{"expired.exe", static_cast<long>(CERT_E_EXPIRED)}}) {
+        test_support::ForgetWineRevocationStatus();
+        EXPECT_EQ(VerifyLocked(TrustFile(c.file), kPublisher).trustResult, c.result) << c.file;
+    }
+}
+
+UniqueCertContext HarnessCertificate(const char* name) {
+    const std::string der = test_support::ReadWholeFile(test_support::HarnessPath(std::string("pki/") + name + ".der"));
+    return UniqueCertContext(::CertCreateCertificateContext(
+        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size())));
+}
+
+FILETIME DaysAgo(int days) {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= static_cast<ULONGLONG>(days) * 24 * 3600 * 10000000ULL;
+    return FILETIME{t.LowPart, t.HighPart};
+}
+
+// The chain the installer builds after WinVerifyTrust, at the time it verified at: a certificate that has
+// lapsed since is good at the timestamp's time and not now; the timestamp's signer must be good for time
+// stamping, the publisher's for code signing; a revoked certificate, or one whose revocation status
+// cannot be determined, is refused. The server's chain, built now, refuses only the revoked one.
+TEST(MachineChain, IsJudgedAtTheTimeGivenAndForTheUseGiven) {
+    struct ChainCase {
+        const char* certificate;
+        MachineTrustUse use;
+        int daysAgo;  // -1: now
+        DWORD result;
+    };
+    for (const ChainCase& c : {
+             ChainCase{"publisher", MachineTrustUse::CodeSigning, -1, 0},
+             ChainCase{"publisher-lapsed", MachineTrustUse::CodeSigning, 30, 0},
+             ChainCase{"publisher-lapsed", MachineTrustUse::CodeSigning, -1, static_cast<DWORD>(CERT_E_EXPIRED)},
+             ChainCase{"publisher-lapsed", MachineTrustUse::CodeSigning, 100, static_cast<DWORD>(CERT_E_EXPIRED)},
+             ChainCase{"tsa", MachineTrustUse::TimeStamping, 30, 0},
+             ChainCase{"publisher", MachineTrustUse::TimeStamping, -1, static_cast<DWORD>(CERT_E_WRONG_USAGE)},
+             ChainCase{"tsa", MachineTrustUse::CodeSigning, 30, static_cast<DWORD>(CERT_E_WRONG_USAGE)},
+             ChainCase{"publisher-revoked", MachineTrustUse::CodeSigning, -1, static_cast<DWORD>(CRYPT_E_REVOKED)},
+             ChainCase{"publisher-offline-crl", MachineTrustUse::CodeSigning, -1,
+                       static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE)},
+             // A server's certificate: revoked is refused, an unknown status passes.
+             ChainCase{"tls-localhost", MachineTrustUse::Server, -1, 0},
+             ChainCase{"tls-revoked", MachineTrustUse::Server, -1, static_cast<DWORD>(CRYPT_E_REVOKED)},
+             ChainCase{"tls-offline-crl", MachineTrustUse::Server, -1, 0},
+         }) {
+        test_support::ForgetWineRevocationStatus();
+        const UniqueCertContext certificate = HarnessCertificate(c.certificate);
+        ASSERT_TRUE(certificate) << c.certificate;
+        const FILETIME when = DaysAgo(c.daysAgo < 0 ? 0 : c.daysAgo);
+        DWORD result = 1;
+        const bool server = c.use == MachineTrustUse::Server;
+        const bool trusted = ChainsToMachineRoot(certificate.Get(), nullptr, c.use, server ? L"localhost" : nullptr,
+                                                 server ? nullptr : &when, result);
+        EXPECT_EQ(result, c.result) << c.certificate << " " << c.daysAgo << " days ago";
+        EXPECT_EQ(trusted, c.result == 0) << c.certificate;
+    }
+}
+
 TEST(InstallerTrust, ManifestPublisherMustMatchExactlyToo) {
     const std::wstring path = TrustFile("valid.exe");
     for (const wchar_t* manifestPublisher :
@@ -133,6 +242,24 @@ TEST(InstallerTrust, ManifestPublisherMustMatchExactlyToo) {
         const TrustVerdict verdict = VerifyLocked(path, manifestPublisher);
         EXPECT_EQ(verdict.kind, TrustVerdict::Kind::PublisherMismatch) << manifestPublisher;
         EXPECT_EQ(verdict.signer, kPublisher);
+    }
+}
+
+// The trust system reads the file held open by the lock, not whatever the path names by then: the path
+// is given only because the call wants one.
+TEST(InstallerTrust, TheFileVerifiedIsTheOneTheLockHolds) {
+    struct HeldCase {
+        const char* held;
+        const char* named;
+        TrustVerdict::Kind kind;
+    };
+    for (const HeldCase& c : {HeldCase{"valid.exe", "unsigned.exe", TrustVerdict::Kind::Trusted},
+                              HeldCase{"unsigned.exe", "valid.exe", TrustVerdict::Kind::NotTrusted},
+                              HeldCase{"other-signer.exe", "valid.exe", TrustVerdict::Kind::PublisherMismatch}}) {
+        const UniqueFile lock = OpenInstallerLock(TrustFile(c.held));
+        ASSERT_TRUE(lock) << c.held;
+        EXPECT_EQ(VerifyInstallerTrust(lock.Get(), TrustFile(c.named), kPublisher).kind, c.kind)
+            << "holding " << c.held << ", naming " << c.named;
     }
 }
 

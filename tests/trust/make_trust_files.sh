@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Makes the signed files that the trust and launch tests read, at test time (nothing signed is committed).
-# Usage: make_trust_files.sh HARNESS_DIR MAKE_TEST_PKI LAUNCH_PROBE_EXE SIGNED_LIBRARY_DLL LOCK_PROBE_EXE CRL_PORT
-# Writes HARNESS_DIR/trust/{pki,files,crl}. The certificates chain to the harness's trusted root unless
-# their name says otherwise. Those under that root name a CRL distribution point on loopback HTTP, as
-# production certificates do, and a server started here (stopped by harness_down) serves the root's
-# CRL, which revokes the certificate named "revoked".
+# Usage: make_trust_files.sh HARNESS_DIR MAKE_TEST_PKI LAUNCH_PROBE_EXE SIGNED_LIBRARY_DLL LOCK_PROBE_EXE
+# Writes HARNESS_DIR/trust/{pki,files}. The certificates chain to the harness's trusted root unless their
+# name says otherwise. Those under that root name a CRL distribution point on loopback HTTP, as
+# production certificates do: a CRL of the root written here, which revokes the certificate named
+# "revoked", and served with the harness's own CRLs (harness-env.sh).
 source "$(dirname "$0")/../harness/fail-loudly.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 harness=$(realpath "$1") pki_tool=$(realpath "$2") probe=$(realpath "$3") library=$(realpath "$4")
-lock_probe=$(realpath "$5") crl_port=$6
+lock_probe=$(realpath "$5")
+crl_port=$(cat "$harness/pki/crl.port")
 out=$harness/trust
 pki=$out/pki
-crl=$out/crl
+crl=$harness/pki/crl
 mkdir -p "$out"
 # One maker at a time: the certificates are issued once per build tree and shared by later runs.
 exec 9>"$out/.lock"
@@ -33,7 +34,9 @@ cp "$harness/pki/root.pem" "$harness/pki/root.key" "$harness/pki/root.der" "$pki
 cp "$harness/pki/user-root.pem" "$harness/pki/user-root.key" "$pki/"
 
 publisher="BRIMLOW AI LABS PRIVATE LIMITED"
-cdp="crlDistributionPoints=URI:http://localhost:$crl_port/root.crl"
+# Named after the root, apart from the harness's own CRL of it, whose revocations are others.
+crl_name=trust-root-$(openssl x509 -in "$pki/root.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g' | cut -c1-16).crl
+cdp="crlDistributionPoints=URI:http://127.0.0.1:$crl_port/$crl_name"
 "$pki_tool" codesign "$pki" signer root "$publisher" "$cdp"
 "$pki_tool" codesign "$pki" case root "Brimlow AI Labs Private Limited" "$cdp"
 "$pki_tool" codesign "$pki" blank root "$publisher " "$cdp"
@@ -87,21 +90,9 @@ default_md = sha256
 default_crl_days = 30
 CONF
 quietly openssl ca -config crl-db/ca.conf -revoke revoked.pem -crl_reason keyCompromise
-quietly openssl ca -config crl-db/ca.conf -gencrl | openssl crl -outform DER -out "$work/crl/root.crl"
-mv -f "$work/crl/root.crl" "$crl/root.crl"
-
-# Serves the CRL on loopback for as long as the harness is up; harness_down stops every *.server.pid.
-pidfile=$harness/trust-crl.server.pid
-if ! { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }; then
-  # fd 9 is closed for the server, or it would hold the lock for as long as it runs.
-  setsid python3 -m http.server --bind :: --directory "$crl" "$crl_port" >"$out/crl-server.log" 2>&1 </dev/null 9>&- &
-  echo $! > "$pidfile"
-fi
-for _ in $(seq 50); do
-  curl -fsS -o /dev/null "http://localhost:$crl_port/root.crl" 2>/dev/null && break
-  sleep 0.1
-done
-curl -fsS -o /dev/null "http://localhost:$crl_port/root.crl"
+quietly openssl ca -config crl-db/ca.conf -gencrl | openssl crl -outform DER -out "$work/crl.der"
+mv -f "$work/crl.der" "$crl/$crl_name"
+curl -fsS -o /dev/null "http://127.0.0.1:$crl_port/$crl_name"
 
 sign() {  # cert in out [extra osslsigncode options]
   local cert=$1 in=$2 target=$3
@@ -126,6 +117,37 @@ sign other "$probe" "$files/nested-tmp.exe"
 sign signer "$files/nested-tmp.exe" "$files/nested-other-first.exe" -nest
 rm -f "$files/nested-tmp.exe"
 sign signer "$library" "$files/signed-library.exe"
+
+# Under the harness's own PKI, whose CRL of the root revokes publisher-revoked: a revoked publisher, one
+# whose certificate names a CRL that cannot be fetched, one whose certificate expired yesterday, and one whose certificate lapsed yesterday but whose signature a
+# timestamp authority on loopback dated 30 days ago, while it was valid.
+harness_sign() {  # cert in out [extra osslsigncode options]
+  local cert=$1 in=$2 target=$3
+  shift 3
+  "$(dirname "$pki_tool")/sign.sh" "$harness/pki/$cert.pfx" "$in" "$target" "$@"
+}
+harness_sign publisher-revoked "$probe" "$files/revoked-publisher.exe"
+harness_sign publisher-expired "$probe" "$files/expired.exe"
+harness_sign publisher-offline-crl "$probe" "$files/offline-crl.exe"
+harness_sign publisher-lapsed "$probe" "$files/lapsed.exe"
+tsa_port=$work/tsa.port
+python3 "$(dirname "$pki_tool")/loopback_tsa.py" --cert "$harness/pki/tsa.pem" --key "$harness/pki/tsa.key" \
+  --time "$(date -u -d '30 days ago' +%Y%m%d%H%M%SZ)" --port-file "$tsa_port" 9>&- &
+tsa=$!
+trap 'kill $tsa 2>/dev/null || true; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -f "$tsa_port" ] && break; sleep 0.1; done
+harness_sign publisher-lapsed "$probe" "$files/lapsed-timestamped.exe" -t "http://127.0.0.1:$(cat "$tsa_port")/"
+# The timestamp's signer must be the machine's as much as the publisher's: one under a root nobody trusts.
+"$pki_tool" tsa "$pki" stranger-tsa stranger-root "Stranger Time Stamping"
+kill $tsa
+wait $tsa 2>/dev/null || true
+rm -f "$tsa_port"
+python3 "$(dirname "$pki_tool")/loopback_tsa.py" --cert "$pki/stranger-tsa.pem" --key "$pki/stranger-tsa.key" \
+  --time "$(date -u -d '30 days ago' +%Y%m%d%H%M%SZ)" --port-file "$tsa_port" 9>&- &
+tsa=$!
+for _ in $(seq 100); do [ -f "$tsa_port" ] && break; sleep 0.1; done
+harness_sign publisher-lapsed "$probe" "$files/lapsed-stranger-timestamp.exe" -t "http://127.0.0.1:$(cat "$tsa_port")/"
+kill $tsa
 
 # One byte of code changed after signing; the signature itself is left as it was.
 cp "$files/valid.exe" "$files/tampered.exe"
