@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "system_error_text.h"
 #include "utf8_form.h"
 
 namespace {
@@ -32,7 +33,11 @@ void WriteLineTo(DWORD which, const WideString& line) {
 
 void PrintLine(const WideString& line) { WriteLineTo(STD_OUTPUT_HANDLE, line); }
 
-void PrintFailure(const WideString& line) { WriteLineTo(STD_ERROR_HANDLE, line); }
+void PrintFailure(const WideString& line) { WriteLineTo(STD_OUTPUT_HANDLE, line); }
+
+void PrintUsageError(const WideString& line) { WriteLineTo(STD_ERROR_HANDLE, line); }
+
+WideString PackageCount(int count) { return std::to_wstring(count) + (count == 1 ? L" package" : L" packages"); }
 
 WideString GroupedNumber(std::uint64_t value) {
     WideString digits = std::to_wstring(value);
@@ -43,7 +48,11 @@ WideString GroupedNumber(std::uint64_t value) {
 }
 
 WideString WithSystemError(const WideString& sentence, std::uint32_t error) {
-    return error == 0 ? sentence : sentence + L" (error " + std::to_wstring(error) + L")";
+    if (error == 0) {
+        return sentence;
+    }
+    const WideString words = SystemErrorWords(error);
+    return sentence + L" (error " + std::to_wstring(error) + (words.empty() ? L"" : L": " + words) + L")";
 }
 
 WideString WithTrustResult(const WideString& sentence, long trustResult) {
@@ -52,5 +61,6 @@ WideString WithTrustResult(const WideString& sentence, long trustResult) {
     }
     wchar_t number[16] = {};
     ::swprintf(number, 16, L"0x%08X", static_cast<unsigned>(trustResult));
-    return sentence + L" (WinVerifyTrust " + number + L")";
+    const WideString words = TrustResultWords(trustResult);
+    return sentence + L" (WinVerifyTrust " + number + (words.empty() ? L"" : L": " + words) + L")";
 }

@@ -11,6 +11,7 @@
 #include "manifest_fault_text.h"
 #include "manifest_report.h"
 #include "package_inspection.h"
+#include "release_host.h"
 #include "release_paths.h"
 #include "utf8_form.h"
 
@@ -75,11 +76,11 @@ struct PackageFacts {
     PackageInspection found;
 };
 
-// Hashes one package and inspects it as make requires. The file is held against writers throughout, so
-// the bytes hashed are the bytes verified.
+// Hashes one package and inspects it as make requires, and reports it in one line. The file is held
+// against writers throughout, so the bytes hashed are the bytes verified.
 bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& releasePath, bool mustRunOnX86,
                  bool checkSignature, PackageFacts& facts) {
-    const WideString label = WideString(L"The ") + arch + L" package ";
+    const WideString label = WideString(arch) + L": FAILED: ";
     wchar_t full[MAX_PATH * 4] = {};
     const DWORD fullLength = ::GetFullPathNameW(file.c_str(), MAX_PATH * 4, full, nullptr);
     // A path too long for the buffer is no system error: the length is then the size it would need.
@@ -91,9 +92,9 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     const WideString fullPath(full);
     const WideString fileName = FileNameOf(fullPath);
     if (!IsSafeFileName(fileName)) {
-        PrintFailure(label + L"file name \"" + fileName +
+        PrintFailure(label + L"the file name \"" + fileName +
                      L"\" can hold only letters, digits, \".\", \"-\", \"_\" and \"~\", as it becomes part of the "
-                     L"download URL.");
+                     L"download URL: rename the file.");
         return false;
     }
     HeldPackage package;
@@ -120,6 +121,9 @@ bool ReadPackage(const wchar_t* arch, const WideString& file, const WideString& 
     facts.fileName = fileName;
     facts.entry.size = package.Size();
     facts.entry.url = kReleaseBaseUrl + releasePath + L"/" + fileName;
+    PrintLine(WideString(arch) + L": OK: " + fileName + L": " + GroupedNumber(package.Size()) + L" bytes, SHA-256 " +
+              facts.entry.sha256 +
+              (checkSignature ? L", signed by " + publisher : WideString(L", signature not checked")) + L".");
     return true;
 }
 
@@ -164,25 +168,25 @@ bool WriteValidatedManifest(const Utf8String& text, const MakeOptions& options, 
     DWORD systemError = 0;
     if (!WriteWholeFile(pending.Path(), text, systemError) ||
         !ReadManifestFile(pending.Path(), written, systemError)) {
-        PrintFailure(WithSystemError(L"Could not write " + pending.Path() + L".", systemError));
+        PrintFailure(WithSystemError(L"FAILED: Could not write " + pending.Path() + L".", systemError));
         return false;
     }
     ManifestFault fault;
     if (!ValidateReleaseManifest(written, manifest, fault)) {
-        PrintFailure(L"Refused: the manifest would not pass the installer's validation: " +
+        PrintFailure(L"FAILED: the manifest would not pass the installer's validation: " +
                      ManifestFaultText(fault, manifest));
         return false;
     }
     // The values the installer reads must be the ones meant.
     if (manifest.published != options.published || manifest.version != options.version ||
         !SamePackage(manifest.x64, x64.entry) || !SamePackage(manifest.x86, x86.entry)) {
-        PrintFailure(L"Refused: the manifest does not read back as it was written.");
+        PrintFailure(L"FAILED: the manifest does not read back as it was written.");
         return false;
     }
     if (!::MoveFileExW(pending.Path().c_str(), options.out.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD moveError = ::GetLastError();
-        PrintFailure(WithSystemError(L"Could not write " + options.out + L".", moveError));
+        PrintFailure(WithSystemError(L"FAILED: Could not write " + options.out + L".", moveError));
         return false;
     }
     pending.Keep();
@@ -191,63 +195,84 @@ bool WriteValidatedManifest(const Utf8String& text, const MakeOptions& options, 
 
 }  // namespace
 
+namespace {
+
+bool NothingWritten() {
+    PrintLine(L"do not publish: no manifest written");
+    return false;
+}
+
+}  // namespace
+
 bool MakeManifest(const MakeOptions& options) {
+    const WideString hostWarning = UnpublishableHostWarning(kReleaseHost);
+    if (!hostWarning.empty()) {
+        PrintFailure(hostWarning);
+    }
     if (!IsSafeReleasePath(options.path)) {
-        PrintFailure(L"--path must be one or more folder names made of letters, digits, \".\", \"-\", \"_\" and "
-                     L"\"~\", none of them only dots, separated by \"/\" (for example 2.3.1).");
-        return false;
+        PrintFailure(L"FAILED: --path must be one or more folder names made of letters, digits, \".\", \"-\", \"_\" "
+                     L"and \"~\", none of them only dots, separated by \"/\" (for example 2.3.1).");
+        return NothingWritten();
     }
     Utf8String version;
     if (!IsWritableVersion(options.version) || !ToUtf8(options.version, BrokenUnicode::Refuse, version)) {
-        PrintFailure(L"--version cannot hold a quotation mark, a backslash, a control, format or separator character "
-                     L"(such as a tab, a right-to-left override or a zero-width space; the blank is fine) or broken "
-                     L"Unicode.");
-        return false;
+        PrintFailure(L"FAILED: --version cannot hold a quotation mark, a backslash, a control, format or separator "
+                     L"character (such as a tab, a right-to-left override or a zero-width space; the blank is fine) "
+                     L"or broken Unicode.");
+        return NothingWritten();
     }
+    // Both packages are read and reported, so one run names every problem of the release.
     PackageFacts x64;
     PackageFacts x86;
-    if (!ReadPackage(L"x64", options.x64File, options.path, false, !options.skipSignatureCheck, x64) ||
-        !ReadPackage(L"x86", options.x86File, options.path, true, !options.skipSignatureCheck, x86)) {
+    const bool x64Read = ReadPackage(L"x64", options.x64File, options.path, false, !options.skipSignatureCheck, x64);
+    const bool x86Read = ReadPackage(L"x86", options.x86File, options.path, true, !options.skipSignatureCheck, x86);
+    if (!x64Read || !x86Read) {
+        PrintLine(L"do not publish: " + PackageCount((x64Read ? 0 : 1) + (x86Read ? 0 : 1)) +
+                  L" FAILED, no manifest written");
         return false;
     }
     // One URL can serve both architectures only if it is one and the same package.
     if (x64.entry.url == x86.entry.url && !SamePackage(x64.entry, x86.entry)) {
-        PrintFailure(L"The x64 and x86 packages are different files with the same name \"" + x64.fileName +
-                     L"\", so they would share one download URL.");
-        return false;
+        PrintFailure(L"FAILED: the x64 and x86 packages are different files with the same name \"" + x64.fileName +
+                     L"\", so they would share one download URL: rename one of them.");
+        return NothingWritten();
     }
     // The manifest replaces --out at the end: it must not be one of the packages it describes.
     wchar_t outFull[MAX_PATH * 4] = {};
     const DWORD outLength = ::GetFullPathNameW(options.out.c_str(), MAX_PATH * 4, outFull, nullptr);
     if (outLength == 0 || outLength >= MAX_PATH * 4 || ::lstrcmpiW(outFull, x64.fullPath.c_str()) == 0 ||
         ::lstrcmpiW(outFull, x86.fullPath.c_str()) == 0) {
-        PrintFailure(L"--out must name a file of its own, not one of the packages.");
-        return false;
+        PrintFailure(L"FAILED: --out must name a file of its own, not one of the packages.");
+        return NothingWritten();
     }
     Utf8String publisher;
     if (!ToUtf8(kExpectedPublisher, BrokenUnicode::Refuse, publisher)) {
-        PrintFailure(L"The compiled-in publisher name is not valid Unicode text.");
-        return false;
+        PrintFailure(L"FAILED: the compiled-in publisher name is not valid Unicode text.");
+        return NothingWritten();
     }
     const Utf8String text = ManifestText(options.published, version, publisher, PackageText(x64), PackageText(x86));
 
     ReleaseManifest manifest;
     if (!WriteValidatedManifest(text, options, x64, x86, manifest)) {
-        return false;
+        return NothingWritten();
     }
     PrintLine(L"Wrote " + options.out + L". " + Summary(manifest));
     PrintLine(PackageLine(L"x64", x64.entry));
     PrintLine(PackageLine(L"x86", x86.entry));
-    if (options.skipSignatureCheck) {
-        PrintLine(L"The packages' signatures were not checked: sign them before publishing, then run make again.");
-    }
     // Warnings only: a package may carry its own numbering, but most often this is the wrong build.
     for (const auto& [arch, facts] : {std::pair{L"x64", &x64}, std::pair{L"x86", &x86}}) {
         const WideString warning = VersionWarning(WideString(L"the ") + arch + L" package " + facts->fileName,
                                                   facts->found, L"--version", options.version);
         if (!warning.empty()) {
-            PrintFailure(L"Warning: " + warning);
+            PrintFailure(WideString(arch) + L": WARNING: " + warning + L" Check that you gave the right build.");
         }
+    }
+    if (options.skipSignatureCheck) {
+        PrintLine(L"2 of 2 packages written without a signature check: do not publish until they are signed and the "
+                  L"manifest is made again");
+    } else {
+        PrintLine(L"2 of 2 packages OK" +
+                  (hostWarning.empty() ? WideString(L": ready to upload") : UnpublishableHostVerdict(kReleaseHost)));
     }
     return true;
 }

@@ -72,35 +72,61 @@ WideString X86Problem(bool isImage, const PackageImage& image) {
     return L"could not be classified as a 32-bit x86 program.";
 }
 
-// A signer's name that differs from the publisher's only in letter case is easy to read past (a
-// certificate ordered with another spelling), while the installer compares the names exactly: say so.
-WideString CaseNote(const WideString& signer, const WideString& publisher) {
+// What to do about a signer other than the publisher. A name that differs from the publisher's only in
+// letter case is easy to read past (a certificate ordered with another spelling), while the installer
+// compares the names exactly: say so, and which of the two to change.
+WideString SignerAdvice(const WideString& signer, const WideString& publisher) {
     if (signer.size() != publisher.size() || signer == publisher ||
         ::CompareStringOrdinal(signer.c_str(), static_cast<int>(signer.size()), publisher.c_str(),
                                static_cast<int>(publisher.size()), TRUE) != CSTR_EQUAL) {
-        return L"";
+        return L" Sign it with the certificate issued to \"" + publisher + L"\".";
     }
-    return L" The names differ only in letter case, and the installer compares them exactly.";
+    return L" The names differ only in letter case, and the installer compares them exactly: sign it with a "
+           L"certificate issued to exactly \"" + publisher + L"\", or, if \"" + signer +
+           L"\" is your certificate's name, build with -DEXPECTED_PUBLISHER=\"" + signer +
+           L"\" and make the release again with that build.";
 }
 
 }  // namespace
 
-bool HeldPackage::Open(const WideString& path, const WideString& openFailure, const WideString& subject) {
+bool HeldPackage::Open(const WideString& path, const WideString& openFailure, const WideString& subject,
+                       const WideString& nextStep) {
     UniqueFile opened = OpenInstallerLock(path);
     if (!opened) {
         const DWORD openError = ::GetLastError();
-        PrintFailure(WithSystemError(openFailure, openError));
+        PrintFailure(WithSystemError(openFailure, openError) + nextStep);
         return false;
     }
     LARGE_INTEGER fileSize = {};
     if (!::GetFileSizeEx(opened.Get(), &fileSize)) {
         const DWORD sizeError = ::GetLastError();
-        PrintFailure(WithSystemError(subject + L" cannot be read.", sizeError));
+        PrintFailure(WithSystemError(subject + L" cannot be read.", sizeError) + nextStep);
         return false;
     }
     path_ = path;
     lock_ = std::move(opened);
     size_ = static_cast<std::uint64_t>(fileSize.QuadPart);
+    return true;
+}
+
+bool HeldPackage::ReadWhole(std::vector<unsigned char>& bytes) const {
+    constexpr std::uint64_t kMostInMemory = 256u << 20;
+    if (size_ > kMostInMemory) {
+        return false;
+    }
+    bytes.assign(static_cast<std::size_t>(size_), 0);
+    std::uint64_t offset = 0;
+    while (offset < size_) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::uint64_t>(size_ - offset, 1u << 20));
+        if (!::ReadFile(lock_.Get(), bytes.data() + offset, chunk, &got, &at) || got == 0) {
+            return false;
+        }
+        offset += got;
+    }
     return true;
 }
 
@@ -125,7 +151,7 @@ PackageInspection HeldPackage::Inspect(bool mustRunOnX86, const WideString* publ
 
 WideString PackageProblem(const PackageInspection& found, const WideString& publisher) {
     if (!found.x86Problem.empty()) {
-        return found.x86Problem;
+        return found.x86Problem + L" The x86 package must be the 32-bit x86 build of the setup program.";
     }
     if (!found.signatureChecked) {
         return L"";
@@ -138,11 +164,12 @@ WideString PackageProblem(const PackageInspection& found, const WideString& publ
             return WithTrustResult(L"does not have a valid, trusted Authenticode signature.", trust.trustResult);
         case TrustVerdict::Kind::PublisherMismatch:
             return L"is signed by \"" + trust.signer + L"\", not by \"" + publisher + L"\"." +
-                   CaseNote(trust.signer, publisher);
+                   SignerAdvice(trust.signer, publisher);
         case TrustVerdict::Kind::NoSigner:
             break;
     }
-    return L"does not name its signer; it must be signed by \"" + publisher + L"\".";
+    return L"does not name its signer; it must be signed by \"" + publisher + L"\". Sign it with the certificate "
+           L"issued to that name.";
 }
 
 WideString TrustFailure(const PackageInspection& found, const WideString& publisher) {
@@ -155,7 +182,7 @@ WideString TrustFailure(const PackageInspection& found, const WideString& publis
             return WithTrustResult(outcome.Text(), trust.trustResult);
         case TrustVerdict::Kind::PublisherMismatch:
             return outcome.Text() + (L" It is signed by \"" + trust.signer + L"\", not by \"" + publisher + L"\".") +
-                   CaseNote(trust.signer, publisher);
+                   SignerAdvice(trust.signer, publisher);
         case TrustVerdict::Kind::NoSigner:
             break;
     }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "common/wide_string.h"
 #include "common/win32_handles.h"
@@ -25,11 +26,15 @@ struct PackageInspection {
 class HeldPackage {
 public:
     // Opens path and reads its size. On failure prints openFailure, or subject followed by
-    // " cannot be read.", with the system's error number.
-    bool Open(const WideString& path, const WideString& openFailure, const WideString& subject);
+    // " cannot be read.", with the system's error number, then nextStep when given.
+    bool Open(const WideString& path, const WideString& openFailure, const WideString& subject,
+              const WideString& nextStep = WideString());
     std::uint64_t Size() const { return size_; }
     // The SHA-256 of the whole file, as the installer computes it; false when it cannot be read whole.
     bool Hash(WideString& sha256) const;
+    // The whole file, for a file small enough to hold in memory (the web setup); false when it cannot be
+    // read whole.
+    bool ReadWhole(std::vector<unsigned char>& bytes) const;
     // Reads the PE headers (and, when mustRunOnX86, what keeps it from starting on 32-bit x86 Windows)
     // and, when publisher is given, puts the file through the installer's own trust check against it.
     PackageInspection Inspect(bool mustRunOnX86, const WideString* publisher) const;
@@ -41,12 +46,12 @@ private:
 };
 
 // What keeps a local package file (make, check) from being released, as the end of a sentence about
-// it: first what keeps it from starting on 32-bit x86 Windows, then what fails the trust check; empty
-// when nothing does.
+// it, with what to do: first what keeps it from starting on 32-bit x86 Windows, then what fails the trust
+// check; empty when nothing does.
 WideString PackageProblem(const PackageInspection& found, const WideString& publisher);
 
 // Why a downloaded package (verify) failed the trust check: the installer's own text first, then what
-// the tool found.
+// the tool found and what to do.
 WideString TrustFailure(const PackageInspection& found, const WideString& publisher);
 
 // A warning when the package's product version and the release's version disagree or cannot be

@@ -1,6 +1,6 @@
 #pragma once
-// The jobs of quillo-release, one file each. Each prints its own report and failure lines; those that
-// can fail return true only on success.
+// The jobs of quillo-release, one file each. Each prints its own report, failure and warning lines and
+// ends with one verdict line; those that can fail return true only on success.
 #include "common/wide_string.h"
 
 struct MakeOptions {
@@ -19,5 +19,12 @@ bool MakeManifest(const MakeOptions& options);
 bool CheckManifest(const WideString& file, const WideString& releaseFolder);
 // An empty url means the manifest URL compiled into the installer.
 bool VerifyRelease(const WideString& url);
+struct WebSetupCheckOptions {
+    WideString signedFile;  // the signed web setup to be published
+    WideString builtFile;   // the build's own, unsigned file; empty for the one built beside the tool
+};
+
+// The signed web setup: its signer, its timestamp, and that without its signature it is the build's file.
+bool CheckWebSetup(const WebSetupCheckOptions& options);
 // What this build compiled in: the release host, the publisher and the web setup built beside the tool.
 void PrintBuildFacts();

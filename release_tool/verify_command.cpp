@@ -95,7 +95,9 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
     if (const Outcome downloaded = run.Download(entry, nullptr); !downloaded) {
         // A body that arrived but did not match: the size or the digest, or a server that answered with
         // something else than the file. A failed system call has its number instead.
-        const WideString facts = downloaded.SystemError() == 0 ? ServedFileFacts(entry) : WideString();
+        const WideString facts = downloaded.SystemError() == 0
+                                     ? ServedFileFacts(entry)
+                                     : L" Check that the server answers for " + entry.url + L", then verify again.";
         PrintFailure(WithSystemError(label + L"FAILED: " + downloaded.Text(), downloaded.SystemError()) + facts);
         return false;
     }
@@ -123,14 +125,15 @@ bool VerifyPackage(const wchar_t* arch, const PackageEntry& entry, const Release
         return false;
     }
     if (!found.x86Problem.empty()) {
-        PrintFailure(label + L"FAILED: The package " + found.x86Problem);
+        PrintFailure(label + L"FAILED: The package " + found.x86Problem +
+                     L" Upload the 32-bit x86 build of the setup program and make the manifest again from it.");
         return false;
     }
     PrintLine(label + L"OK: " + GroupedNumber(entry.size) + L" bytes, SHA-256 matches, signed by " + publisher +
               L", from " + entry.url);
     const WideString warning = VersionWarning(L"the package", found, L"the manifest's version", manifest.version);
     if (!warning.empty()) {
-        PrintFailure(label + L"warning: " + warning);
+        PrintFailure(label + L"WARNING: " + warning + L" Check that the right build was uploaded.");
     }
     return true;
 }
@@ -142,19 +145,29 @@ bool VerifyRelease(const WideString& url) {
     Utf8String body;
     // The installer's own fetch of kManifestUrl, or the same for the given url.
     if (const Outcome fetched = FetchManifestAt(source, body); !fetched) {
-        PrintFailure(WithSystemError(L"Could not fetch the manifest from " + source + L": " + fetched.Text(),
+        PrintFailure(WithSystemError(L"FAILED: Could not fetch the manifest from " + source + L": " + fetched.Text(),
                                      fetched.SystemError()));
+        PrintLine(L"do not announce the release: the manifest FAILED");
         return false;
     }
     ReleaseManifest manifest;
     ManifestFault fault;
     if (!ValidateReleaseManifest(body, manifest, fault)) {
-        PrintFailure(L"The manifest at " + source + L" is not valid: " + ManifestFaultText(fault, manifest));
+        PrintFailure(L"FAILED: The manifest at " + source + L" is not valid: " + ManifestFaultText(fault, manifest) +
+                     L" Upload the manifest that make wrote, unchanged.");
+        PrintLine(L"do not announce the release: the manifest FAILED");
         return false;
     }
     PrintLine(L"Manifest " + source + L" is valid. " + Summary(manifest));
     // Both packages are checked, so one report names every problem of the release.
     const bool x64 = VerifyPackage(L"x64", manifest.x64, manifest, false);
     const bool x86 = VerifyPackage(L"x86", manifest.x86, manifest, true);
-    return x64 && x86;
+    if (!x64 || !x86) {
+        PrintLine(L"do not announce the release: " + PackageCount((x64 ? 0 : 1) + (x86 ? 0 : 1)) + L" FAILED");
+        return false;
+    }
+    PrintLine(manifest.published ? L"2 of 2 packages OK: the release is live"
+                                 : L"2 of 2 packages OK: uploaded, not yet published; upload the manifest made "
+                                   L"without --unpublished to publish it");
+    return true;
 }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Proves the build reproducible: builds the web setup and quillo-release a second time, from a copy of
-# the sources in another folder into another build folder, and compares them byte for byte with the
-# first build's. Then checks that neither executable names a folder of either build, and that a copy of
-# the web setup signed by the test PKI, with its signature removed again, is the unsigned file: the check
-# docs/releasing.md tells a third party to make.
+# the sources in another folder into another build folder, and compares them, and the release records,
+# byte for byte with the first build's. Then checks that neither executable names a folder of either
+# build, and that a copy of the web setup signed by the test PKI, with its signature removed again, is the
+# unsigned file: the check docs/releasing.md tells a third party to make.
 # Usage: check-reproducible.sh BUILD_DIR   (the first build, already built; the second goes under it)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,8 +23,10 @@ tar -C "$root" "${excludes[@]}" -cf - . | tar -C "$source_copy" -xf -
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$first/CMakeCache.txt"; }
 cmake -S "$source_copy" -B "$second" -DCMAKE_TOOLCHAIN_FILE="$source_copy/cmake/toolchain-mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE="$(cache CMAKE_BUILD_TYPE)" -DRELEASE_HOST="$(cache RELEASE_HOST)" \
-  -DEXPECTED_PUBLISHER="$(cache EXPECTED_PUBLISHER)" -DWEBSETUP_TESTS=OFF >/dev/null
-cmake --build "$second" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup quillo-release >/dev/null
+  -DEXPECTED_PUBLISHER="$(cache EXPECTED_PUBLISHER)" -DALLOW_UNPUBLISHABLE_HOST="$(cache ALLOW_UNPUBLISHABLE_HOST)" \
+  -DWEBSETUP_SOURCE_STATE="$(cat "$first/source_state/source-state.txt" | sed 's/ clean$//; s/ dirty$/+dirty/')" \
+  -DWEBSETUP_TESTS=OFF >/dev/null
+cmake --build "$second" -j"$(nproc)" --target BrimlowAIQuillo-WebSetup quillo-release release_record >/dev/null
 
 status=0
 for exe in src/BrimlowAIQuillo-WebSetup.exe release_tool/quillo-release.exe; do
@@ -43,6 +45,16 @@ for exe in src/BrimlowAIQuillo-WebSetup.exe release_tool/quillo-release.exe; do
     fi
   done
 done
+
+# The release records name no folder and no time, so the two builds write the same one.
+record=src/BrimlowAIQuillo-WebSetup.intoto.json
+if [ -f "$first/$record" ]; then
+  if cmp -s "$first/$record" "$second/$record"; then
+    echo "identical: $(basename "$record")"
+  else
+    echo "DIFFERENT: $(basename "$record")"; diff "$first/$record" "$second/$record" | head -10 || true; status=1
+  fi
+fi
 
 # A signature removed again gives back the unsigned file, header checksum included.
 pki=$work/pki

@@ -18,9 +18,16 @@
 #   --timeout      how long the setup program may run, in seconds (default 300)
 # With DISPLAY set, the windows show on your display; otherwise on a private virtual display. The prompt
 # is answered "Download and install" either way. Exits 0 when verify passed and the web setup ended
-# with exit code 0, 1 when either did not, 2 on a wrong command line.
+# with exit code 0, 1 when either did not, 2 on a wrong command line; the last line is the verdict,
+# REHEARSAL PASSED or REHEARSAL FAILED.
 set -euo pipefail
-usage() { sed -n '9,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '9,22p' "$0" | sed 's/^# \{0,1\}//' >&2; echo "REHEARSAL FAILED: the command line is wrong"; exit 2; }
+# A refusal before anything runs: what is wrong and what to do, then the verdict.
+refuse() {  # exit-code message
+  echo "FAILED: $2"
+  echo "REHEARSAL FAILED"
+  exit "$1"
+}
 
 release_dir= release_build= host= publisher= signing_root= tree= timeout=300
 [ $# -ge 1 ] || usage
@@ -41,16 +48,19 @@ while [ $# -gt 0 ]; do
 done
 if [ -n "$release_build" ]; then
   cache=$release_build/CMakeCache.txt
-  [ -f "$cache" ] || { echo "No CMakeCache.txt in $release_build: give your release build tree." >&2; exit 2; }
+  [ -f "$cache" ] || refuse 2 "--build $release_build has no CMakeCache.txt: give the release build tree you configured with cmake (such as build-release)."
   host=$(sed -n 's/^RELEASE_HOST:[A-Z]*=//p' "$cache")
   publisher=$(sed -n 's/^EXPECTED_PUBLISHER:[A-Z]*=//p' "$cache")
+  settings="--build $release_build, whose CMakeCache.txt says RELEASE_HOST=$host"
+else
+  settings="--host $host"
 fi
 [ -n "$host" ] && [ -n "$publisher" ] || usage
 [ -f "$release_dir/online-latest.json" ] ||
-  { echo "$release_dir/online-latest.json does not exist: give the folder you will publish." >&2; exit 2; }
+  refuse 2 "$release_dir/online-latest.json does not exist: give the folder you will publish, with online-latest.json at its top."
 release_dir=$(cd "$release_dir" && pwd)
 if [ -n "$signing_root" ]; then
-  [ -f "$signing_root" ] || { echo "$signing_root does not exist." >&2; exit 2; }
+  [ -f "$signing_root" ] || refuse 2 "--signing-root $signing_root does not exist: give your code-signing certificate's root (PEM or DER)."
   signing_root=$(cd "$(dirname "$signing_root")" && pwd)/$(basename "$signing_root")
 fi
 
@@ -62,9 +72,14 @@ tree=$(cd "$tree" && pwd)
 # The tree is reconfigured for the loopback host and its prefix is made anew: never do that to a build
 # tree of another kind, such as the release build itself.
 if [ -f "$tree/CMakeCache.txt" ] && ! grep -q '^RELEASE_HOST:[A-Z]*=localhost:' "$tree/CMakeCache.txt"; then
-  echo "$tree is a build tree for $(sed -n 's/^RELEASE_HOST:[A-Z]*=//p' "$tree/CMakeCache.txt"), not a rehearsal" \
-       "tree: give --tree a folder of its own." >&2
-  exit 2
+  refuse 2 "$tree is a build tree for $(sed -n 's/^RELEASE_HOST:[A-Z]*=//p' "$tree/CMakeCache.txt"), not a rehearsal tree: give --tree a folder of its own."
+fi
+# A host users cannot reach is rehearsed all the same (a dry run), but never published.
+host_problem=$(cmake -DHOST="$host" -P "$root/cmake/ReleaseHost.cmake")
+if [ -n "$host_problem" ]; then
+  echo "WARNING: this release is for RELEASE_HOST $host, which $host_problem: a web setup built for it fails on" \
+       "every user's machine. Rehearse it, but publish only a release made with a build configured with" \
+       "-DRELEASE_HOST=<the release server's host name>."
 fi
 if [ "$arch" = i686 ]; then
   echo "Architecture: i686, the published web setup's own."
@@ -95,6 +110,32 @@ if [ -z "$port" ] || ! port_free "$port"; then
 fi
 rehearsal_host=localhost:$port
 
+# The manifest as it will be published, with the release base URL of your host replaced by the loopback
+# host's: a manifest whose URLs name another host was made for another build, and is refused here, before
+# anything is built.
+production_base=https://$host/download/releases/
+python3 - "$release_dir/online-latest.json" "$tree/rehearsal-manifest.json" "$production_base" \
+  "https://$rehearsal_host/download/releases/" "$settings" "$release_build" <<'PY' || { echo "REHEARSAL FAILED"; exit 1; }
+import re, sys
+source, target, production, rehearsal, settings, build = sys.argv[1:7]
+text = open(source, "rb").read()
+found = text.count(('"' + production).encode())
+if found != 2:
+    hosts = sorted(set(re.findall(rb'"https://([^/"]+)/download/releases/', text)))
+    made_for = (" Its package URLs are under https://" + hosts[0].decode(errors="replace") + "/download/releases/."
+                if len(hosts) == 1 else "")
+    if build:
+        step = ("Give --build the release build whose quillo-release made the manifest (quillo-release --version "
+                "names its host), or make the manifest again with the quillo-release of " + build + ".")
+    else:
+        step = ("Give --host the host the manifest was made for, if that is your release server, or make the "
+                "manifest again with a quillo-release built for the host you gave.")
+    print(f"FAILED: the manifest names {found} package URLs under {production}, not 2, so it was not made for "
+          f"the host of {settings}.{made_for} {step}")
+    sys.exit(1)
+open(target, "wb").write(text.replace(('"' + production).encode(), ('"' + rehearsal).encode()))
+PY
+
 echo "Building the web setup and quillo-release for https://$rehearsal_host/ and the publisher \"$publisher\"" \
      "in $tree ..."
 configure_build "$tree" "$arch" -DRELEASE_HOST="$rehearsal_host" -DEXPECTED_PUBLISHER="$publisher" -DWEBSETUP_TESTS=ON
@@ -109,22 +150,8 @@ stop_loopback_nginx "$work"
 rm -rf "$work" "$tree/wineprefix"
 mkdir -p "$work/site/download" "$work/logs"
 ln -s "$release_dir" "$work/site/download/releases"
+mv "$tree/rehearsal-manifest.json" "$work/online-latest.json"
 
-# The manifest as it will be published, with the release base URL of your host replaced by the loopback
-# host's: a manifest whose URLs name another host was made for another build, and fails here already.
-production_base=https://$host/download/releases/
-python3 - "$release_dir/online-latest.json" "$work/online-latest.json" "$production_base" \
-  "https://$rehearsal_host/download/releases/" <<'PY' || exit 1
-import sys
-source, target, production, rehearsal = sys.argv[1:5]
-text = open(source, "rb").read()
-found = text.count(('"' + production).encode())
-if found != 2:
-    print(f"The manifest names {found} package URLs under {production}, not 2: it was not made for this "
-          "release host (check the host your quillo-release was built for with --version).")
-    sys.exit(1)
-open(target, "wb").write(text.replace(('"' + production).encode(), ('"' + rehearsal).encode()))
-PY
 echo "Serving $release_dir as https://$rehearsal_host/download/releases/ (the manifest's URLs moved from" \
      "$production_base to there; nothing else in it changed)."
 
@@ -196,5 +223,11 @@ if [ "$code" = 0 ]; then
 elif [ "$code" = 10 ]; then
   echo "It verified and ran the package; the package's setup program reported failure (a nonzero exit code)."
 fi
-[ $status = 0 ] && echo "REHEARSAL PASSED" || echo "REHEARSAL FAILED"
+if [ $status != 0 ]; then
+  echo "REHEARSAL FAILED"
+elif [ -n "$host_problem" ]; then
+  echo "REHEARSAL PASSED, but do not publish: RELEASE_HOST $host $host_problem"
+else
+  echo "REHEARSAL PASSED"
+fi
 exit $status

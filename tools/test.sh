@@ -19,7 +19,7 @@ product_flags=()
 if [ "$arch" != i686 ]; then
   echo "This kernel runs no 32-bit x86 code: the tests run a $arch build; the 32-bit program is checked as a file."
   configure_build "$root/build-i686" i686 -DWEBSETUP_TESTS=OFF
-  cmake --build "$root/build-i686" -j"$jobs" --target BrimlowAIQuillo-WebSetup quillo-release
+  cmake --build "$root/build-i686" -j"$jobs" --target BrimlowAIQuillo-WebSetup quillo-release release_record
   product_flags=(-DWEBSETUP_PRODUCT_BUILD="$root/build-i686")
 fi
 configure_build "$root/build" "$arch" "${product_flags[@]}"

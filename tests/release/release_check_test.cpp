@@ -14,6 +14,7 @@
 #include "manifest/manifest_cases.h"
 #include "manifest/release_manifest.h"
 #include "manifest_fault_text.h"
+#include "release_host.h"
 #include "release_tool_runner.h"
 #include "transfer/sha256_digest.h"
 #include "harness/test_support.h"
@@ -33,6 +34,9 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
+// The line the loopback build's tool prints first: its host is this machine, which users cannot reach.
+std::string HostWarningLine() { return Utf8(UnpublishableHostWarning(kReleaseHost)) + "\r\n"; }
+
 std::wstring ManifestFile(const std::string& text) {
     const std::wstring folder = test_support::MakeScratchFolder(L"release-check");
     const std::wstring path = folder + L"\\online-latest.json";
@@ -47,10 +51,16 @@ TEST(ReleaseCheck, PassesExactlyWhenTheInstallersValidationPassesOverTheManifest
         const bool valid = ValidateReleaseManifest(c.text, manifest);
         const release_test::ToolRun run = RunTool({L"check", ManifestFile(c.text)});
         EXPECT_EQ(run.exitCode, valid ? 0 : 1) << run.out << run.err;
-        // A pass reports on standard output, a failure is one line on standard error.
-        EXPECT_EQ(run.err.empty(), valid) << run.err;
+        // Everything on standard output: a pass reports the manifest, a failure is one line; the verdict last.
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(release_test::LastLine(run.out), valid ? "manifest OK, packages not compared: check again with "
+                                                           "--release-dir before uploading"
+                                                         : "do not publish: the manifest FAILED")
+            << run.out;
         if (!valid) {
-            EXPECT_EQ(run.err.find("\r\n"), run.err.size() - 2) << run.err;
+            EXPECT_EQ(release_test::LinesWith(run.out, "FAILED: ").find("\r\n"),
+                      release_test::LinesWith(run.out, "FAILED: ").size() - 2)
+                << run.out;
         }
     }
 }
@@ -223,8 +233,11 @@ TEST(ReleaseCheck, NamesTheFirstRuleThatFails) {
         const std::wstring file = ManifestFile(c.text);
         const release_test::ToolRun run = RunTool({L"check", file});
         EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.err, Utf8(file + L" is not a valid release manifest: " + c.finding) + "\r\n");
-        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.out, HostWarningLine() + "FAILED: " +
+                               Utf8(file + L" is not a valid release manifest: " + c.finding) +
+                               " Make the manifest again with make rather than editing it by hand.\r\n"
+                               "do not publish: the manifest FAILED\r\n");
+        EXPECT_EQ(run.err, "");
     }
 }
 
@@ -237,37 +250,97 @@ TEST(ReleaseCheck, ReportsAValidManifestAndAnUnreadableFile) {
 
     run = RunTool({L"check", file + L".missing"});
     EXPECT_EQ(run.exitCode, 1);
-    // With the system's own number: 2, the file was not found.
-    EXPECT_EQ(run.err, Utf8(L"Could not read " + file + L".missing. (error 2)") + "\r\n");
+    // With the system's own number and what it means.
+    EXPECT_EQ(run.out, HostWarningLine() + Utf8(L"FAILED: Could not read " + file + L".missing.") +
+                           " (error 2: the file was not found)\r\ndo not publish: the manifest FAILED\r\n");
 }
 
-TEST(ReleaseCheck, CommandLineMistakesExitWithTwo) {
-    constexpr char kCheckUsage[] = "check takes exactly one manifest file and, optionally, --release-dir FOLDER.";
+// What is wrong goes to standard error, the verdict to standard output like every other.
+TEST(ReleaseCheck, CommandLineMistakesExitWithTwoAndSayWhereTheHelpIs) {
     struct Case {
         std::vector<std::wstring> arguments;
         const char* line;
+        const char* help;  // the help the line points to
     };
     const std::vector<Case> cases = {
-        {{}, "No command given."},
-        {{L"publish"}, "Unknown command \"publish\"."},
-        {{L"check"}, kCheckUsage},
-        {{L"check", L"a.json", L"b.json"}, kCheckUsage},
-        {{L"check", L"a.json", L"--release-dir"}, "--release-dir needs a value."},
-        {{L"verify", L"https://a/", L"https://b/"}, "verify takes at most one URL."},
-        {{L"make", L"--version", L"1"}, "make needs --path."},
-        {{L"make", L"--version"}, "--version needs a value."},
-        {{L"make", L"--version", L"1", L"--version", L"2"}, "--version is given twice."},
-        {{L"make", L"--signed"}, "make does not know \"--signed\"."},
+        {{}, "No command given.", "quillo-release --help"},
+        {{L"publish"}, "Unknown command \"publish\".", "quillo-release --help"},
+        {{L"check"}, "check takes exactly one manifest file and, optionally, --release-dir FOLDER.",
+         "quillo-release check --help"},
+        {{L"check", L"a.json", L"b.json"}, "check does not take \"b.json\" here.", "quillo-release check --help"},
+        {{L"check", L"a.json", L"--release-dir"}, "--release-dir needs a value.", "quillo-release check --help"},
+        {{L"check", L"a.json", L"--release-dir="}, "--release-dir needs a value.", "quillo-release check --help"},
+        {{L"verify", L"https://a/", L"https://b/"}, "verify does not take \"https://b/\" here.",
+         "quillo-release verify --help"},
+        {{L"make", L"--version", L"1"}, "make needs --path.", "quillo-release make --help"},
+        {{L"make", L"--version"}, "--version needs a value.", "quillo-release make --help"},
+        {{L"make", L"--version", L"1", L"--version=2"}, "--version is given twice.", "quillo-release make --help"},
+        {{L"make", L"--unpublished=yes"}, "--unpublished takes no value.", "quillo-release make --help"},
+        {{L"make", L"--signed"}, "make does not know \"--signed\".", "quillo-release make --help"},
+        {{L"check-websetup"}, "check-websetup takes the signed web setup and, optionally, --built FILE.",
+         "quillo-release check-websetup --help"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         const release_test::ToolRun run = RunTool(c.arguments);
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_EQ(run.err, std::string(c.line) + " Run \"quillo-release --help\" for usage.\r\n");
+        EXPECT_EQ(run.err, std::string(c.line) + " Run \"" + c.help + "\" for usage.\r\n");
+        EXPECT_EQ(run.out, "nothing checked: the command line is wrong\r\n");
     }
     const release_test::ToolRun help = RunTool({L"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("quillo-release verify [URL]"), std::string::npos);
+    for (const char* usage : {"quillo-release make --version V", "quillo-release check FILE",
+                              "quillo-release verify [URL]", "quillo-release check-websetup SIGNED_FILE"}) {
+        EXPECT_NE(help.out.find(usage), std::string::npos) << usage;
+    }
+    // One command's help, wherever --help stands, and nothing else is done.
+    for (const std::vector<std::wstring>& arguments :
+         {std::vector<std::wstring>{L"check", L"--help"}, {L"check", L"missing.json", L"-h"}}) {
+        const release_test::ToolRun one = RunTool(arguments);
+        EXPECT_EQ(one.exitCode, 0);
+        EXPECT_EQ(one.out.rfind("quillo-release check FILE [--release-dir FOLDER]\r\n", 0), 0u) << one.out;
+        EXPECT_EQ(one.out.find("quillo-release make"), std::string::npos) << one.out;
+        EXPECT_EQ(one.out.find("FAILED"), std::string::npos) << one.out;
+    }
+}
+
+// --opt=value means the same as --opt value.
+TEST(ReleaseCheck, AnOptionsValueMayFollowAnEqualsSign) {
+    const std::wstring file = ManifestFile(ValidManifest());
+    const std::wstring folder = test_support::MakeScratchFolder(L"release-check-empty");
+    const release_test::ToolRun spaced = RunTool({L"check", file, L"--release-dir", folder});
+    const release_test::ToolRun joined = RunTool({L"check", L"--release-dir=" + folder, file});
+    EXPECT_EQ(spaced.exitCode, 1);
+    EXPECT_EQ(joined.exitCode, 1);
+    EXPECT_NE(joined.out.find("x64: FAILED: " + Utf8(folder)), std::string::npos) << joined.out;
+    EXPECT_EQ(joined.out, spaced.out);
+}
+
+// The rule for a host users cannot reach, over the same table as cmake/ReleaseHost.cmake's test.
+TEST(ReleaseCheck, AHostUsersCannotReachIsToldApartByTheConfiguringsOwnRule) {
+    const char* table = std::getenv("RELEASE_HOSTS_TABLE");
+    ASSERT_NE(table, nullptr);
+    std::wstring path = L"Z:";
+    for (const char* c = table; *c != 0; ++c) {
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    }
+    const std::string text = test_support::ReadWholeFile(path);
+    int rows = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        const std::size_t bar = line.find('|');
+        const std::string host = line.substr(0, bar);
+        const std::string expected = line.substr(bar + 1);
+        const std::wstring wideHost(host.begin(), host.end());
+        EXPECT_EQ(Utf8(ReleaseHostProblem(wideHost)), expected == "ok" ? "" : expected) << host;
+        ++rows;
+    }
+    EXPECT_GT(rows, 10);
 }
 
 TEST(ReleaseCheck, ABuildWithoutItsPublisherRefusesEveryCommand) {
@@ -276,9 +349,10 @@ TEST(ReleaseCheck, ABuildWithoutItsPublisherRefusesEveryCommand) {
          {std::vector<std::wstring>{L"check", file}, {L"verify"}, {L"make", L"--version", L"1"}}) {
         const release_test::ToolRun run = RunTool(arguments, "RELEASE_TOOL_UNCONFIGURED_EXE");
         EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.err,
-                  "This build has no publisher configured: set EXPECTED_PUBLISHER to the code-signing certificate's "
-                  "name and build again.\r\n");
+        EXPECT_EQ(run.out,
+                  "FAILED: This build has no publisher configured: set EXPECTED_PUBLISHER to the code-signing "
+                  "certificate's name and build again.\r\ndo not publish: this build is unconfigured\r\n");
+        EXPECT_EQ(run.err, "");
     }
     const release_test::ToolRun help = RunTool({L"--help"}, "RELEASE_TOOL_UNCONFIGURED_EXE");
     EXPECT_EQ(help.exitCode, 0);
@@ -288,8 +362,9 @@ TEST(ReleaseCheck, ABuildWithoutItsPublisherRefusesEveryCommand) {
         << help.out;
 }
 
-// --version names what the build compiled in and the web setup linked beside the tool, so that a build
-// for the wrong host or publisher shows before anything is made or published.
+// --version names the tool's version and commit, what the build compiled in and the web setup linked
+// beside the tool, so that a build for the wrong host or publisher shows before anything is made or
+// published.
 TEST(ReleaseCheck, VersionNamesTheHostThePublisherAndTheWebSetupOfTheSameBuild) {
     const char* websetup = std::getenv("WEBSETUP_OF_RELEASE_TOOL");
     ASSERT_NE(websetup, nullptr);
@@ -304,11 +379,25 @@ TEST(ReleaseCheck, VersionNamesTheHostThePublisherAndTheWebSetupOfTheSameBuild) 
     // The installer's hash gives the digest in the one form the tool prints: lower case.
     const std::string lower = Utf8(digest);
 
+    // The commit and whether the tree had changes, as the build found them.
+    const char* stateFile = std::getenv("SOURCE_STATE_FILE");
+    ASSERT_NE(stateFile, nullptr);
+    std::wstring statePath = L"Z:";
+    for (const char* c = stateFile; *c != 0; ++c) {
+        statePath += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    }
+    const std::string state = test_support::ReadWholeFile(statePath);
+    const std::string commit = state.substr(0, state.find(' '));
+    const bool dirty = state.find(" dirty") != std::string::npos;
+    ASSERT_FALSE(commit.empty());
+
     const release_test::ToolRun run = RunTool({L"--version"});
     EXPECT_EQ(run.exitCode, 0);
     const std::string arch = sizeof(void*) == 8 ? "x86_64" : "i686";
-    EXPECT_EQ(run.out, "Built for release host " + Utf8(kReleaseHost) + ": manifest " + Utf8(kManifestUrl) +
-                           "\r\nExpected publisher: BRIMLOW AI LABS PRIVATE LIMITED\r\n"
+    EXPECT_EQ(run.out, "quillo-release 1.0.5, built from commit " + commit +
+                           (dirty ? " with changes that are in no commit" : "") + "\r\n"
+                           "Built for release host " + Utf8(kReleaseHost) + ": manifest " + Utf8(kManifestUrl) +
+                           "\r\n" + HostWarningLine() + "Expected publisher: BRIMLOW AI LABS PRIVATE LIMITED\r\n"
                            "Web setup of the same build (" + arch + "): SHA-256 " + lower + "\r\n");
     EXPECT_NE(RunTool({L"--help"}).out.find("SHA-256 " + lower), std::string::npos);
 }

@@ -121,6 +121,28 @@ std::string HostHarnessPath(const std::string& relative) {
     return std::string(dir) + "/" + relative;
 }
 
+std::string LastLine(const std::string& out) {
+    std::string text = out;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    const std::size_t start = text.rfind('\n');
+    return start == std::string::npos ? text : text.substr(start + 1);
+}
+
+std::string LinesWith(const std::string& out, const std::string& marker) {
+    std::string found;
+    for (std::size_t at = 0; at < out.size();) {
+        const std::size_t end = out.find('\n', at);
+        const std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+        at = end == std::string::npos ? out.size() : end + 1;
+        if (line.find(marker) != std::string::npos) {
+            found += line;
+        }
+    }
+    return found;
+}
+
 int CountVerifyLeftovers() {
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH, temp);

@@ -17,6 +17,12 @@ ToolRun RunTool(const std::vector<std::wstring>& arguments, const char* toolVari
 // The host (Unix) path of a file under the harness folder, for the fixture server's body_file.
 std::string HostHarnessPath(const std::string& relative);
 
+// The last line of a tool's output, without its line break: the verdict.
+std::string LastLine(const std::string& out);
+
+// The lines of out that hold marker, each with its line break.
+std::string LinesWith(const std::string& out, const std::string& marker);
+
 // Entries in the temporary directory left by verify.
 int CountVerifyLeftovers();
 
