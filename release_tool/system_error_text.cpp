@@ -43,6 +43,11 @@ constexpr TrustWords kTrustResults[] = {
     {0x800B0101, L"a certificate of the chain has expired, and the signature has no timestamp from while it was "
                  L"valid: sign again with a valid certificate and a timestamp"},
     {0x800B010C, L"a certificate of the chain has been revoked"},
+    // The installer's own chain check, which decides revocation and time whatever the user's policy says.
+    {0x80092010, L"a certificate of the chain has been revoked"},
+    {0x80092012, L"the revocation of a certificate of the chain cannot be checked: it names no CRL"},
+    {0x80092013, L"the revocation of a certificate of the chain cannot be checked: the CRL it names cannot be "
+                 L"fetched from this machine"},
     {0x800B0111, L"the publisher is explicitly distrusted on this machine"},
     {0x800B0003, L"the file is not of a form that can carry an Authenticode signature"},
     {0x80096019, L"a certificate of the chain is not allowed to issue certificates"},

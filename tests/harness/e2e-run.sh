@@ -194,11 +194,19 @@ installer=
 stop_all() {
   [ -z "$installer" ] || kill "$installer" 2>/dev/null || true
   stop_loopback_nginx "$work"
-  [ -z "$user_wintrust_state" ] || wine reg delete "$wintrust_key" /v State /f >/dev/null 2>&1 || true
+  # The prefix's own value (Wine's default, 0x23c00) is put back; where there was none, none is left.
+  if [ -n "$user_wintrust_state" ] && [ -n "${wintrust_before:-}" ]; then
+    wine reg add "$wintrust_key" /v State /t REG_DWORD /d "${wintrust_before:-}" /f >/dev/null 2>&1 || true
+  elif [ -n "$user_wintrust_state" ]; then
+    wine reg delete "$wintrust_key" /v State /f >/dev/null 2>&1 || true
+  fi
 }
 trap stop_all EXIT
 trap 'exit 130' INT TERM
+wintrust_before=
 if [ -n "$user_wintrust_state" ]; then
+  wintrust_before=$(wine reg query "$wintrust_key" /v State 2>/dev/null | tr -d '\r' |
+                    awk '$1 == "State" {print $3}' || true)
   wine reg add "$wintrust_key" /v State /t REG_DWORD /d "$user_wintrust_state" /f >/dev/null 2>&1
 fi
 
