@@ -3,7 +3,7 @@
 # names RELEASE_HOST and the option that allows it on purpose; and the host rule itself, over the table
 # the release tool's own test reads too.
 # Usage: release_configure_test.sh SOURCE_DIR WORK_DIR ARCH
-set -euo pipefail
+source "$(dirname "$0")/../harness/fail-loudly.sh"
 source_dir=$1 work=$2 arch=$3
 status=0
 

@@ -5,7 +5,7 @@
 # finds the same bytes; against a record whose compiler version was changed by hand, it names exactly
 # that input.
 # Usage: release_record_test.sh SOURCE_DIR PRODUCT_BUILD WORK_DIR
-set -euo pipefail
+source "$(dirname "$0")/../harness/fail-loudly.sh"
 source_dir=$1 product=$2 work=$3
 record=$product/src/BrimlowAIQuillo-WebSetup.intoto.json
 status=0
