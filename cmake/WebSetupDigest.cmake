@@ -24,9 +24,5 @@ const wchar_t kWebSetupArchitecture[] = L\"${ARCH}\";
 const wchar_t kToolVersion[] = L\"${TOOL_VERSION}\";
 ")
 # Rewritten only when it changes, so that an unchanged web setup relinks nothing.
-if(EXISTS "${OUT}")
-  file(READ "${OUT}" old)
-endif()
-if(NOT old STREQUAL text)
-  file(WRITE "${OUT}" "${text}")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/WriteIfChanged.cmake")
+write_if_changed("${OUT}" "${text}")

@@ -14,6 +14,18 @@
 
 namespace {
 
+// The window mid-download, painted; gives the folder its pictures go to, for review.
+std::wstring ShowMidDownloadForReview(ProgressWindow& progress) {
+    progress.ShowProgress(52428800, 104857600);
+    for (int i = 0; i < 10; ++i) {
+        progress.PumpMessages();
+        ::Sleep(30);
+    }
+    const std::wstring folder = test_support::HarnessPath("screenshots");
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
 TEST(ProgressWindowAtSystemDpi, WindowControlsAndFontsFollowTheSystemDpi) {
     const char* expected = std::getenv("WEBSETUP_EXPECTED_DPI");
     ASSERT_NE(expected, nullptr) << "run through run_at_dpi.sh";
@@ -29,13 +41,7 @@ TEST(ProgressWindowAtSystemDpi, WindowControlsAndFontsFollowTheSystemDpi) {
     ExpectLaidOut(progress.Handle(), L"Version 2.3.1  \u2022  Secure online setup", dpi);
 
     // For review, not a check: the window mid-download at this DPI.
-    progress.ShowProgress(52428800, 104857600);
-    for (int i = 0; i < 10; ++i) {
-        progress.PumpMessages();
-        ::Sleep(30);
-    }
-    const std::wstring folder = test_support::HarnessPath("screenshots");
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring folder = ShowMidDownloadForReview(progress);
     window_probe::SaveWindowImage(progress.Handle(),
                                   folder + L"\\progress_window_system_" + std::to_wstring(dpi) + L".bmp");
     progress.Destroy();
@@ -64,13 +70,7 @@ TEST(ProgressWindowAtSystemDpi, InAHighContrastThemeItDrawsInTheUsersColours) {
     ::SendMessageW(progress.Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label));
     EXPECT_EQ(::GetTextColor(dc), RGB(255, 255, 255));
     ::ReleaseDC(label, dc);
-    progress.ShowProgress(52428800, 104857600);
-    for (int i = 0; i < 10; ++i) {
-        progress.PumpMessages();
-        ::Sleep(30);
-    }
-    const std::wstring folder = test_support::HarnessPath("screenshots");
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring folder = ShowMidDownloadForReview(progress);
     const std::wstring dpi = std::to_wstring(::GetDpiForSystem());
     EXPECT_TRUE(window_probe::SaveWindowImage(progress.Handle(),
                                               folder + L"\\progress_window_high_contrast_" + dpi + L".bmp"));
