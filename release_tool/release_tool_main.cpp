@@ -68,7 +68,7 @@ int UsageError(const WideString& line, std::wstring_view command = {}) {
 }
 
 // One option of a command: a flag, or an option with a value given as "--name VALUE" or "--name=VALUE".
-struct OptionSpec {
+struct OptionForm {
     const wchar_t* name;
     WideString* value;  // null for a flag
     bool* flag;         // null for an option with a value
@@ -76,7 +76,7 @@ struct OptionSpec {
 
 // Reads argv[first..] against the command's options; what is no option is a positional argument, of
 // which at most maxPositional are taken. On a mistake, the line that says what is wrong.
-bool ParseOptions(int argc, wchar_t** argv, int first, std::wstring_view command, const std::vector<OptionSpec>& specs,
+bool ParseOptions(int argc, wchar_t** argv, int first, std::wstring_view command, const std::vector<OptionForm>& forms,
                   std::vector<WideString>& positional, std::size_t maxPositional, WideString& mistake) {
     for (int i = first; i < argc; ++i) {
         const std::wstring_view argument(argv[i]);
@@ -90,38 +90,38 @@ bool ParseOptions(int argc, wchar_t** argv, int first, std::wstring_view command
         }
         const std::size_t equals = argument.find(L'=');
         const std::wstring_view name = argument.substr(0, equals);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : specs) {
+        const OptionForm* form = nullptr;
+        for (const OptionForm& candidate : forms) {
             if (name == candidate.name) {
-                spec = &candidate;
+                form = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (form == nullptr) {
             mistake = WideString(command) + L" does not know \"" + WideString(name) + L"\".";
             return false;
         }
-        if (spec->flag != nullptr) {
+        if (form->flag != nullptr) {
             if (equals != std::wstring_view::npos) {
                 mistake = WideString(name) + L" takes no value.";
                 return false;
             }
-            if (*spec->flag) {
+            if (*form->flag) {
                 mistake = WideString(name) + L" is given twice.";
                 return false;
             }
-            *spec->flag = true;
+            *form->flag = true;
             continue;
         }
-        if (!spec->value->empty()) {
+        if (!form->value->empty()) {
             mistake = WideString(name) + L" is given twice.";
             return false;
         }
         if (equals != std::wstring_view::npos) {
-            *spec->value = WideString(argument.substr(equals + 1));
+            *form->value = WideString(argument.substr(equals + 1));
         } else if (i + 1 < argc) {
-            *spec->value = argv[++i];
+            *form->value = argv[++i];
         }
-        if (spec->value->empty()) {
+        if (form->value->empty()) {
             mistake = WideString(name) + L" needs a value.";
             return false;
         }
@@ -133,19 +133,19 @@ int RunMake(int argc, wchar_t** argv) {
     MakeOptions options;
     bool unpublished = false;
     bool skip = false;
-    const std::vector<OptionSpec> specs = {
+    const std::vector<OptionForm> forms = {
         {L"--version", &options.version, nullptr}, {L"--path", &options.path, nullptr},
         {L"--x64", &options.x64File, nullptr},     {L"--x86", &options.x86File, nullptr},
         {L"--out", &options.out, nullptr},         {L"--unpublished", nullptr, &unpublished},
         {L"--skip-signature-check", nullptr, &skip}};
     std::vector<WideString> positional;
     WideString mistake;
-    if (!ParseOptions(argc, argv, 2, L"make", specs, positional, 0, mistake)) {
+    if (!ParseOptions(argc, argv, 2, L"make", forms, positional, 0, mistake)) {
         return UsageError(mistake, L"make");
     }
-    for (const OptionSpec& spec : specs) {
-        if (spec.value != nullptr && spec.value->empty()) {
-            return UsageError(L"make needs " + WideString(spec.name) + L".", L"make");
+    for (const OptionForm& form : forms) {
+        if (form.value != nullptr && form.value->empty()) {
+            return UsageError(L"make needs " + WideString(form.name) + L".", L"make");
         }
     }
     options.published = !unpublished;
