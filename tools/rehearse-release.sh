@@ -170,12 +170,14 @@ harness_ensure_prefix
 harness_ensure_display
 "$harness/make-test-pki.sh" ca "$work/pki" rehearsal-root "Quillo Rehearsal Root (throw-away)"
 "$harness/make-test-pki.sh" tls "$work/pki" tls-localhost rehearsal-root localhost
-wine "$tree/tests/harness/trust_root.exe" "$(winepath -w "$work/pki/rehearsal-root.der")"
+rehearsal_root=$(windows_path "$work/pki/rehearsal-root.der")
+wine "$tree/tests/harness/trust_root.exe" "$rehearsal_root"
 echo "Trusted in it: the throw-away root of the loopback server's certificate ($work/pki/rehearsal-root.pem)."
 if [ -n "$signing_root" ]; then
   openssl x509 -in "$signing_root" -outform DER -out "$work/signing-root.der" 2>/dev/null ||
     openssl x509 -inform DER -in "$signing_root" -outform DER -out "$work/signing-root.der"
-  wine "$tree/tests/harness/trust_root.exe" "$(winepath -w "$work/signing-root.der")"
+  signing_root_der=$(windows_path "$work/signing-root.der")
+  wine "$tree/tests/harness/trust_root.exe" "$signing_root_der"
   echo "Trusted in it: your signing root $signing_root ($(openssl x509 -inform DER -in "$work/signing-root.der" \
     -noout -subject))."
 fi

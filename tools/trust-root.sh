@@ -22,6 +22,7 @@ openssl x509 -in "$1" -outform DER -out "$work/root.der" 2>/dev/null ||
   -o "$work/trust_root.exe" "$root/tests/harness/trust_root.cpp" -lcrypt32
 [ -d "$WINEPREFIX" ] || echo "Making the prefix $WINEPREFIX (about 20 s) ..."
 wineboot -i >/dev/null 2>&1
-wine "$work/trust_root.exe" "$(winepath -w "$work/root.der")"
+root_der=$(windows_path "$work/root.der")
+wine "$work/trust_root.exe" "$root_der"
 wineserver -w
 echo "Trusted in $WINEPREFIX: $(openssl x509 -inform DER -in "$work/root.der" -noout -subject)"

@@ -219,7 +219,7 @@ user_before=$(ls -A "$user_temp" 2>/dev/null | sort || true)
 marker=$work/setup-ran.txt
 
 export WEBSETUP_MARKER
-WEBSETUP_MARKER=$(winepath -w "$marker")
+WEBSETUP_MARKER=$(windows_path "$marker")
 export WEBSETUP_SETUP_EXIT=$setup_exit
 # Saves the installer's window with that caption, as it is on the display, to a PNG file.
 screenshot() {  # caption file

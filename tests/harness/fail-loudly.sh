@@ -18,3 +18,14 @@ quietly() {
   rm -f "$log"
   return $status
 }
+
+# The Windows name of a file, for a Windows program's command line. Call it in an assignment, so that a
+# failure stops the script. winepath gets no terminal, as under CTest: where one of its streams is a
+# terminal (the guest's console, a person's shell), Wine starts a console host beside it, and the name it
+# printed there once could not be opened. A name that is not a drive path is a failed step, said so.
+windows_path() {  # unix-path
+  local name
+  name=$(winepath -w "$1" </dev/null 2>/dev/null)
+  [[ $name =~ ^[A-Za-z]:\\[[:print:]]*$ ]] || { echo "winepath gave no Windows name for $1: $(printf %q "$name")" >&2; return 1; }
+  printf '%s\n' "$name"
+}

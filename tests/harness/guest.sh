@@ -248,7 +248,9 @@ main() {
       fi
       ;;
     in-guest-prefixes) prefixes_command ;;
-    in-guest-run) in_guest_run "${@:2}" ;;
+    # The guest's console is a terminal: what runs there writes to a pipe instead, as under CTest, so that
+    # no Wine process in the guest gets a console host of its own.
+    in-guest-run) in_guest_run "${@:2}" 2>&1 | cat ;;
     *) echo "usage: see the header of $0" >&2; exit 2 ;;
   esac
 }

@@ -18,8 +18,10 @@ case $action in
     harness_ensure_display
     "$here/make-test-pki.sh" init "$HARNESS_DIR/pki" "${4:-$(cat "$HARNESS_DIR/pki/crl.port")}"
     harness_ensure_crl_server
-    wine "$3" "$(winepath -w "$HARNESS_DIR/pki/root.der")"
-    wine "$3" --current-user "$(winepath -w "$HARNESS_DIR/pki/user-root.der")"
+    root=$(windows_path "$HARNESS_DIR/pki/root.der")
+    user_root=$(windows_path "$HARNESS_DIR/pki/user-root.der")
+    wine "$3" "$root"
+    wine "$3" --current-user "$user_root"
     ;;
   down)
     "$here/stop-server.sh" "$HARNESS_DIR"/*.server.pid

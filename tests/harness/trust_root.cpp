@@ -24,7 +24,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     FILE* file = _wfopen(argv[argc - 1], L"rb");
     if (!file) {
-        std::fputs("cannot open the certificate\n", stderr);
+        const DWORD error = GetLastError();
+        std::fwprintf(stderr, L"cannot open the certificate \"%ls\": error %lu\n", argv[argc - 1], error);
         return 1;
     }
     std::vector<BYTE> der(1 << 16);

@@ -80,7 +80,8 @@ status=0
 if ls "$dir"/*.loaded >/dev/null 2>&1; then
   echo "planted DLLs were loaded: $(ls "$dir"/*.loaded)"; status=1
 fi
-if grep -i -F "$(winepath -w "$dir" | sed 's/\\/\\\\/g')" "$dir/planted.log" | grep -i 'Loaded L.*\.dll"'; then
+dir_name=$(windows_path "$dir")
+if grep -i -F "${dir_name//\\/\\\\}" "$dir/planted.log" | grep -i 'Loaded L.*\.dll"'; then
   echo "the loader mapped a DLL from the installer's folder"; status=1
 fi
 [ "$code" = 3 ] || { echo "with planted DLLs the installer ended with $code, expected 3"; status=1; }
