@@ -92,15 +92,17 @@ rm -f "$site/online-latest.json"
   echo "the release tool refused the benchmark release: $(tr -d '\r' < "$work/release-tool.txt")" >&2
 started_at=$work/setup-started.txt
 rm -f "$started_at"
+started_at_name=$(windows_path "$started_at")
+verify_x64_name=$(windows_path "$verify/setup-x64.exe")
 verify_ms="" verify_parts="" trust_ms=""
-if read -r total rehash trust launch < <(WEBSETUP_STARTED_AT=$(winepath -w "$started_at") \
-     wine "$build/bench/bench_verify.exe" run "$(winepath -w "$started_at")" 2>"$work/verify.err" | tr -d '\r'); then
+if read -r total rehash trust launch < <(WEBSETUP_STARTED_AT=$started_at_name \
+     wine "$build/bench/bench_verify.exe" run "$started_at_name" 2>"$work/verify.err" | tr -d '\r'); then
   verify_ms=$total
   verify_parts="rename, lock and re-hash $rehash ms; trust check $trust ms; window closed and setup started $launch ms"
 else
   echo "the run through the program's stages failed: $(cat "$work/verify.err")" >&2
 fi
-trust_ms=$(wine "$build/bench/bench_verify.exe" trust "$(winepath -w "$verify/setup-x64.exe")" 2>"$work/trust.err" |
+trust_ms=$(wine "$build/bench/bench_verify.exe" trust "$verify_x64_name" 2>"$work/trust.err" |
            tr -d '\r' || true)
 [ -n "$trust_ms" ] || echo "WinVerifyTrust alone failed: $(cat "$work/trust.err")" >&2
 

@@ -13,6 +13,18 @@ if [ "$("$(dirname "${BASH_SOURCE[0]}")/wine-arch.sh")" = x86_64 ]; then
     *) export PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64:$PATH" ;; esac
 fi
 
+# Every Wine process of the prefix must see the same display. The first process to open the prefix's
+# desktop decides its display driver for every window in the prefix until the desktop closes again:
+# measured, a console program started with no DISPLAY while the desktop was closed left another
+# program's message box, a moment later, with no driver ("Application tried to create a window, but no
+# driver could be loaded"). So once the harness's own display runs, a script that sources this file uses
+# it, even one that starts only console programs; with the caller's display, every script uses that.
+if { [ -z "${DISPLAY:-}" ] || [ "${WEBSETUP_XVFB:-0}" = 1 ]; } && [ -s "$HARNESS_DIR/display" ] &&
+   [ -f "$HARNESS_DIR/xvfb.pid" ] && kill -0 "$(cat "$HARNESS_DIR/xvfb.pid")" 2>/dev/null; then
+  export DISPLAY
+  DISPLAY=$(cat "$HARNESS_DIR/display")
+fi
+
 harness_ensure_prefix() {
   [ -f "$WINEPREFIX/.websetup-ready" ] && return 0
   (

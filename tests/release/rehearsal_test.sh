@@ -10,6 +10,7 @@ root=$(cd "$here/../.." && pwd)
 build=$(cd "$1" && pwd)
 tool=$2
 source "$root/tests/harness/harness-env.sh" "$build"
+harness_ensure_display
 source "$HARNESS_DIR/e2e.env"
 host=releases.rehearsal.test
 publisher="BRIMLOW AI LABS PRIVATE LIMITED"
