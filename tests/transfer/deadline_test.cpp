@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "common/build_config.h"
 #include "common/win32_handles.h"
@@ -97,17 +99,21 @@ TEST(Limits, ThisBuildShortensThem) {
 }
 
 // Slowed phases that no limit of a single wait ends: each byte comes well within the receive time-out.
-const struct {
+struct SlowedPhase {
     const char* what;
     const char* mode;
-} kStalledRequests[] = {
+};
+const SlowedPhase kStalledRequests[] = {
     {"a server that accepts and then says nothing", R"({"silent": true})"},
     {"the server's side of the handshake at one byte every half second", R"({"handshake_delay": 0.5})"},
     {"status line and headers at one byte a second", R"({"header_delay": 1.0})"},
 };
 
 TEST(ManifestDeadline, AStalledPhaseEndsAsAFailedReadAtTheDeadline) {
-    for (const auto& c : kStalledRequests) {
+    // The manifest's deadline also bounds its body, which a package's does not.
+    std::vector<SlowedPhase> cases(std::begin(kStalledRequests), std::end(kStalledRequests));
+    cases.push_back({"the body at one byte a second", R"({"rate": 1, "size": 300})"});
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SlowServer(c.mode);
         Utf8String body;
