@@ -1,7 +1,9 @@
 #pragma once
-// The Windows directory as the system reports it, never from an environment variable: the system's own
-// folders (its temporary folder, its side-by-side store) are found from it.
+// The Windows directory and the system directory as the system reports them, never from an environment
+// variable: the system's own folders (its temporary folder, its side-by-side store, the programs a setup
+// program may call) are found from them.
 #include "common/wide_string.h"
 
-// The folder without a trailing backslash; false when the system gives none that fits MAX_PATH.
+// Each gives the folder without a trailing backslash; false when the system gives none that fits MAX_PATH.
 bool GetWindowsFolder(WideString& folder);
+bool GetSystemFolder(WideString& folder);

@@ -29,16 +29,6 @@ WideString NameOf(const WideString& entry) {
     return equals == WideString::npos ? entry : entry.substr(0, equals);
 }
 
-bool GetSystemFolder(WideString& folder) {
-    wchar_t system[MAX_PATH + 1] = {};
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return false;
-    }
-    folder.assign(system, length);
-    return true;
-}
-
 // Releases the block GetEnvironmentStringsW gives.
 using UniqueEnvironment = UniqueHandle<NullHandleTraits<wchar_t*, ::FreeEnvironmentStringsW>>;
 
