@@ -19,8 +19,10 @@ fi
 # program's message box, a moment later, with no driver ("Application tried to create a window, but no
 # driver could be loaded"). So once the harness's own display runs, a script that sources this file uses
 # it, even one that starts only console programs; with the caller's display, every script uses that.
-if { [ -z "${DISPLAY:-}" ] || [ "${WEBSETUP_XVFB:-0}" = 1 ]; } && [ -s "$HARNESS_DIR/display" ] &&
-   [ -f "$HARNESS_DIR/xvfb.pid" ] && kill -0 "$(cat "$HARNESS_DIR/xvfb.pid")" 2>/dev/null; then
+harness_xvfb_runs() {
+  [ -f "$HARNESS_DIR/xvfb.pid" ] && kill -0 "$(cat "$HARNESS_DIR/xvfb.pid")" 2>/dev/null
+}
+if { [ -z "${DISPLAY:-}" ] || [ "${WEBSETUP_XVFB:-0}" = 1 ]; } && [ -s "$HARNESS_DIR/display" ] && harness_xvfb_runs; then
   export DISPLAY
   DISPLAY=$(cat "$HARNESS_DIR/display")
 fi
@@ -62,7 +64,7 @@ harness_ensure_display() {
   fi
   (
     flock 9
-    if [ -f "$HARNESS_DIR/xvfb.pid" ] && kill -0 "$(cat "$HARNESS_DIR/xvfb.pid")" 2>/dev/null; then
+    if harness_xvfb_runs; then
       exit 0
     fi
     # Xvfb picks a free display number itself and writes it to fd 3 once it listens: several build
